@@ -1,0 +1,22 @@
+// The help screen, its paging and the Enter prompt.
+//
+// Main thread only. On a terminal the help pages by the terminal's rows and
+// ends with the Enter prompt; redirected, it prints whole with no prompt.
+#pragma once
+
+namespace vorta {
+
+// Prints the help in the selected language and returns exitCode, which the
+// caller ends the process with.
+int printHelp(int exitCode);
+
+// Counts one printed help line and pages when the screen is full. Returns
+// whether it paged.
+bool countHelpLine(int& rowCounter);
+
+// Shows "Press ENTER to continue...", waits for Enter on the controlling
+// terminal (other keys are ignored), then erases the prompt. Callers check
+// isStdoutTerminal() first. Never blocks without a controlling terminal.
+void waitForEnter();
+
+}  // namespace vorta

@@ -1,0 +1,116 @@
+// The message catalogue: every text the program prints, in English and in
+// Russian, and the stream each one goes to.
+//
+// The language is chosen once, on the main thread, before any other thread
+// starts (selectLanguage); after that every thread may call say(). Each say()
+// formats its text with printf rules (so "%%" prints one percent sign) and
+// hands the whole result to the sink in one call, so prints from different
+// threads never interleave within a stream.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorta {
+
+enum class Stream { Out, Err };
+
+enum class Msg {
+  // Run control
+  BannerTitle,
+  BannerEngine,
+  InvalidBitrate,
+  InvalidSampleRate,
+  InvalidTimeLimit,
+  InvalidArgument,        // %s: the argument as typed
+  InvalidBufferSize,
+  NameTooLong,            // %s: the name as given
+  Separator,
+  BitrateNeedsLowRate,    // %d: bitrate
+  RateNeedsLowBitrate1,   // %d: sample rate / 1000
+  RateNeedsLowBitrate2,
+  SummaryFile,            // %s
+  SummarySplit,
+  SummaryFormat,          // %g %d %d %s
+  SummaryQuality,         // %s
+  SummaryBuffer,          // %d
+  SummaryTimeLimit,       // %d %02d
+  SummarySilence,         // %d
+  SummaryStopFile,        // %s
+  OutOfMemory,            // %d (printed with the unsigned byte count)
+  EndOfRecording,
+  // Prompts
+  EnterPrompt,
+  PromptEraser,
+  // Sound capture
+  NoDevice,
+  DeviceOpenError,        // %s: the sound service's own text
+  DeviceQueueError,       // %s: text from the re-queue error table
+  Overrun,                // %d: milliseconds of sound lost
+  DeviceLost,             // %s: the sound service's own text
+  // Encoding and files
+  EncoderVersion,         // %u %02u
+  ExitHint,
+  EncoderInitError,       // %lu
+  FileErrorLead,          // %s: the file-error text
+  FileErrorSystem,        // %s: the system's text
+  FileCreationError,
+  FileWriteError,
+  EncodeChunkFailed,      // %lu
+  DeinitStreamFailed,     // %lu
+  RingOverflow,
+  RingUnderflow,
+  // Status line (written raw to file handle 2, not through say)
+  StatusFull,
+  StatusShort,
+  Count
+};
+
+// Chooses the texts for the whole run: 1 Russian, anything else English.
+// Russian texts are converted once to the console's codeset here.
+void selectLanguage(int language);
+int selectedLanguage();
+
+// The format string of a message in the chosen language.
+const char* text(Msg id);
+Stream streamOf(Msg id);
+
+// Formats the message and writes it, whole, to its stream.
+void say(Msg id, ...);
+void vsay(Msg id, va_list args);
+
+// printf-style formatting into a string.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string vformat(const char* fmt, va_list args);
+
+// Channel-mode and quality names, the same in both languages.
+const char* channelModeName(int channelMode);
+const char* qualityName(int quality);
+
+// Text for a sound input result code in the re-queue error table.
+const char* deviceErrorText(int code);
+
+// One line of the help screen: counted lines call the pager after they are
+// printed; plusOne lines end with an empty line and add one more row.
+struct HelpLine {
+  const char* text;
+  bool counted;
+  bool plusOne;
+};
+const std::vector<HelpLine>& helpLines();
+
+// Where the texts go. The program writes to stdout and stderr; tests install
+// a sink that keeps the bytes.
+class TextSink {
+ public:
+  virtual ~TextSink() = default;
+  virtual void write(Stream stream, std::string_view bytes) = 0;
+};
+// Installs a sink (nullptr restores standard output and error). Main thread,
+// before other threads start.
+void setTextSink(TextSink* sink);
+void writeText(Stream stream, std::string_view bytes);
+
+}  // namespace vorta

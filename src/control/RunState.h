@@ -1,0 +1,56 @@
+// State shared by the threads of one recording run.
+//
+// Threads: the main thread (capture loop, status line), the sound input's
+// service thread (capture callback) and the encoder thread. Every field that
+// more than one of them touches is atomic; the comment on each field says who
+// writes it, who reads it and why its memory ordering is what it is.
+//
+// The program has one RunState for the whole process; tests make their own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/Event.h"
+
+namespace vorta {
+
+struct RunState {
+  // Written once by the run sequence before any other thread exists; plain.
+  int platformId = 2;
+
+  // Raised once by the capture loop when the recording ends. Release on the
+  // increment, acquire on the loads: the callback and encoder that see it set
+  // also see everything the capture loop did before (the device stopped).
+  std::atomic<std::uint32_t> captureStopped{0};
+
+  // Raised once by the encoder thread's entry as its last act. The release
+  // increment publishes encoderFailed and the closed file; readers acquire.
+  std::atomic<std::uint32_t> encoderDone{0};
+
+  // The encoder body's result: false after a normal end, true after a failure
+  // it has reported. Written before encoderDone is raised, read after it is
+  // seen; relaxed is enough because encoderDone orders it.
+  std::atomic<bool> encoderFailed{false};
+
+  // Split request: set to 1 by the capture loop (release, after it rewrote
+  // outputName), taken by the capture callback with one exchange (acq_rel), so
+  // a request can never be cleared unseen.
+  std::atomic<std::uint32_t> newFilePending{0};
+
+  // Byte rate of the capture format: written by the capture loop before the
+  // device opens, read by the callback. The open orders them; relaxed.
+  std::atomic<std::int32_t> captureBytesPerSecond{0};
+
+  // Written only by the encoder thread, read by the status line at any
+  // moment. Each is one whole value; relaxed, since they are only displayed.
+  std::atomic<double> encodedSeconds{0.0};
+  std::atomic<std::uint64_t> bytesWritten{0};
+
+  // Auto-reset events, open from the device's open to its close. They live as
+  // long as the RunState; a closed event returns from waits at once.
+  Event captureEvent;
+  Event encoderEvent;
+};
+
+}  // namespace vorta

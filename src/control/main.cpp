@@ -1,0 +1,3 @@
+#include "control/RunSequence.h"
+
+int main(int argc, char** argv) { return vorta::runProgram(argc, argv); }

@@ -1,0 +1,19 @@
+// Physical memory and locking pages in memory.
+//
+// Contract: any thread. Results of lock and unlock are ignored by design: a
+// failed lock only means the pages may be swapped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorta {
+
+// Total physical memory in bytes, capped at 4294967295 (a 32-bit count), so the
+// default working buffer stays at most about 204 MiB.
+std::uint32_t physicalMemoryBytes();
+
+void lockMemory(const void* address, std::size_t length);
+void unlockMemory(const void* address, std::size_t length);
+
+}  // namespace vorta

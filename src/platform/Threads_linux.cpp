@@ -1,0 +1,56 @@
+#include "platform/Threads.h"
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace vorta {
+namespace {
+
+int processNice() {
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, 0);
+  return errno ? 0 : nice;
+}
+
+pid_t threadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+// The nice value levels are counted from: the process's own, read at start
+// and again when the idle class is left. Written on the main thread before
+// other threads exist; relaxed is enough.
+std::atomic<int> gBaseNice{processNice()};
+
+}  // namespace
+
+void setCurrentThreadPriority(int level) {
+  setpriority(PRIO_PROCESS, static_cast<id_t>(threadId()), gBaseNice.load(std::memory_order_relaxed) - 5 * level);
+}
+
+int currentThreadPriority() {
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(threadId()));
+  if (errno) return kPriorityNormal;
+  const int level = (gBaseNice.load(std::memory_order_relaxed) - nice) / 5;
+  return level < 0 ? 0 : (level > 2 ? 2 : level);
+}
+
+void leaveIdlePriorityClass() {
+  if (sched_getscheduler(0) == SCHED_IDLE) {
+    sched_param param{};
+    sched_setscheduler(0, SCHED_OTHER, &param);
+  }
+  if (processNice() >= 19) setpriority(PRIO_PROCESS, 0, 0);
+  gBaseNice.store(processNice(), std::memory_order_relaxed);
+}
+
+void sleepMs(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace vorta
