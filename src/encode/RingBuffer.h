@@ -1,0 +1,55 @@
+// A fixed-size byte FIFO between one writer thread and one reader thread,
+// with one split mark: the writer can tag where one write begins, and the
+// read that reaches that place reports it, once.
+//
+// Threads: write() only from the instance's writer, read() only from its
+// reader, available() and empty() from any thread. A write, a read and the
+// count of available() never overlap (see the .cpp for the exclusion).
+// Neither write nor read blocks for space or data: a write that does not fit
+// and a read of more than is held fail at once, print their message and
+// change nothing.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace vorta {
+
+class RingBuffer {
+ public:
+  explicit RingBuffer(std::uint32_t size);
+  ~RingBuffer();
+  RingBuffer(const RingBuffer&) = delete;
+  RingBuffer& operator=(const RingBuffer&) = delete;
+
+  // 0 on success, 1 on overflow ("\nError: buffer overflow\n" on stdout).
+  // A write of 0 bytes succeeds and sets no mark.
+  int write(const void* source, std::uint32_t length, bool setMark);
+  // 0 on success, 1 on underflow ("\nError: buffer underflow\n" on stdout).
+  // markCrossed, when given, is written only by a successful non-empty read.
+  int read(void* destination, std::uint32_t length, bool* markCrossed = nullptr);
+  // Bytes held.
+  std::uint32_t available();
+  // The empty flag, read without waiting.
+  bool empty() const;
+  std::uint32_t size() const { return size_; }
+
+ private:
+  // Implementation fields are the ring's own business; see RingBuffer.cpp.
+  const std::uint32_t size_;
+  std::unique_ptr<std::uint8_t[]> data_;
+  // Positions and flags, touched only under the busy-word exclusion.
+  std::uint32_t writePos_ = 0;
+  std::uint32_t readPos_ = 0;
+  std::uint32_t splitMark_ = 0xFFFFFFFFu;
+  bool wrapped_ = false;
+  // Read without waiting by the encoder's loop test and by available().
+  std::atomic<bool> empty_{true};
+  // Bit 0 writer busy, bit 1 reader busy, bit 2 counting: one word changed by
+  // compare-and-exchange, so testing the other side and claiming one's own
+  // is a single atomic step.
+  std::atomic<std::uint32_t> busy_{0};
+};
+
+}  // namespace vorta
