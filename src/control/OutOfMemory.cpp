@@ -1,0 +1,59 @@
+// The program's allocation functions. Every buffer vorta allocates for itself
+// (the rings, the capture buffers, the encoder's buffers, names) goes through
+// operator new; when the system refuses, the user learns how many bytes were
+// asked for and the process ends with code 3. Replacing the allocation
+// functions, rather than only installing a new-handler, is what lets the
+// message name the size.
+//
+// This file is linked into the vorta executable only, so the tests keep the
+// standard behaviour.
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "control/Messages.h"
+#include "platform/Process.h"
+
+namespace {
+
+[[noreturn]] void outOfMemory(std::size_t bytes) {
+  // No allocation from here on: the text is formatted on the stack.
+  char line[160];
+  const int n = std::snprintf(line, sizeof line, vorta::text(vorta::Msg::OutOfMemory),
+                              static_cast<unsigned long>(bytes));
+  if (n > 0) vorta::writeText(vorta::Stream::Err, std::string_view(line, static_cast<std::size_t>(n)));
+  vorta::exitNow(3);
+}
+
+void* allocate(std::size_t bytes) {
+  void* p = std::malloc(bytes ? bytes : 1);
+  if (!p) outOfMemory(bytes);
+  return p;
+}
+
+void* allocateAligned(std::size_t bytes, std::align_val_t alignment) {
+  const std::size_t a = static_cast<std::size_t>(alignment);
+  // aligned_alloc wants a size that is a multiple of the alignment.
+  const std::size_t rounded = bytes == 0 ? a : (bytes + a - 1) / a * a;
+  void* p = rounded < bytes ? nullptr : std::aligned_alloc(a, rounded);
+  if (!p) outOfMemory(bytes);
+  return p;
+}
+
+}  // namespace
+
+void* operator new(std::size_t bytes) { return allocate(bytes); }
+void* operator new[](std::size_t bytes) { return allocate(bytes); }
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return allocate(bytes); }
+void* operator new(std::size_t bytes, std::align_val_t a) { return allocateAligned(bytes, a); }
+void* operator new[](std::size_t bytes, std::align_val_t a) { return allocateAligned(bytes, a); }
+
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
