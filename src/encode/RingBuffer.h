@@ -36,7 +36,13 @@ class RingBuffer {
   std::uint32_t size() const { return size_; }
 
  private:
-  // Implementation fields are the ring's own business; see RingBuffer.cpp.
+  // Waits (1 ms between looks) until no side holds the buffer, then takes it.
+  void claim(std::uint32_t bit);
+  void release();
+  // Under the exclusion only.
+  std::uint32_t heldBytes() const;
+  bool markInRange(std::uint64_t end) const;
+
   const std::uint32_t size_;
   std::unique_ptr<std::uint8_t[]> data_;
   // Positions and flags, touched only under the busy-word exclusion.
@@ -44,7 +50,9 @@ class RingBuffer {
   std::uint32_t readPos_ = 0;
   std::uint32_t splitMark_ = 0xFFFFFFFFu;
   bool wrapped_ = false;
-  // Read without waiting by the encoder's loop test and by available().
+  // Written only under the exclusion; read without waiting by the encoder's
+  // end test and by available(). Release stores, acquire loads: whoever sees
+  // the buffer not empty also sees the write that made it so.
   std::atomic<bool> empty_{true};
   // Bit 0 writer busy, bit 1 reader busy, bit 2 counting: one word changed by
   // compare-and-exchange, so testing the other side and claiming one's own
