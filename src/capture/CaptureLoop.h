@@ -1,0 +1,65 @@
+// The capture loop: runs the sound input on the main thread until the
+// recording ends, then drains. See CaptureLoop.cpp for the design.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "monitor/StatusLine.h"
+
+namespace vorta {
+
+struct RunState;
+struct Settings;
+class RingBuffer;
+class SoundInput;
+class Clock;
+class FileSystem;
+
+// Keys while recording. The program's source wraps a KeyboardSession, which
+// holds the terminal in raw mode for as long as the source lives.
+class KeySource {
+ public:
+  virtual ~KeySource() = default;
+  virtual bool keyWaiting() = 0;
+  // One key without echo, 27 for ESC; kKeyNone (-1) when none came.
+  virtual int readKey() = 0;
+};
+
+// Everything the loop reaches outside the process's memory, so that tests
+// can stand in for each.
+struct CapturePorts {
+  SoundInput* sound = nullptr;
+  Clock* clock = nullptr;
+  FileSystem* files = nullptr;
+  // Opened when the recording loop starts, destroyed when it ends.
+  std::function<std::unique_ptr<KeySource>()> openKeys;
+  // SIGINT, SIGTERM or SIGHUP asked for the end (ends the run like ESC).
+  std::function<bool()> stopRequested;
+  std::function<void(int milliseconds)> sleepMs;
+  // After a device error: the Enter prompt when standard output is a terminal.
+  std::function<void()> afterError;
+  RawWriter writeStatus;
+};
+
+// The real ones: the terminal's keys, the stop signals, the system clock and
+// files, the status line on file handle 2.
+CapturePorts systemCapturePorts(SoundInput& sound);
+
+// What the caller does once the loop has returned.
+struct CaptureResult {
+  // A device error was reported: end the process now with exitCode (3),
+  // without stopping anything. The device may still be running.
+  bool exitAtOnce = false;
+  // When exitAtOnce is false the recording has ended and the encoder has
+  // finished: 0 normally, 3 when the device stopped working mid-run.
+  int exitCode = 0;
+};
+
+// Runs on the main thread after the encoder thread has started. Returns
+// after run.encoderDone is set, or at once with exitAtOnce after a device
+// error.
+CaptureResult runCaptureLoop(Settings& settings, RunState& run, RingBuffer& pcmRing,
+                             const CapturePorts& ports);
+
+}  // namespace vorta

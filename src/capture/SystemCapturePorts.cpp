@@ -1,0 +1,43 @@
+// The capture loop's real surroundings: the terminal's keys, the stop
+// signals, the system clock and files, the status line on file handle 2.
+#include <memory>
+
+#include "capture/CaptureLoop.h"
+#include "control/Help.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Terminal.h"
+#include "platform/Threads.h"
+
+namespace vorta {
+namespace {
+
+// Keys from the controlling terminal, raw for as long as this object lives.
+class TerminalKeys final : public KeySource {
+ public:
+  bool keyWaiting() override { return session_.keyWaiting(); }
+  int readKey() override { return session_.readKey(0); }
+
+ private:
+  KeyboardSession session_;
+};
+
+}  // namespace
+
+CapturePorts systemCapturePorts(SoundInput& sound) {
+  CapturePorts ports;
+  ports.sound = &sound;
+  ports.clock = &systemClock();
+  ports.files = &systemFileSystem();
+  ports.openKeys = [] { return std::unique_ptr<KeySource>(std::make_unique<TerminalKeys>()); };
+  ports.stopRequested = [] { return stopSignalPending(); };
+  ports.sleepMs = [](int milliseconds) { sleepMs(milliseconds); };
+  ports.afterError = [] {
+    if (isStdoutTerminal()) waitForEnter();
+  };
+  ports.writeStatus = [](const char* bytes, std::size_t length) { writeRawStderr(bytes, length); };
+  return ports;
+}
+
+}  // namespace vorta
