@@ -1,0 +1,26 @@
+#include "encode/SplitName.h"
+
+#include "control/Messages.h"
+
+namespace vorta {
+
+const char* const dayNames[7] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
+
+std::string makeSplitName(int splitMode, const LocalTime& time) {
+  switch (splitMode) {
+    case 1:
+      return format("%02d.mp3", time.hour);
+    case 2: {
+      // The day name always has two letters, so no field width is needed
+      // (a zero flag on %s is not defined by printf anyway).
+      const int day = ((time.dayOfWeek % 7) + 7) % 7;
+      return format("%s - %02d.mp3", dayNames[day], time.hour);
+    }
+    case 3:
+      return format("%02d - %02d.mp3", time.dayOfMonth, time.hour);
+    default:
+      return std::string();
+  }
+}
+
+}  // namespace vorta
