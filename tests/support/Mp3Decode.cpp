@@ -128,9 +128,10 @@ double dominantFrequency(const std::vector<std::int16_t>& mono, long rate, doubl
                          double maxHz) {
   if (mono.empty() || rate <= 0) return 0.0;
   if (maxHz <= 0.0) maxHz = rate / 2.0;
-  const std::size_t n = std::min<std::size_t>(mono.size(), 16384);
+  const std::size_t n = std::min<std::size_t>(mono.size(), 8192);
   const std::int16_t* x = mono.data() + (mono.size() - n) / 2;
-  const double step = std::max(2.0, double(rate) / double(n));
+  // Steps of two bins: the main lobe of an n-sample window is that wide.
+  const double step = std::max(2.0, 2.0 * double(rate) / double(n));
   double best = minHz, bestPower = -1.0;
   for (double hz = minHz; hz <= maxHz; hz += step) {
     const double p = goertzelPower(x, n, rate, hz);

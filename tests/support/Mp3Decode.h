@@ -39,7 +39,8 @@ DecodedMp3 decodeMp3Bytes(const std::vector<std::uint8_t>& bytes);
 
 // The frequency (Hz) with the most energy between minHz and maxHz in mono
 // samples, found by a coarse Goertzel scan refined around the best step.
-// Looks at up to 16384 samples from the middle of the signal.
+// Looks at up to 8192 samples from the middle of the signal; a narrow
+// maxHz keeps it quick.
 double dominantFrequency(const std::vector<std::int16_t>& mono, long rate, double minHz = 20.0,
                          double maxHz = 0.0 /* 0: rate / 2 */);
 
