@@ -1,0 +1,28 @@
+# Read by cpack for each generator. For the Debian package: dpkg-shlibdeps
+# names the libraries the binary is linked with; when the binary does not
+# (yet) record one of the sound or MP3 libraries, name its package here so
+# that the package always depends on both.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(_needed "")
+  find_program(_readelf NAMES readelf objdump)
+  if(_readelf AND EXISTS "${CPACK_VORTA_BINARY}")
+    if(_readelf MATCHES "objdump")
+      execute_process(COMMAND ${_readelf} -p "${CPACK_VORTA_BINARY}" OUTPUT_VARIABLE _needed ERROR_QUIET)
+    else()
+      execute_process(COMMAND ${_readelf} -d "${CPACK_VORTA_BINARY}" OUTPUT_VARIABLE _needed ERROR_QUIET)
+    endif()
+  endif()
+  set(_extra "")
+  if(NOT CPACK_DEBIAN_PACKAGE_SHLIBDEPS OR NOT _needed MATCHES "libasound\\.so")
+    list(APPEND _extra libasound2)
+  endif()
+  if(NOT CPACK_DEBIAN_PACKAGE_SHLIBDEPS OR NOT _needed MATCHES "libmp3lame\\.so")
+    list(APPEND _extra libmp3lame0)
+  endif()
+  list(JOIN _extra ", " _extra)
+  if(_extra AND CPACK_DEBIAN_PACKAGE_DEPENDS)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_extra}, ${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+  elseif(_extra)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_extra}")
+  endif()
+endif()
