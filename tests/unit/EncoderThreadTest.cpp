@@ -1,0 +1,507 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Mp3Decode.h"
+#include "control/Messages.h"
+#include "encode/EncoderThread.h"
+#include "platform/Threads.h"
+
+namespace vorta {
+namespace {
+
+class KeptText : public TextSink {
+ public:
+  KeptText() { setTextSink(this); }
+  ~KeptText() override { setTextSink(nullptr); }
+  void write(Stream stream, std::string_view bytes) override {
+    (stream == Stream::Out ? out : err).append(bytes);
+  }
+  std::string out, err;
+};
+
+// An engine that hands out recognisable bytes: call k yields outputPerCall
+// bytes of value k (flush: flushBytes of 0xF0).
+class FakeEngine : public Mp3Engine {
+ public:
+  std::uint32_t samplesPerChunk = 6;
+  std::uint32_t outputPerCall = 0;
+  std::uint32_t flushBytes = 0;
+  std::uint32_t initCode = 0, deinitCode = 0;
+  int failEncodeAt = -1;  // call index
+  std::uint32_t encodeCode = 0;
+  std::function<void(int call)> onEncode;
+  std::vector<std::string> calls;
+  std::vector<std::uint32_t> counts;
+  std::vector<std::vector<std::int16_t>> passed;
+  std::atomic<int> encodeCalls{0};
+
+  void version(EngineVersion& out) override {
+    calls.push_back("version");
+    out.bytes[2] = 3;
+    out.bytes[3] = 7;
+  }
+  std::uint32_t initStream(const EngineConfig&, std::uint32_t& spc, std::uint32_t& size,
+                           std::uint32_t& stream) override {
+    calls.push_back("init");
+    spc = samplesPerChunk;
+    size = 40000;
+    stream = 42;
+    return initCode;
+  }
+  std::uint32_t encodeChunk(std::uint32_t stream, std::uint32_t n, const std::int16_t* samples,
+                            std::uint8_t* output, std::uint32_t& bytes) override {
+    const int call = encodeCalls.load();
+    calls.push_back("encode");
+    EXPECT_EQ(stream, 42u);
+    counts.push_back(n);
+    passed.emplace_back(samples, samples + n);
+    if (onEncode) onEncode(call);
+    encodeCalls.fetch_add(1);
+    if (call == failEncodeAt) return encodeCode;
+    bytes = outputPerCall;
+    std::fill(output, output + bytes, static_cast<std::uint8_t>(call));
+    return 0;
+  }
+  std::uint32_t deinitStream(std::uint32_t, std::uint8_t* output, std::uint32_t& bytes) override {
+    calls.push_back("deinit");
+    bytes = flushBytes;
+    std::fill(output, output + bytes, 0xF0);
+    return deinitCode;
+  }
+  void closeStream(std::uint32_t) override { calls.push_back("close"); }
+};
+
+// Files in memory; the n-th create / write / close can be made to fail.
+class FakeFiles : public FileSystem {
+ public:
+  struct Record {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> writes;
+    bool closed = false;
+  };
+  std::vector<Record> files;
+  int failCreateAt = -1, failWriteAt = -1, failCloseAt = -1;
+  int creates = 0, writes = 0, closes = 0;
+
+  class File : public OutputFile {
+   public:
+    File(FakeFiles& fs, std::size_t index) : fs_(fs), index_(index) {}
+    int write(const void* bytes, std::size_t length) override {
+      if (fs_.writes++ == fs_.failWriteAt) return 28;  // ENOSPC
+      auto& r = fs_.files[index_];
+      const auto* b = static_cast<const std::uint8_t*>(bytes);
+      r.bytes.insert(r.bytes.end(), b, b + length);
+      r.writes.push_back(length);
+      return 0;
+    }
+    int close() override {
+      fs_.files[index_].closed = true;
+      return fs_.closes++ == fs_.failCloseAt ? 5 : 0;  // EIO
+    }
+
+   private:
+    FakeFiles& fs_;
+    std::size_t index_;
+  };
+
+  std::unique_ptr<OutputFile> create(const std::string& name, int& error) override {
+    if (creates++ == failCreateAt) {
+      error = 13;  // EACCES
+      return nullptr;
+    }
+    files.push_back({name, {}, {}, false});
+    return std::make_unique<File>(*this, files.size() - 1);
+  }
+  bool exists(const std::string&) override { return false; }
+  void remove(const std::string&) override {}
+  std::string errorText(int error) override { return "system text " + std::to_string(error); }
+};
+
+class FakePriority : public PrioritySeam {
+ public:
+  int level = kPriorityNormal;
+  std::vector<int> sets;
+  int current() override { return level; }
+  void set(int l) override {
+    sets.push_back(l);
+    level = l;
+  }
+};
+
+struct Rig {
+  Settings settings;
+  RunState run;
+  RingBuffer pcmRing;
+  RingBuffer mp3Ring{kMp3RingBytes};
+  FakeEngine engine;
+  FakeFiles files;
+  FakePriority priority;
+  KeptText text;
+
+  explicit Rig(std::uint32_t pcmBytes = 1 << 16) : pcmRing(pcmBytes) {
+    settings.sampleRate = 8000;
+    settings.channelMode = kMono;  // 16000 bytes per second
+    settings.bitrate = 32;
+    settings.outputName.set("a.mp3");
+  }
+  EncoderContext context() {
+    return {settings, run, pcmRing, mp3Ring, engine, files, priority};
+  }
+  void feed(const std::vector<std::int16_t>& samples, bool mark = false) {
+    ASSERT_EQ(pcmRing.write(samples.data(), static_cast<std::uint32_t>(samples.size() * 2), mark), 0);
+  }
+  void feedBytes(std::uint32_t n, bool mark = false) {
+    std::vector<std::uint8_t> bytes(n, 1);
+    ASSERT_EQ(pcmRing.write(bytes.data(), n, mark), 0);
+  }
+  void stop() { run.captureStopped.fetch_add(1); }
+  int runBody() { return runEncoder(context()); }
+};
+
+std::vector<std::int16_t> ramp(int from, int n) {
+  std::vector<std::int16_t> v(n);
+  for (int i = 0; i < n; ++i) v[i] = static_cast<std::int16_t>(from + i);
+  return v;
+}
+
+TEST(EncoderBody, PrintsVersionAndHintThenPassesWholeChunksAndAShortLastOne) {
+  Rig rig;
+  rig.feed(ramp(0, 18));  // three chunks of 6 samples
+  const std::uint8_t tail[5] = {1, 0, 2, 0, 9};  // two samples and an odd byte
+  ASSERT_EQ(rig.pcmRing.write(tail, 5, false), 0);
+  rig.stop();
+  ASSERT_EQ(rig.runBody(), 0);
+  EXPECT_EQ(rig.text.out, "* Encoder version: 3.07\n\nPress ESC to exit...\n\n");
+  EXPECT_EQ(rig.text.err, "");
+  EXPECT_EQ(rig.engine.counts, (std::vector<std::uint32_t>{6, 6, 6, 2}));
+  EXPECT_EQ(rig.engine.passed[1], ramp(6, 6));
+  EXPECT_EQ(rig.engine.passed[3], (std::vector<std::int16_t>{1, 2}));
+  EXPECT_EQ(rig.engine.calls.back(), "close");
+  EXPECT_DOUBLE_EQ(rig.run.encodedSeconds.load(), 41.0 / 16000.0);
+  ASSERT_EQ(rig.files.files.size(), 1u);
+  EXPECT_EQ(rig.files.files[0].name, "a.mp3");
+  EXPECT_TRUE(rig.files.files[0].closed);
+}
+
+TEST(EncoderBody, CaptureStoppingWhileWaitingGivesOneEmptyPassThenTheFlush) {
+  Rig rig;
+  rig.run.encoderEvent.open();
+  rig.feed(ramp(0, 6));
+  std::thread capture([&] {
+    while (rig.engine.encodeCalls.load() < 1) sleepMs(1);
+    // The body is now headed for its wait on the event (ordering by a pause,
+    // not a measurement: the outcome is checked, not the time).
+    sleepMs(200);
+    rig.stop();
+    rig.run.encoderEvent.set();
+  });
+  ASSERT_EQ(rig.runBody(), 0);
+  capture.join();
+  EXPECT_EQ(rig.engine.counts, (std::vector<std::uint32_t>{6, 0}));
+  EXPECT_EQ(rig.files.files.size(), 1u);
+}
+
+TEST(EncoderBody, WritesExactBlocksOnePerPassAndEveryByteReachesTheFile) {
+  Rig rig;
+  rig.engine.outputPerCall = 9000;  // outgrows one block per pass: exercises the no-drop path
+  rig.engine.flushBytes = 7000;
+  rig.feed(ramp(0, 6 * 9));
+  rig.stop();
+  ASSERT_EQ(rig.runBody(), 0);
+  ASSERT_EQ(rig.files.files.size(), 1u);
+  const auto& f = rig.files.files[0];
+  std::vector<std::uint8_t> expected;
+  for (int k = 0; k < 9; ++k) expected.insert(expected.end(), 9000, static_cast<std::uint8_t>(k));
+  expected.insert(expected.end(), 7000, 0xF0);
+  EXPECT_EQ(f.bytes, expected);
+  EXPECT_EQ(rig.run.bytesWritten.load(), expected.size());
+  EXPECT_EQ(rig.text.out.find("overflow"), std::string::npos);
+  for (std::size_t i = 0; i < f.writes.size(); ++i) EXPECT_LE(f.writes[i], kFileBlockBytes);
+}
+
+TEST(EncoderBody, ExactlyOneBlockHeldIsWrittenAtOnceAndTheRestAtTheFlush) {
+  Rig rig;
+  rig.engine.outputPerCall = 8192;
+  rig.engine.flushBytes = 100;
+  rig.feed(ramp(0, 6 * 4));
+  rig.stop();
+  ASSERT_EQ(rig.runBody(), 0);
+  EXPECT_EQ(rig.files.files[0].writes, (std::vector<std::size_t>{16384, 16384, 100}));
+  EXPECT_EQ(rig.run.bytesWritten.load(), 32868u);
+}
+
+TEST(EncoderBody, TimeLimitEndsAfterTheFirstPassAboveIt) {
+  Rig rig;
+  rig.engine.samplesPerChunk = 2000;  // 4000 bytes: a quarter second, exact in binary
+  rig.settings.timeLimitSeconds = 1;
+  rig.feed(ramp(0, 2000 * 8));
+  ASSERT_EQ(rig.runBody(), 0);  // capture never stops: only the limit ends it
+  EXPECT_EQ(rig.engine.counts.size(), 5u) << "reaching exactly 1 s must not end it";
+  EXPECT_DOUBLE_EQ(rig.run.encodedSeconds.load(), 1.25);
+  EXPECT_EQ(rig.engine.calls.back(), "close");
+}
+
+TEST(EncoderBody, SplitMarkClosesTheFileAndTheMarkedChunksOutputStartsTheNext) {
+  Rig rig;
+  rig.engine.outputPerCall = 10;
+  rig.feed(ramp(0, 7));
+  rig.feed(ramp(7, 7), true);  // mark inside the second chunk
+  rig.feed(ramp(14, 10));
+  rig.engine.onEncode = [&](int call) {
+    if (call == 0) rig.settings.outputName.set("b.mp3");
+  };
+  rig.stop();
+  ASSERT_EQ(rig.runBody(), 0);
+  ASSERT_EQ(rig.files.files.size(), 2u);
+  EXPECT_EQ(rig.files.files[0].name, "a.mp3");
+  EXPECT_EQ(rig.files.files[0].bytes, std::vector<std::uint8_t>(10, 0));
+  EXPECT_TRUE(rig.files.files[0].closed);
+  EXPECT_EQ(rig.files.files[1].name, "b.mp3");
+  std::vector<std::uint8_t> second(10, 1);
+  second.insert(second.end(), 10, 2);
+  second.insert(second.end(), 10, 3);
+  EXPECT_EQ(rig.files.files[1].bytes, second);
+  EXPECT_EQ(rig.run.bytesWritten.load(), 40u);
+}
+
+TEST(EncoderBody, MarkReachedWithNothingQueuedClosesTheOldFileWithoutAWrite) {
+  Rig rig;
+  rig.engine.outputPerCall = 10;
+  rig.feed(ramp(0, 6), true);  // mark on the very first byte
+  rig.stop();
+  ASSERT_EQ(rig.runBody(), 0);
+  ASSERT_EQ(rig.files.files.size(), 2u);
+  EXPECT_TRUE(rig.files.files[0].writes.empty());
+  EXPECT_TRUE(rig.files.files[0].closed);
+  EXPECT_EQ(rig.files.files[1].bytes.size(), 10u);
+}
+
+TEST(EncoderBody, EngineFailuresAreReportedAndFollowedByTheRightCalls) {
+  {
+    Rig rig;
+    rig.engine.initCode = 7;
+    rig.feed(ramp(0, 6));
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, "\r\n* Encoder initialization error (7).\r\n\r\n");
+    EXPECT_EQ(rig.engine.calls, (std::vector<std::string>{"version", "init"}));
+    EXPECT_TRUE(rig.files.files.empty());
+  }
+  {
+    Rig rig;
+    rig.engine.outputPerCall = 10;
+    rig.engine.failEncodeAt = 1;
+    rig.engine.encodeCode = 4000000000u;
+    rig.feed(ramp(0, 18));
+    rig.stop();
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, "\r\nbeEncodeChunk() failed (4000000000)\r\n\r\n");
+    EXPECT_EQ(rig.engine.calls,
+              (std::vector<std::string>{"version", "init", "encode", "encode", "close"}));
+    EXPECT_TRUE(rig.files.files[0].bytes.empty()) << "mp3Ring's bytes are not written";
+  }
+  {
+    Rig rig;
+    rig.engine.deinitCode = 9;
+    rig.feed(ramp(0, 6));
+    rig.stop();
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, "\r\nbeDeinitStream failed (9)\r\n\r\n");
+    EXPECT_EQ(rig.engine.calls,
+              (std::vector<std::string>{"version", "init", "encode", "deinit", "close"}));
+  }
+}
+
+TEST(EncoderBody, FileFailuresAreReportedWithTheSystemsTextAndStopAllWork) {
+  const std::string creation = "\r\n* File creation error.\r\n* system text 13\r\n\r\n";
+  const std::string writing = "\r\n* Error writing to file.\r\n* system text 28\r\n\r\n";
+  {
+    Rig rig;  // the first file
+    rig.files.failCreateAt = 0;
+    rig.feed(ramp(0, 6));
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, creation);
+    EXPECT_EQ(rig.engine.calls, (std::vector<std::string>{"version", "init"}));
+  }
+  {
+    Rig rig;  // the next file at a switch
+    rig.files.failCreateAt = 1;
+    rig.feed(ramp(0, 6), true);
+    rig.feed(ramp(0, 6));
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, creation);
+    EXPECT_EQ(rig.engine.calls, (std::vector<std::string>{"version", "init", "encode"}));
+  }
+  {
+    Rig rig;  // a block
+    rig.engine.outputPerCall = 16384;
+    rig.files.failWriteAt = 0;
+    rig.feed(ramp(0, 12));
+    rig.stop();
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, writing);
+    EXPECT_EQ(rig.engine.calls, (std::vector<std::string>{"version", "init", "encode"}));
+  }
+  {
+    Rig rig;  // the flush's write
+    rig.engine.outputPerCall = 10;
+    rig.files.failWriteAt = 0;
+    rig.feed(ramp(0, 6));
+    rig.stop();
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, writing);
+  }
+  {
+    Rig rig;  // the closing of the finished file
+    rig.files.failCloseAt = 0;
+    rig.feed(ramp(0, 6));
+    rig.stop();
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, "\r\n* Error writing to file.\r\n* system text 5\r\n\r\n");
+  }
+}
+
+// The ring's fill is set from inside each encode call, so the step that
+// follows sees exactly the wanted free share; the level is read at the next
+// call.
+std::vector<int> levelsForFreeShares(int base, const std::vector<int>& shares) {
+  Rig rig(400);
+  rig.engine.samplesPerChunk = 1;  // 2-byte chunks
+  rig.priority.level = base;
+  rig.feedBytes(2);
+  std::vector<int> levels;
+  rig.engine.onEncode = [&](int call) {
+    if (call > 0) levels.push_back(rig.priority.level);
+    std::vector<std::uint8_t> scratch(400);
+    rig.pcmRing.read(scratch.data(), rig.pcmRing.available());
+    if (call == static_cast<int>(shares.size())) {
+      rig.stop();
+      return;
+    }
+    const auto held = static_cast<std::uint32_t>(400 * (100 - shares[call]) / 100);
+    rig.pcmRing.write(scratch.data(), held, false);
+  };
+  EXPECT_EQ(rig.runBody(), 0);
+  return levels;
+}
+
+TEST(EncoderBody, PriorityRisesBelowHalfFreeAndReturnsAtSeventyPercent) {
+  EXPECT_EQ(levelsForFreeShares(kPriorityNormal, {80, 45, 60, 75}),
+            (std::vector<int>{kPriorityNormal, kPriorityAboveNormal, kPriorityAboveNormal,
+                              kPriorityNormal}));
+  EXPECT_EQ(levelsForFreeShares(kPriorityNormal, {30, 40, 55, 45}),
+            (std::vector<int>{kPriorityNormal, kPriorityNormal, kPriorityNormal,
+                              kPriorityAboveNormal}))
+      << "a first pass at 30% raises nothing";
+  EXPECT_EQ(levelsForFreeShares(kPriorityAboveNormal, {80, 10, 90, 0}),
+            (std::vector<int>(4, kPriorityAboveNormal)));
+}
+
+TEST(EncoderThread, AppliesItsPriorityFirstAndPublishesAFailureBeforeDone) {
+  Rig rig;
+  rig.engine.initCode = 1;
+  { EncoderThread thread(rig.context(), kPriorityAboveNormal); }
+  EXPECT_EQ(rig.priority.sets, std::vector<int>{kPriorityAboveNormal});
+  EXPECT_TRUE(rig.run.encoderFailed.load());
+  EXPECT_EQ(rig.run.encoderDone.load(), 1u);
+
+  Rig ok;
+  ok.stop();
+  { EncoderThread thread(ok.context(), std::nullopt); }
+  EXPECT_TRUE(ok.priority.sets.empty());
+  EXPECT_FALSE(ok.run.encoderFailed.load());
+  EXPECT_EQ(ok.run.encoderDone.load(), 1u);
+}
+
+// Hands each chunk to the real engine and, like a capture callback, tops up
+// pcmRing with the next piece (marked, when splitting) once it runs low.
+class FeedingEngine : public Mp3Engine {
+ public:
+  FeedingEngine(Rig& rig, std::vector<std::vector<std::int16_t>> pieces, bool split)
+      : rig_(rig), pieces_(std::move(pieces)), split_(split), real_(makeLameEngine()) {
+    feedNext();
+  }
+  void version(EngineVersion& out) override { real_->version(out); }
+  std::uint32_t initStream(const EngineConfig& c, std::uint32_t& spc, std::uint32_t& size,
+                           std::uint32_t& stream) override {
+    const std::uint32_t code = real_->initStream(c, spc, size, stream);
+    chunkBytes_ = spc * 2;
+    return code;
+  }
+  std::uint32_t encodeChunk(std::uint32_t stream, std::uint32_t n, const std::int16_t* samples,
+                            std::uint8_t* output, std::uint32_t& bytes) override {
+    if (rig_.pcmRing.available() < chunkBytes_) feedNext();
+    return real_->encodeChunk(stream, n, samples, output, bytes);
+  }
+  std::uint32_t deinitStream(std::uint32_t stream, std::uint8_t* output,
+                             std::uint32_t& bytes) override {
+    return real_->deinitStream(stream, output, bytes);
+  }
+  void closeStream(std::uint32_t stream) override { real_->closeStream(stream); }
+
+ private:
+  void feedNext() {
+    if (next_ == pieces_.size()) {
+      rig_.stop();
+      return;
+    }
+    rig_.feed(pieces_[next_], split_ && next_ > 0);
+    ++next_;
+  }
+  Rig& rig_;
+  std::vector<std::vector<std::int16_t>> pieces_;
+  bool split_;
+  std::unique_ptr<Mp3Engine> real_;
+  std::uint32_t chunkBytes_ = 0;
+  std::size_t next_ = 0;
+};
+
+// With the real engine: two split marks give three files that each decode,
+// and together they are exactly the stream one unsplit run produces.
+TEST(EncoderBodyWithLame, SplitFilesAreConsecutivePiecesOfOneStream) {
+  const long rate = 44100;
+  const auto pcm = test::makeTone(rate, 2, rate * 3 + 777, {440.0, 660.0});
+  std::vector<std::vector<std::int16_t>> pieces;
+  const std::size_t second = rate * 2;  // samples of one second, both channels
+  for (std::size_t at = 0; at < pcm.size(); at += second) {
+    pieces.emplace_back(pcm.begin() + at, pcm.begin() + std::min(pcm.size(), at + second));
+  }
+  auto encode = [&](bool split) {
+    Rig rig(rate * 4 * 4);
+    rig.settings.sampleRate = rate;
+    rig.settings.channelMode = kJointStereo;
+    rig.settings.bitrate = 128;
+    FeedingEngine engine(rig, pieces, split);
+    EncoderContext c{rig.settings, rig.run, rig.pcmRing, rig.mp3Ring, engine, rig.files,
+                     rig.priority};
+    EXPECT_EQ(runEncoder(c), 0);
+    return rig.files.files;
+  };
+  const auto whole = encode(false);
+  const auto parts = encode(true);
+  ASSERT_EQ(whole.size(), 1u);
+  ASSERT_EQ(parts.size(), 4u);  // three one-second pieces and a short fourth
+  std::vector<std::uint8_t> joined;
+  for (const auto& f : parts) {
+    const auto d = test::decodeMp3Bytes(f.bytes);
+    EXPECT_TRUE(d.ok) << d.error;
+    joined.insert(joined.end(), f.bytes.begin(), f.bytes.end());
+  }
+  EXPECT_EQ(joined, whole[0].bytes);
+  const auto a = test::decodeMp3Bytes(whole[0].bytes);
+  const auto b = test::decodeMp3Bytes(joined);
+  ASSERT_TRUE(a.ok && b.ok);
+  EXPECT_EQ(a.samples, b.samples);
+  EXPECT_EQ(a.rate, rate);
+  EXPECT_NEAR(test::dominantFrequency(a.channel(0), rate, 100, 2000), 440.0, 4.0);
+}
+
+}  // namespace
+}  // namespace vorta
