@@ -1,0 +1,42 @@
+// Hourly file names: the three cycles, and the day names that never change
+// with the language.
+#include <gtest/gtest.h>
+
+
+#include "control/Messages.h"
+#include "encode/SplitName.h"
+
+namespace vorta {
+namespace {
+
+TEST(SplitName, ThreePatternsWithTwoDigitNumbers) {
+  const LocalTime mondayFifteenth{7, 1, 15};
+  EXPECT_EQ(makeSplitName(1, mondayFifteenth), "07.mp3");
+  EXPECT_EQ(makeSplitName(2, mondayFifteenth), "mo - 07.mp3");
+  EXPECT_EQ(makeSplitName(3, mondayFifteenth), "15 - 07.mp3");
+  EXPECT_EQ(makeSplitName(0, mondayFifteenth), "");
+
+  const LocalTime sundayFirstMidnight{0, 0, 1};
+  EXPECT_EQ(makeSplitName(1, sundayFirstMidnight), "00.mp3");
+  EXPECT_EQ(makeSplitName(2, sundayFirstMidnight), "su - 00.mp3");
+  EXPECT_EQ(makeSplitName(3, sundayFirstMidnight), "01 - 00.mp3");
+
+  // The longest names have 11 characters.
+  const LocalTime saturdayLast{23, 6, 31};
+  EXPECT_EQ(makeSplitName(2, saturdayLast), "sa - 23.mp3");
+  EXPECT_EQ(makeSplitName(3, saturdayLast), "31 - 23.mp3");
+  EXPECT_EQ(makeSplitName(3, saturdayLast).size(), 11u);
+}
+
+TEST(SplitName, DayNamesAreTheSameInRussian) {
+  selectLanguage(1);
+  const char* expected[7] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
+  for (int day = 0; day < 7; ++day) {
+    EXPECT_STREQ(dayNames[day], expected[day]);
+    EXPECT_EQ(makeSplitName(2, LocalTime{9, day, 1}), std::string(expected[day]) + " - 09.mp3");
+  }
+  selectLanguage(2);
+}
+
+}  // namespace
+}  // namespace vorta
