@@ -130,7 +130,7 @@ TEST(HelpScreen, NoArgumentsPrintBannerAndWholeHelpWithoutPromptAndExitOne) {
 }
 
 TEST(HelpScreen, RussianIsUtf8InTheCLocale) {
-  for (const std::string& word : {"-rus", "-RUS"}) {
+  for (const char* word : {"-rus", "-RUS"}) {
     const RunResult r = runVorta({word}, kC);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, kBannerRu + all(kHelpRu));
