@@ -27,12 +27,35 @@ struct Tenths {
   int tenth;
 };
 
-Tenths splitTenths(double x) {
-  const int whole = truncateToInt(x);
-  int tenth = truncateToInt((x - whole) * 10.0);
-  if (tenth < 0) tenth = 0;
-  if (tenth > 9) tenth = 9;  // only when x was clamped
-  return {whole, tenth};
+// From a count of tenths, exact. Larger than an int can show: the largest.
+Tenths fromTenths(std::uint64_t tenths) {
+  if (tenths / 10 > static_cast<std::uint64_t>(INT_MAX)) return {INT_MAX, 9};
+  return {static_cast<int>(tenths / 10), static_cast<int>(tenths % 10)};
+}
+
+// Kilobytes (1024 bytes) to the tenth, in integers: a double would show
+// some exact tenths one lower (x.8 is stored as x.7999...).
+Tenths kilobytes(std::uint64_t bytes) {
+  const std::uint64_t whole = bytes / 1024;
+  const std::uint64_t tenth = (bytes % 1024) * 10 / 1024;
+  if (whole > static_cast<std::uint64_t>(INT_MAX)) return {INT_MAX, 9};
+  return {static_cast<int>(whole), static_cast<int>(tenth)};
+}
+
+// The free share of the ring in percent, to the tenth, in 64-bit integers:
+// exact, and (size - held) * 1000 cannot overflow.
+Tenths freeShare(std::uint32_t size, std::uint32_t held) {
+  if (size == 0) return {0, 0};
+  if (held > size) held = size;
+  return fromTenths(static_cast<std::uint64_t>(size - held) * 1000 / size);
+}
+
+// The CPU figure is a double from the meter. The tiny allowance only undoes
+// binary representation error (25.3 stored as 25.29999...); it never lifts a
+// figure to the next tenth.
+Tenths percentTenths(double percent) {
+  if (!(percent > 0.0)) return {0, 0};
+  return fromTenths(static_cast<std::uint64_t>(truncateToInt(percent * 10.0 + 1e-9)));
 }
 
 }  // namespace
@@ -49,21 +72,9 @@ void StatusLine::prepare() {
 std::string StatusLine::format() {
   if (!format_) prepare();
   const int seconds = truncateToInt(run_.encodedSeconds.load(std::memory_order_relaxed));
-  const double kilobytes =
-      static_cast<double>(run_.bytesWritten.load(std::memory_order_relaxed)) * 0.0009765625;
-
-  // In double: (size - held) * 100 overflows 32 bits for rings above 42 MB.
-  const std::uint32_t size = pcmRing_.size();
-  std::uint32_t held = pcmRing_.available();
-  if (held > size) held = size;
-  const double freeShare =
-      size == 0 ? 0.0 : static_cast<double>(size - held) * 100.0 / static_cast<double>(size);
-
-  const double cpu = withCpu_ ? cpu_.sample() : 0.0;
-
-  const Tenths kb = splitTenths(kilobytes);
-  const Tenths fr = splitTenths(freeShare);
-  const Tenths cp = splitTenths(cpu);
+  const Tenths kb = kilobytes(run_.bytesWritten.load(std::memory_order_relaxed));
+  const Tenths fr = freeShare(pcmRing_.size(), pcmRing_.available());
+  const Tenths cp = percentTenths(withCpu_ ? cpu_.sample() : 0.0);
   // Hours are not reduced modulo 24: a run of 25 hours shows 25:..
   const int hours = seconds / 3600;
   const int minutes = (seconds / 60) % 60;

@@ -25,7 +25,9 @@ using RawWriter = std::function<void(const char* bytes, std::size_t length)>;
 class StatusLine {
  public:
   // The line buffer's size: the longest line the value ranges allow fits.
-  static constexpr std::size_t kLineBytes = 100;
+  // 100 bytes held every line when the Russian texts were one byte a letter;
+  // in UTF-8 the Cyrillic letters take two and the longest line is 115.
+  static constexpr std::size_t kLineBytes = 128;
 
   StatusLine(const RunState& run, RingBuffer& pcmRing, Clock& clock, RawWriter write);
 
