@@ -1,0 +1,181 @@
+// Ten minutes of music-like PCM (44.1 kHz stereo, 128 kbit/s) through pcmRing
+// and the encoder thread to a file, against the same PCM encoded with bare
+// libmp3lame calls at the same settings. Prints the encoding thread's CPU
+// time for both and their ratio, at high and at low quality.
+#include <lame/lame.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "control/Messages.h"
+#include "control/RunState.h"
+#include "control/Settings.h"
+#include "encode/EncoderThread.h"
+#include "encode/RingBuffer.h"
+#include "platform/Files.h"
+#include "platform/Mp3Engine.h"
+
+namespace {
+
+using namespace vorta;
+
+constexpr int kRate = 44100;
+constexpr int kSeconds = 600;
+
+double threadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+std::vector<std::int16_t> musicLikePcm() {
+  std::vector<std::int16_t> pcm(std::size_t(kRate) * kSeconds * 2);
+  std::mt19937 rng(7);
+  std::normal_distribution<double> noise(0.0, 1500.0);
+  const double tones[] = {110.0, 220.0, 329.6, 440.0, 659.3, 880.0, 1760.0};
+  for (std::size_t i = 0; i < pcm.size() / 2; ++i) {
+    const double t = double(i) / kRate;
+    double v = 0.0;
+    for (std::size_t k = 0; k < std::size(tones); ++k) {
+      const double envelope = 0.5 + 0.5 * std::sin(2 * M_PI * (0.1 + 0.07 * k) * t);
+      v += 2500.0 * envelope * std::sin(2 * M_PI * tones[k] * t);
+    }
+    pcm[2 * i] = static_cast<std::int16_t>(std::clamp(v + noise(rng), -32000.0, 32000.0));
+    pcm[2 * i + 1] =
+        static_cast<std::int16_t>(std::clamp(0.8 * v + noise(rng), -32000.0, 32000.0));
+  }
+  return pcm;
+}
+
+class NullSink : public TextSink {
+ public:
+  void write(Stream, std::string_view) override {}
+};
+
+// Times the engine calls as seen by the encoder thread: from its first call
+// (version) to its last (closeStream), in that thread's CPU time.
+class TimedEngine : public Mp3Engine {
+ public:
+  explicit TimedEngine(std::unique_ptr<Mp3Engine> real) : real_(std::move(real)) {}
+  void version(EngineVersion& out) override {
+    start = threadCpuSeconds();
+    real_->version(out);
+  }
+  std::uint32_t initStream(const EngineConfig& c, std::uint32_t& a, std::uint32_t& b,
+                           std::uint32_t& s) override {
+    return real_->initStream(c, a, b, s);
+  }
+  std::uint32_t encodeChunk(std::uint32_t s, std::uint32_t n, const std::int16_t* p,
+                            std::uint8_t* o, std::uint32_t& b) override {
+    return real_->encodeChunk(s, n, p, o, b);
+  }
+  std::uint32_t deinitStream(std::uint32_t s, std::uint8_t* o, std::uint32_t& b) override {
+    return real_->deinitStream(s, o, b);
+  }
+  void closeStream(std::uint32_t s) override {
+    real_->closeStream(s);
+    end = threadCpuSeconds();
+  }
+  double start = 0, end = 0;
+
+ private:
+  std::unique_ptr<Mp3Engine> real_;
+};
+
+class KeepPriority : public PrioritySeam {
+ public:
+  int current() override { return 0; }
+  void set(int) override {}
+};
+
+double pipelineSeconds(const std::vector<std::int16_t>& pcm, int quality) {
+  Settings settings;
+  settings.sampleRate = kRate;
+  settings.channelMode = kJointStereo;
+  settings.bitrate = 128;
+  settings.quality = quality;
+  settings.bufferSize = 16 << 20;
+  settings.outputName.set("/tmp/vorta-bench-pipeline.mp3");
+  RunState run;
+  RingBuffer pcmRing(static_cast<std::uint32_t>(settings.bufferSize));
+  RingBuffer mp3Ring(kMp3RingBytes);
+  TimedEngine engine(makeLameEngine());
+  KeepPriority priority;
+  run.encoderEvent.open();
+  {
+    EncoderThread thread({settings, run, pcmRing, mp3Ring, engine, systemFileSystem(), priority},
+                         std::nullopt);
+    // The capture side: half-second buffers, as fast as the ring takes them.
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm.data());
+    const std::size_t total = pcm.size() * 2;
+    const std::uint32_t piece = kRate * 4 / 2;
+    for (std::size_t at = 0; at < total;) {
+      const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(piece, total - at));
+      if (pcmRing.size() - pcmRing.available() < n) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        continue;
+      }
+      pcmRing.write(bytes + at, n, false);
+      run.encoderEvent.set();
+      at += n;
+    }
+    run.captureStopped.fetch_add(1, std::memory_order_release);
+    run.encoderEvent.set();
+  }
+  if (run.encoderFailed.load()) std::fprintf(stderr, "pipeline failed\n");
+  return engine.end - engine.start;
+}
+
+double bareSeconds(const std::vector<std::int16_t>& pcm, int quality) {
+  const double start = threadCpuSeconds();
+  lame_global_flags* g = lame_init();
+  lame_set_num_channels(g, 2);
+  lame_set_in_samplerate(g, kRate);
+  lame_set_out_samplerate(g, kRate);
+  lame_set_mode(g, JOINT_STEREO);
+  lame_set_VBR(g, vbr_off);
+  lame_set_brate(g, 128);
+  lame_set_quality(g, quality == kQualityHigh ? 2 : 7);
+  lame_set_bWriteVbrTag(g, 0);
+  lame_set_write_id3tag_automatic(g, 0);
+  lame_set_original(g, 1);
+  lame_init_params(g);
+  std::FILE* out = std::fopen("/tmp/vorta-bench-bare.mp3", "wb");
+  std::vector<unsigned char> mp3(static_cast<std::size_t>(1.25 * 2304) + 7200);
+  const std::size_t frames = pcm.size() / 2;
+  for (std::size_t at = 0; at < frames; at += 1152) {
+    const int n = static_cast<int>(std::min<std::size_t>(1152, frames - at));
+    const int got = lame_encode_buffer_interleaved(g, const_cast<short*>(pcm.data() + 2 * at), n,
+                                                   mp3.data(), static_cast<int>(mp3.size()));
+    if (got > 0) std::fwrite(mp3.data(), 1, static_cast<std::size_t>(got), out);
+  }
+  const int got = lame_encode_flush(g, mp3.data(), static_cast<int>(mp3.size()));
+  if (got > 0) std::fwrite(mp3.data(), 1, static_cast<std::size_t>(got), out);
+  std::fclose(out);
+  lame_close(g);
+  return threadCpuSeconds() - start;
+}
+
+}  // namespace
+
+int main() {
+  NullSink sink;
+  setTextSink(&sink);
+  const auto pcm = musicLikePcm();
+  std::printf("10 min, 44.1 kHz stereo, 128 kbit/s joint stereo; encoding thread CPU time\n");
+  for (int quality : {kQualityHigh, kQualityLow}) {
+    const double pipeline = pipelineSeconds(pcm, quality);
+    const double bare = bareSeconds(pcm, quality);
+    std::printf("%-4s quality: pipeline %.2f s, bare libmp3lame %.2f s, ratio %.3f\n",
+                quality == kQualityHigh ? "high" : "low", pipeline, bare, pipeline / bare);
+  }
+  setTextSink(nullptr);
+  return 0;
+}
