@@ -210,7 +210,7 @@ TEST(RingBuffer, SecondMarkReplacesTheFirst) {
 TEST(RingBuffer, TwoThreadsMoveEveryByteInOrderAndEveryMarkOnce) {
   KeptText text;  // refused writes and reads print; they are expected here
   constexpr std::uint32_t kSize = 4099;
-  constexpr std::uint64_t kTotal = 3'000'000;
+  constexpr std::uint64_t kTotal = 6'000'000;
   RingBuffer ring(kSize);
   std::atomic<bool> done{false};
   std::vector<std::uint64_t> markStarts;  // stream offset of each marked write
