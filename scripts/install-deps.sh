@@ -2,6 +2,7 @@
 # Installs the Debian packages vorta needs that are missing.
 #   install-deps.sh run    what building and running vorta needs
 #   install-deps.sh test   that, plus what the tests and benchmarks need
+#   install-deps.sh bench  that of run, plus what bench/run.sh measures against
 set -euo pipefail
 
 run_packages=(g++ cmake make pkg-config libasound2-dev libmp3lame-dev libasound2-plugins)
@@ -9,8 +10,12 @@ test_packages=(libgtest-dev libbenchmark-dev libmpg123-dev pulseaudio pulseaudio
                alsa-utils faketime clang libclang-rt-dev util-linux procps
                groff-base mandoc dpkg-dev)
 
+bench_packages=(libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils alsa-utils
+                lame ffmpeg time procps)
+
 packages=("${run_packages[@]}")
 [ "${1:-run}" = test ] && packages+=("${test_packages[@]}")
+[ "${1:-run}" = bench ] && packages+=("${bench_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Measures what vorta costs while it records and prints one table:
+#   - the encoder pipeline (pcmRing, encoder thread, file) against bare
+#     libmp3lame calls on the same ten minutes of PCM (bench/pipeline_bench)
+#   - the ring buffer between two threads against memcpy (bench/ring_bench)
+#   - a 60 s recording from a private PulseAudio server by vorta, by
+#     arecord | lame and by ffmpeg: CPU, context switches, memory, sound kept
+#   - how quickly ESC and SIGTERM end a recording (bench/reaction_bench)
+# Installs what it needs, builds in Release in build/bench (-j2), and keeps
+# every raw figure in build/bench/run/.
+#
+#   bench/run.sh              everything (about 12 minutes)
+#   REPS=5 bench/run.sh       more interleaved runs of the pipeline benchmark
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build=$root/build/bench
+work=$build/run
+reps=${REPS:-3}
+
+"$root/scripts/install-deps.sh" bench
+mkdir -p "$build"
+if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORTA_TESTS=OFF \
+         -DVORTA_BENCH=ON && cmake --build "$build" -j2; } >"$build/build.log" 2>&1; then
+  cat "$build/build.log" >&2
+  exit 1
+fi
+rm -rf "$work"
+mkdir -p "$work"
+bin=$build/bench
+vorta=$build/vorta
+log() { echo "== $*" >&2; }
+
+# --- 1. pipeline against bare libmp3lame --------------------------------------
+log "pipeline against bare libmp3lame ($reps interleaved runs each, minimum)"
+"$bin/pipeline_bench" "$reps" | tee "$work/pipeline.txt" >&2
+
+# --- 2. ring buffer against memcpy ---------------------------------------------
+log "ring buffer against memcpy (5 repetitions, median)"
+"$bin/ring_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  --benchmark_format=csv 2>/dev/null | tee "$work/ring.csv" | grep median >&2 || true
+
+# --- 3. recording against the usual tools --------------------------------------
+pulse=$work/pulse
+"$root/scripts/pulse-private.sh" start "$pulse" >&2
+trap '"$root/scripts/pulse-private.sh" stop "$pulse"' EXIT
+# shellcheck disable=SC1091
+. "$pulse/env"
+# Sixty seconds of chords that change every half second, stereo, 44.1 kHz.
+ffmpeg -nostdin -loglevel error -y -f lavfi -i \
+  "aevalsrc='0.25*sin(2*PI*(220+110*floor(2*t))*t)+0.15*sin(2*PI*(330+55*floor(4*t))*t)|0.2*sin(2*PI*(440+110*floor(2*t))*t)+0.1*sin(2*PI*1760*t)':s=44100:d=60" \
+  -c:a pcm_s16le "$work/signal.wav"
+played=60.000
+
+fmt="%U %S %M %w %c %e"
+# record NAME COMMAND...: COMMAND starts the recorder in the background in
+# the current folder and writes the pid to stop into ./pid; the played signal
+# starts 1 s later, the recorder is stopped with SIGTERM 1 s after it ends.
+record() {
+  local name=$1; shift
+  local dir=$work/$name
+  mkdir -p "$dir"
+  (
+    cd "$dir"
+    "$@"
+    for _ in $(seq 100); do [ -s pid ] && break; sleep 0.05; done
+    sleep 1
+    paplay "$work/signal.wav"
+    sleep 1
+    grep -E 'VmPeak|VmHWM' "/proc/$(cat pid)/status" >vm.txt 2>/dev/null || true
+    kill -TERM "$(cat pid)"
+    wait
+  )
+  "$bin/mp3_duration" "$dir/out.mp3" >"$dir/duration.txt" || true
+}
+
+start_vorta() {
+  /usr/bin/time -f "$fmt" -o time1.txt sh -c 'echo $$ >pid; exec "$0" "$@"' \
+    "$vorta" -b 128 -d 44 -mj -qh out.mp3 </dev/null >out.log 2>&1 &
+}
+start_arecord_lame() {
+  /usr/bin/time -f "$fmt" -o time1.txt sh -c 'echo $$ >pid; exec "$0" "$@"' \
+      arecord -q -D default -f cd -t raw </dev/null 2>arecord.log |
+    /usr/bin/time -f "$fmt" -o time2.txt lame --quiet -r -q 2 -b 128 - out.mp3 2>lame.log &
+}
+start_ffmpeg() {
+  /usr/bin/time -f "$fmt" -o time1.txt sh -c 'echo $$ >pid; exec "$0" "$@"' \
+    ffmpeg -nostdin -loglevel error -y -f alsa -sample_rate 44100 -channels 2 -i default \
+    -c:a libmp3lame -b:a 128k -compression_level 2 out.mp3 </dev/null >out.log 2>&1 &
+}
+
+for tool in vorta arecord_lame ffmpeg; do
+  log "recording 60 s with $tool"
+  record "$tool" "start_$tool"
+done
+
+# --- 4. reaction to ESC and SIGTERM --------------------------------------------
+log "reaction to ESC and SIGTERM (10 runs each)"
+mkdir -p "$work/reaction"
+"$bin/reaction_bench" "$vorta" "$work/reaction" 10 | tee "$work/reaction.txt" >&2
+
+# --- the table -----------------------------------------------------------------
+row() { printf '| %-58s | %-22s | %-14s | %-4s |\n' "$@"; }
+yes_no() { awk "BEGIN { exit !($1) }" && echo yes || echo NO; }
+
+echo
+row "Figure" "Value" "Goal" "Met?"
+row "------" "-----" "----" "----"
+
+for q in high low; do
+  line=$(grep "^$q" "$work/pipeline.txt")
+  ratio=$(sed -E 's/.*ratio ([0-9.]+).*/\1/' <<<"$line")
+  pipe=$(sed -E 's/.*pipeline ([0-9.]+) s.*/\1/' <<<"$line")
+  bare=$(sed -E 's/.*bare libmp3lame ([0-9.]+) s.*/\1/' <<<"$line")
+  row "Pipeline / bare libmp3lame CPU, 10 min, $q quality" "$ratio ($pipe / $bare s)" "<= 1.03" \
+    "$(yes_no "$ratio <= 1.03")"
+done
+
+worst=1e9
+for size in 4096 16384 65536 262144 1048576; do
+  ring=$(awk -F, -v n="\"BM_RingTwoThreads/$size/real_time_median\"" '$1 == n { print $6 }' "$work/ring.csv")
+  copy=$(awk -F, -v n="\"BM_Memcpy/$size/real_time_median\"" '$1 == n { print $6 }' "$work/ring.csv")
+  share=$(awk -v r="$ring" -v c="$copy" 'BEGIN { printf "%.2f", (c > 0 ? r / c : 0) }')
+  worst=$(awk -v a="$worst" -v b="$share" 'BEGIN { print (b < a ? b : a) }')
+  row "Ring two threads / memcpy, $((size / 1024)) KiB blocks" \
+    "$share ($(awk -v r="$ring" -v c="$copy" 'BEGIN { printf "%.1f / %.1f GB/s", r / 1e9, c / 1e9 }'))" \
+    ">= 0.5" "$(yes_no "$share >= 0.5")"
+done
+
+# Per tool: CPU s per recorded minute, context switches per s, peak RSS MiB,
+# decoded and sounding seconds, longest gap.
+declare -A cpu cs rss dur span gap
+for tool in vorta arecord_lame ffmpeg; do
+  d=$work/$tool
+  cat "$d"/time*.txt | grep -E '^[0-9]' >"$d/times.txt" || true
+  read -r total sound longest <"$d/duration.txt" || { total=0; sound=0; longest=0; }
+  dur[$tool]=$total; span[$tool]=$sound; gap[$tool]=$longest
+  cpu[$tool]=$(awk -v t="$total" '{ c += $1 + $2 } END { printf "%.2f", (t > 0 ? c / (t / 60) : 0) }' "$d/times.txt")
+  cs[$tool]=$(awk '{ r += ($4 + $5) / ($6 > 0 ? $6 : 1) } END { printf "%.1f", r }' "$d/times.txt")
+  rss[$tool]=$(awk '{ m += $3 } END { printf "%.1f", m / 1024 }' "$d/times.txt")
+done
+peer_cpu=$(awk -v a="${cpu[arecord_lame]}" -v b="${cpu[ffmpeg]}" 'BEGIN { print (a < b ? a : b) }')
+peer_cs=$(awk -v a="${cs[arecord_lame]}" -v b="${cs[ffmpeg]}" 'BEGIN { print (a < b ? a : b) }')
+for tool in vorta arecord_lame ffmpeg; do
+  name=${tool/_/ | }
+  if [ "$tool" = vorta ]; then
+    row "CPU s per recorded minute: $name" "${cpu[$tool]}" "< $peer_cpu" "$(yes_no "${cpu[$tool]} < $peer_cpu")"
+    row "Context switches per s: $name" "${cs[$tool]}" "< $peer_cs" "$(yes_no "${cs[$tool]} < $peer_cs")"
+  else
+    row "CPU s per recorded minute: $name" "${cpu[$tool]}" "(peer)" "-"
+    row "Context switches per s: $name" "${cs[$tool]}" "(peer)" "-"
+  fi
+done
+for tool in vorta arecord_lame ffmpeg; do
+  name=${tool/_/ | }
+  row "Peak RSS MiB: $name" "${rss[$tool]}" "(reported)" "-"
+done
+vm=$(awk '/VmPeak/ { printf "%.0f", $2 / 1024 }' "$work/vorta/vm.txt" 2>/dev/null || true)
+row "Virtual size MiB (VmPeak): vorta, default buffer" "${vm:-?}" "(reported)" "-"
+for tool in vorta arecord_lame ffmpeg; do
+  name=${tool/_/ | }
+  ok=$(yes_no "${span[$tool]} >= $played - 0.05 && ${gap[$tool]} < 50")
+  row "Sound kept of $played s played: $name" "${span[$tool]} s, gap ${gap[$tool]} ms" ">= 59.95 s, < 50 ms" "$ok"
+  row "Decoded length: $name" "${dur[$tool]} s" "(reported)" "-"
+done
+
+for how in esc sigterm; do
+  read -r _ okruns failed _ rmed rmax _ dmed dmax _ emed emax < <(grep "^$how" "$work/reaction.txt")
+  label=$([ "$how" = esc ] && echo "ESC" || echo "SIGTERM")
+  row "$label -> device stopped, ms (median / max of $okruns, $failed failed)" "$rmed / $rmax" "<= 1100" \
+    "$(yes_no "$rmax <= 1100 && $failed == 0")"
+  row "$label: draining took, ms (median / max)" "$dmed / $dmax" "(reported)" "-"
+  row "$label: drained -> exit, ms (median / max)" "$emed / $emax" "<= 100" "$(yes_no "$emax <= 100")"
+done
