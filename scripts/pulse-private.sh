@@ -24,6 +24,10 @@ ENV
 }
 
 stop() {
+  if [ -f "$dir/keepalive.pid" ]; then
+    kill "$(cat "$dir/keepalive.pid")" 2>/dev/null || true
+    rm -f "$dir/keepalive.pid"
+  fi
   if [ -f "$dir/pid" ]; then
     pid=$(cat "$dir/pid")
     kill "$pid" 2>/dev/null || true
@@ -56,6 +60,13 @@ case $cmd in
       if pactl info >/dev/null 2>&1; then
         pactl set-default-sink vsink
         pactl set-default-source vsink.monitor
+        # With nothing playing, the null sink renders in blocks of up to two
+        # seconds, so its monitor delivers sound late and in lumps, unlike a
+        # sound card. A silent stream with a short latency keeps it rendering
+        # in real time; adding zeros leaves what tests play unchanged.
+        setsid pacat --playback --raw --format=s16le --rate=48000 --channels=2 \
+          --latency-msec=20 --device=vsink </dev/zero >/dev/null 2>&1 &
+        echo $! >"$dir/keepalive.pid"
         exit 0
       fi
       sleep 0.1

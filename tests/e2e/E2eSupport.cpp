@@ -82,6 +82,12 @@ std::vector<Stretch> loudStretches(const std::vector<std::int16_t>& mono, long r
   return result;
 }
 
+void setEnv(ProcessOptions& options, const std::string& entry) {
+  const std::string name = entry.substr(0, entry.find('=') + 1);
+  std::erase_if(options.env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+  options.env.push_back(entry);
+}
+
 std::vector<std::int16_t> slice(const std::vector<std::int16_t>& mono, long rate, double from,
                                 double to) {
   const auto clamp = [&](double t) {

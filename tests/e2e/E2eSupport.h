@@ -45,6 +45,10 @@ struct Stretch {
 std::vector<Stretch> loudStretches(const std::vector<std::int16_t>& mono, long rate, int level,
                                    double minGapSeconds);
 
+// Sets NAME=value in the options' environment, replacing an entry of that
+// name (the first entry of a name is the one the child gets).
+void setEnv(ProcessOptions& options, const std::string& entry);
+
 // The samples of one channel between two times (seconds).
 std::vector<std::int16_t> slice(const std::vector<std::int16_t>& mono, long rate, double from,
                                 double to);

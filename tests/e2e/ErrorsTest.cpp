@@ -22,7 +22,7 @@ class ErrorsTest : public E2eTest {
 
   Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
     auto options = vorta(args);
-    options.env.insert(options.env.end(), extraEnv.begin(), extraEnv.end());
+    for (const auto& entry : extraEnv) setEnv(options, entry);
     Subprocess vorta;
     EXPECT_TRUE(vorta.start(options)) << vorta.startError();
     const int code = vorta.wait(20000);

@@ -19,6 +19,8 @@ struct FormatCase {
   const char* formatLine;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
+
 class FormatTest : public E2eTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(FormatTest, FileHasTheFormatAskedFor) {

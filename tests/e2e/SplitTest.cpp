@@ -20,6 +20,8 @@ struct SplitCase {
   const char* second;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.option; }
+
 class SplitTest : public E2eTest, public ::testing::WithParamInterface<SplitCase> {};
 
 std::vector<std::string> mp3Files(const std::string& dir) {
@@ -37,10 +39,11 @@ TEST_P(SplitTest, NewFileAtTheHourAndTheFilesJoinIntoTheWholeRecording) {
   ASSERT_TRUE(player);
 
   auto options = vorta({GetParam().option, "-x", "stop.now", "rec"});
-  options.env.insert(options.env.end(),
-                     {std::string("LD_PRELOAD=") + kFakeTimeLibrary,
-                      "FAKETIME=@2026-12-07 10:59:57", "FAKETIME_DONT_FAKE_MONOTONIC=1",
-                      "TZ=UTC"});
+  for (const std::string& entry :
+       {std::string("LD_PRELOAD=") + kFakeTimeLibrary, std::string("FAKETIME=@2026-12-07 10:59:57"),
+        std::string("FAKETIME_DONT_FAKE_MONOTONIC=1"), std::string("TZ=UTC")}) {
+    setEnv(options, entry);
+  }
   Subprocess vorta;
   const auto started = startRecording(vorta, options);
   ASSERT_FALSE(HasFailure());
