@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <regex>
 
 #include "E2eSupport.h"
@@ -26,6 +27,7 @@ class RecordingTest : public E2eTest {
   // then; the MP3 stream adds the encoder's delay and pads the last frame.
   // So the file is shorter or longer by at most about one buffer.
   void expectLengthOf(const DecodedMp3& decoded, double recorded) {
+    std::cout << "recorded " << recorded << " s, decoded " << decoded.seconds() << " s\n";
     EXPECT_GE(decoded.seconds(), recorded - kBuffer - 0.15) << "recorded " << recorded << " s";
     EXPECT_LE(decoded.seconds(), recorded + kBuffer + 0.3) << "recorded " << recorded << " s";
   }

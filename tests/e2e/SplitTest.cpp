@@ -58,11 +58,16 @@ TEST_P(SplitTest, NewFileAtTheHourAndTheFilesJoinIntoTheWholeRecording) {
   EXPECT_EQ(vorta.output().find("* Resulting file:"), std::string::npos) << vorta.output();
   ASSERT_EQ(mp3Files(dir()), (std::vector<std::string>{GetParam().first, GetParam().second}));
 
-  const DecodedMp3 first = decodeWhole(path(GetParam().first));
+  // The files are consecutive pieces of one MP3 stream, cut where the
+  // encoder's output for a chunk ends, which need not be the end of a frame:
+  // each piece decodes on its own (a player resynchronises at the next
+  // frame), and only the joined pieces must be whole.
+  const DecodedMp3 first = decodeMp3File(path(GetParam().first));
+  const DecodedMp3 second = decodeMp3File(path(GetParam().second));
+  EXPECT_TRUE(second.ok) << second.error;
+  ASSERT_TRUE(first.ok) << first.error;
+  EXPECT_GT(second.seconds(), 1.0);
   const auto secondBytes = readFileBytes(path(GetParam().second));
-  const FrameWalk secondWalk = walkFrames(secondBytes);
-  EXPECT_TRUE(secondWalk.whole) << secondWalk.why;
-  ASSERT_TRUE(first.ok);
   // The first file runs from the start to the first buffer after 11:00.
   EXPECT_GE(first.seconds(), 2.0);
   EXPECT_LE(first.seconds(), 3.0 + kBuffer + 0.3);

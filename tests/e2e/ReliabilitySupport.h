@@ -1,0 +1,169 @@
+// What the fault-injection tests share: small file systems mounted for one
+// test, busy processes that load the CPU, the CPU time of a child, the sound
+// server brought back after a test killed it, and a "time code" signal whose
+// pitch tells at every moment how far into the playback it is.
+//
+// Every guard undoes its work in its destructor, so a failing assertion never
+// leaves a mount, a process or a dead server behind.
+#pragma once
+
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "E2eSupport.h"
+
+namespace vorta::test {
+
+// A tmpfs mounted at a new folder for the life of the guard. Needs the right
+// to mount (root in the CI container); ok() says whether it worked.
+class ScratchMount {
+ public:
+  ScratchMount(const std::string& at, const std::string& options, unsigned long flags = 0)
+      : at_(at) {
+    ::mkdir(at.c_str(), 0777);
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", flags, options.c_str()) == 0;
+  }
+  ~ScratchMount() {
+    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+    ::rmdir(at_.c_str());
+  }
+  ScratchMount(const ScratchMount&) = delete;
+  ScratchMount& operator=(const ScratchMount&) = delete;
+
+  bool ok() const { return mounted_; }
+  // Makes the mount read-only from now on.
+  bool makeReadOnly() {
+    return ::mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  }
+
+ private:
+  std::string at_;
+  bool mounted_ = false;
+};
+
+// Processes that spin at normal priority until the guard goes.
+class BusyLoops {
+ public:
+  explicit BusyLoops(int count) {
+    for (int i = 0; i < count; ++i) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        volatile unsigned long n = 0;
+        for (;;) n = n + 1;
+      }
+      if (pid > 0) pids_.push_back(pid);
+    }
+  }
+  ~BusyLoops() {
+    for (pid_t pid : pids_) ::kill(pid, SIGKILL);
+    for (pid_t pid : pids_) ::waitpid(pid, nullptr, 0);
+  }
+  BusyLoops(const BusyLoops&) = delete;
+  BusyLoops& operator=(const BusyLoops&) = delete;
+
+  std::size_t running() const { return pids_.size(); }
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+// User plus system CPU time of a process in seconds, from /proc; -1 when it
+// cannot be read.
+inline double cpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  // After the name: state is field 3; utime and stime are fields 14 and 15.
+  double utime = -1, stime = -1;
+  for (int index = 3; fields >> field && index <= 15; ++index) {
+    if (index == 14) utime = std::stod(field);
+    if (index == 15) stime = std::stod(field);
+  }
+  if (utime < 0 || stime < 0) return -1;
+  return (utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// Brings the test server back when a test has killed it.
+class ServerBack {
+ public:
+  explicit ServerBack(PulseServer& server) : server_(server) {}
+  ~ServerBack() {
+    if (!server_.alive(2000)) server_.restart();
+  }
+  ServerBack(const ServerBack&) = delete;
+  ServerBack& operator=(const ServerBack&) = delete;
+
+ private:
+  PulseServer& server_;
+};
+
+// A time code: one tone per half second, its pitch rising by 25 Hz each
+// step, so the pitch heard at a point of a recording says which moment of
+// the playback it is. Starts at 300 Hz.
+struct TimeCode {
+  static constexpr double kStep = 0.5;
+  static constexpr double kBaseHz = 300;
+  static constexpr double kStepHz = 25;
+
+  static TestSignal signal(double seconds) {
+    TestSignal s(48000, 2);
+    const int steps = int(std::ceil(seconds / kStep));
+    for (int k = 0; k < steps; ++k) s.tone(kBaseHz + kStepHz * k, kStep);
+    return s;
+  }
+  static double topHz(double seconds) { return kBaseHz + kStepHz * (seconds / kStep + 1); }
+
+  // The playback moment (start of its half-second step) heard in each
+  // tenth of a second of a decoded channel; -1 where no step is clear.
+  // maxHz: the highest pitch the signal reached, plus a step.
+  static std::vector<double> read(const std::vector<std::int16_t>& mono, long rate, double maxHz) {
+    std::vector<double> moments;
+    const std::size_t window = std::size_t(rate / 10);
+    for (std::size_t at = 0; at + window <= mono.size(); at += window) {
+      const std::vector<std::int16_t> part(mono.begin() + std::ptrdiff_t(at),
+                                           mono.begin() + std::ptrdiff_t(at + window));
+      const double hz = dominantFrequency(part, rate, kBaseHz - kStepHz, maxHz);
+      const double step = (hz - kBaseHz) / kStepHz;
+      moments.push_back(std::fabs(step - std::round(step)) < 0.3 && step > -0.5
+                            ? std::round(step) * kStep
+                            : -1);
+    }
+    return moments;
+  }
+};
+
+// How the playback moment runs against the recording: the largest jump of
+// (moment - position in the file) between readings, in seconds, taken over
+// readings that are whole steps apart from any step change. A continuous
+// recording has none larger than a step; a recording that lost a stretch
+// jumps by about the loss.
+inline double largestJump(const std::vector<double>& moments, double& jumpAt) {
+  double largest = 0;
+  jumpAt = -1;
+  double previous = NAN;
+  for (std::size_t i = 0; i < moments.size(); ++i) {
+    if (moments[i] < 0) continue;
+    const double offset = moments[i] - double(i) / 10.0;
+    if (!std::isnan(previous) && offset - previous > largest) {
+      largest = offset - previous;
+      jumpAt = double(i) / 10.0;
+    }
+    previous = offset;
+  }
+  return largest;
+}
+
+}  // namespace vorta::test
