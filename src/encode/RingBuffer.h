@@ -3,8 +3,9 @@
 // read that reaches that place reports it, once.
 //
 // Threads: write() only from the instance's writer, read() only from its
-// reader, available() and empty() from any thread. A write, a read and the
-// count of available() never overlap (see the .cpp for the exclusion).
+// reader, available() and empty() from any thread. The bookkeeping of a
+// write, a read and the count of available() never overlaps; the copies of a
+// write and a read run side by side (see the .cpp for the exclusion).
 // Neither write nor read blocks for space or data: a write that does not fit
 // and a read of more than is held fail at once, print their message and
 // change nothing.
@@ -36,9 +37,10 @@ class RingBuffer {
   std::uint32_t size() const { return size_; }
 
  private:
-  // Waits (1 ms between looks) until no side holds the buffer, then takes it.
-  void claim(std::uint32_t bit);
-  void release();
+  // Waits (a few yields, then 1 ms between looks) until no side holds the
+  // buffer, then sets `bits` in busy_; release clears them.
+  void claim(std::uint32_t bits);
+  void release(std::uint32_t bits);
   // Under the exclusion only.
   std::uint32_t heldBytes() const;
   bool markInRange(std::uint64_t end) const;
@@ -56,7 +58,7 @@ class RingBuffer {
   std::atomic<bool> empty_{true};
   // Bit 0 writer busy, bit 1 reader busy, bit 2 counting: one word changed by
   // compare-and-exchange, so testing the other side and claiming one's own
-  // is a single atomic step.
+  // is a single atomic step. Bit 3: a write is under way (for empty() only).
   std::atomic<std::uint32_t> busy_{0};
 };
 
