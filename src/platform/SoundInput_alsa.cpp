@@ -11,7 +11,8 @@
 // - Guarded by mutex_: queue_, headBytes_, running_, quit_, resetRequested_,
 //   reading_, lost_. The service thread copies into the head buffer under the
 //   mutex, so reset() never races with a half-done copy.
-// - Service thread only: scratch_ and its positions, lastRead_, errorRun_.
+// - Service thread only: scratch_ and its positions, lastReadMs_, errorRun_,
+//   the stall measurement (stall_).
 // - Caller thread only: pcm_ (between open and close), callback_, trouble_,
 //   format_, periodFrames_, bufferMs_, and CaptureBuffer::prepared.
 // Callbacks are never made with the mutex held, so a callback may call back
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,6 +40,53 @@ constexpr unsigned kPeriodUs = 100000;   // about 100 ms per read
 constexpr unsigned kBufferUs = 800000;   // small buffers overrun at start with the pulse plugin
 constexpr int kWaitMs = 100;             // longest wait in ALSA, so stop() is never held up long
 constexpr int kErrorsBeforeLoss = 10;    // failed reads in a row that count as a lost device
+// A gap this long between two reads may have lost sound without an overrun
+// being reported: the pulse plugin, for one, never reports one; its server
+// keeps what the stream could not take and drops the rest.
+constexpr std::int64_t kStallMs = 500;
+// After a stall the backlog arrives in bursts; the measurement trusts "caught
+// up" only after this long of it, and gives up after kStallGiveUpMs.
+constexpr std::int64_t kStallSettleMs = 1000;
+constexpr std::int64_t kStallGiveUpMs = 30000;
+constexpr std::int64_t kNoReadYet = -1;
+// The pulse plugin waits without a limit for its server to confirm a stop or
+// a close; a server that has frozen would hold the program's end for ever.
+constexpr auto kServerCallLimit = std::chrono::seconds(3);
+
+void dropPcm(snd_pcm_t* pcm) { snd_pcm_drop(pcm); }
+void closePcm(snd_pcm_t* pcm) {
+  snd_pcm_drop(pcm);
+  snd_pcm_close(pcm);
+}
+
+// Runs a call on the PCM on a thread of its own and waits at most
+// kServerCallLimit for it. False when it did not return in time: the call
+// then keeps the PCM, which nobody may touch or free again (the process
+// ends soon after; the call may finish whenever the server wakes up).
+bool callWithinLimit(snd_pcm_t* pcm, void (*call)(snd_pcm_t*)) {
+  struct Pending {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+  };
+  auto pending = std::make_shared<Pending>();
+  std::thread worker([pending, pcm, call] {
+    call(pcm);
+    std::lock_guard<std::mutex> lock(pending->mutex);
+    pending->finished = true;
+    pending->done.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  const bool inTime =
+      pending->done.wait_for(lock, kServerCallLimit, [&] { return pending->finished; });
+  lock.unlock();
+  if (inTime) {
+    worker.join();
+  } else {
+    worker.detach();
+  }
+  return inTime;
+}
 
 struct PcmCloser {
   void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
@@ -90,6 +139,8 @@ class AlsaSoundInput final : public SoundInput {
   void onReadError(int error);
   int estimateLostMs();
   void loseDevice(int error);
+  void measureStall(std::int64_t now, snd_pcm_sframes_t frames);
+  std::int64_t framesToMs(std::int64_t frames) const;
 
   // Caller thread only.
   PcmHandle pcm_;
@@ -117,7 +168,20 @@ class AlsaSoundInput final : public SoundInput {
   std::size_t scratchStart_ = 0;
   std::size_t scratchEnd_ = 0;
   std::int64_t lastReadMs_ = 0;
+  std::int64_t lastAvail_ = 0;  // frames still waiting in the device after the last read
   int errorRun_ = 0;
+
+  // A stall being measured: from the last read before a long gap until the
+  // reads have caught up with the device again. The sound the device took in
+  // meanwhile, less what was read and what still waits, was lost.
+  struct Stall {
+    bool open = false;
+    std::int64_t fromMs = 0;       // the read before the gap
+    std::int64_t gapEndMs = 0;     // the first read after it
+    std::int64_t waitingAtStart = 0;
+    std::int64_t framesRead = 0;
+    std::int64_t caughtUpSinceMs = kNoReadYet;
+  } stall_;
 };
 
 int AlsaSoundInput::deviceCount() {
@@ -247,7 +311,7 @@ void AlsaSoundInput::parkService(std::unique_lock<std::mutex>& lock) {
 
 int AlsaSoundInput::start() {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!open_) return sound::kInvalidHandle;
+  if (!open_ || !pcm_) return sound::kInvalidHandle;
   if (running_) return sound::kOk;
   parkService(lock);
   // After a stop the PCM is in SETUP; the service thread starts a PREPARED
@@ -262,7 +326,8 @@ int AlsaSoundInput::stop() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!open_) return sound::kInvalidHandle;
   parkService(lock);
-  snd_pcm_drop(pcm_.get());
+  // A stop the server never confirms leaves the PCM to the waiting call.
+  if (pcm_ && !callWithinLimit(pcm_.get(), dropPcm)) static_cast<void>(pcm_.release());
   return sound::kOk;
 }
 
@@ -290,8 +355,7 @@ int AlsaSoundInput::close() {
   }
   if (service_.joinable()) service_.join();
   // From here no callback comes from the service thread.
-  snd_pcm_drop(pcm_.get());
-  pcm_.reset();
+  if (pcm_) callWithinLimit(pcm_.release(), closePcm);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     open_ = false;
@@ -368,7 +432,11 @@ void AlsaSoundInput::readOnce() {
   if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
     const int err = snd_pcm_start(pcm);
     if (err < 0) onReadError(err);
-    lastReadMs_ = steadyMs();
+    // No read yet: the wait for a stream's first sound (the pulse plugin
+    // takes a second or more) is no stall, and nothing is lost in it.
+    lastReadMs_ = kNoReadYet;
+    lastAvail_ = 0;
+    stall_.open = false;
     return;
   }
   const int ready = snd_pcm_wait(pcm, kWaitMs);
@@ -387,7 +455,7 @@ void AlsaSoundInput::readOnce() {
     onReadError(static_cast<int>(frames));
     return;
   }
-  lastReadMs_ = steadyMs();
+  measureStall(steadyMs(), frames);
   errorRun_ = 0;
   scratchStart_ = 0;
   scratchEnd_ = static_cast<std::size_t>(frames) * static_cast<unsigned>(format_.blockAlign);
@@ -437,6 +505,8 @@ void AlsaSoundInput::onReadError(int error) {
     }
     if (trouble_) trouble_->onOverrun(lostMs);
     lastReadMs_ = steadyMs();
+    lastAvail_ = 0;
+    stall_.open = false;  // this loss is reported already
     return;
   }
   if (error == -EINTR || error == -ESTRPIPE) {
@@ -465,8 +535,51 @@ int AlsaSoundInput::estimateLostMs() {
     if (stopped.tv_sec != 0 && stalledMs >= 0 && stalledMs < 24LL * 3600 * 1000)
       return static_cast<int>(stalledMs) + bufferMs_;
   }
+  if (lastReadMs_ == kNoReadYet) return std::max(bufferMs_, 1);
   const std::int64_t sinceRead = steadyMs() - lastReadMs_;
   return static_cast<int>(std::clamp<std::int64_t>(sinceRead, 1, 24LL * 3600 * 1000));
+}
+
+std::int64_t AlsaSoundInput::framesToMs(std::int64_t frames) const {
+  return frames * 1000 / format_.samplesPerSecond;
+}
+
+// Called after every successful read. A long gap since the previous read
+// (the process was stopped, or starved of CPU) opens a measurement; once the
+// reads have caught up with the device it closes: whatever the device took in
+// over that time and the reads did not get was lost, and is reported like an
+// overrun. Counting frames against the monotonic clock only across the gap
+// keeps the slow drift between the sound card's clock and the system's out of
+// the figure.
+void AlsaSoundInput::measureStall(std::int64_t now, snd_pcm_sframes_t frames) {
+  if (!stall_.open && lastReadMs_ != kNoReadYet && now - lastReadMs_ > kStallMs) {
+    stall_ = Stall{true, lastReadMs_, now, lastAvail_, 0, kNoReadYet};
+  }
+  const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
+  lastAvail_ = avail > 0 ? avail : 0;
+  lastReadMs_ = now;
+  if (!stall_.open) return;
+  stall_.framesRead += frames;
+  const bool caughtUp = lastAvail_ < static_cast<std::int64_t>(periodFrames_);
+  if (now - stall_.gapEndMs > kStallGiveUpMs) {
+    stall_.open = false;  // never caught up: no figure worth giving
+    return;
+  }
+  // The backlog can come in bursts with short pauses between them: only a
+  // whole settling time of reads that found the device caught up ends it.
+  if (!caughtUp) {
+    stall_.caughtUpSinceMs = kNoReadYet;
+    return;
+  }
+  if (stall_.caughtUpSinceMs == kNoReadYet) stall_.caughtUpSinceMs = now;
+  if (now - stall_.caughtUpSinceMs < kStallSettleMs) return;
+  stall_.open = false;
+  const std::int64_t tookInMs = now - stall_.fromMs;
+  const std::int64_t gotMs = framesToMs(stall_.framesRead + lastAvail_ - stall_.waitingAtStart);
+  const std::int64_t lostMs = tookInMs - gotMs;
+  // Below two periods the figure is within the measurement's own error.
+  const std::int64_t noiseMs = std::max<std::int64_t>(250, 2 * framesToMs(periodFrames_));
+  if (lostMs > noiseMs && trouble_) trouble_->onOverrun(static_cast<int>(lostMs));
 }
 
 // Reported once; the service thread then reads no more (it waits for a
