@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -145,25 +146,25 @@ struct TimeCode {
   }
 };
 
-// How the playback moment runs against the recording: the largest jump of
-// (moment - position in the file) between readings, in seconds, taken over
-// readings that are whole steps apart from any step change. A continuous
-// recording has none larger than a step; a recording that lost a stretch
-// jumps by about the loss.
-inline double largestJump(const std::vector<double>& moments, double& jumpAt) {
-  double largest = 0;
-  jumpAt = -1;
-  double previous = NAN;
-  for (std::size_t i = 0; i < moments.size(); ++i) {
-    if (moments[i] < 0) continue;
-    const double offset = moments[i] - double(i) / 10.0;
-    if (!std::isnan(previous) && offset - previous > largest) {
-      largest = offset - previous;
-      jumpAt = double(i) / 10.0;
-    }
-    previous = offset;
-  }
-  return largest;
+// Seconds of playback that did not reach the recording between its early
+// part and its end: the playback moment heard minus the position in the file,
+// at the end against early on (medians, so that a misread tenth does not
+// count). About 0 for a continuous recording.
+inline double playbackLost(const std::vector<double>& moments) {
+  const auto medianOffset = [&](std::size_t from, std::size_t to) {
+    std::vector<double> offsets;
+    for (std::size_t i = from; i < to && i < moments.size(); ++i)
+      if (moments[i] >= 0) offsets.push_back(moments[i] - double(i) / 10.0);
+    if (offsets.empty()) return double(NAN);
+    std::nth_element(offsets.begin(), offsets.begin() + std::ptrdiff_t(offsets.size() / 2),
+                     offsets.end());
+    return offsets[offsets.size() / 2];
+  };
+  if (moments.size() < 60) return double(NAN);
+  // Early: 1 to 3 s into the file; late: the last 2.5 s but its final half.
+  const double early = medianOffset(10, 30);
+  const double late = medianOffset(moments.size() - 25, moments.size() - 5);
+  return late - early;
 }
 
 }  // namespace vorta::test
