@@ -10,7 +10,8 @@
 //   device off   the first thread of the sound device (the ALSA service
 //                thread, the sound server's client thread) is gone: the
 //                program has left its recording loop and is closing the device
-//   drained      the encoder thread is gone: the last byte is in the file
+//   drained      the encoder thread is gone (the last byte is in the file)
+//                and the device is off, whichever comes later
 //   exit         the process has ended (waitpid)
 // The encoder thread is the first thread the program starts, so it has the
 // lowest thread id after the main thread's.
@@ -119,9 +120,12 @@ Result runOnce(const char* vorta, bool useEsc, int delayMs) {
   if (!exited || deviceOff < 0) return r;
   if (drained < 0) drained = ended;  // gone between two looks together with the process
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  // The encoder may finish before the device is closed (nothing was left to
+  // drain): draining ends when both are done.
+  const double done = std::max(drained, deviceOff);
   r.reaction = deviceOff;
-  r.drain = drained - deviceOff;
-  r.exitLag = ended - drained;
+  r.drain = done - deviceOff;
+  r.exitLag = ended - done;
   return r;
 }
 
