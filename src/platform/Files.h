@@ -7,7 +7,9 @@
 // own text by errorText, once, where the message is printed.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -19,8 +21,17 @@ class OutputFile {
  public:
   virtual ~OutputFile() = default;
   // Writes every byte: short writes are finished and EINTR is retried.
-  // Returns 0 or the error number.
+  // Returns 0 or the error number. All or nothing: a write that fails part-way
+  // (a full disk) takes back what it did write, so the file holds exactly the
+  // bytes of the calls that succeeded.
   virtual int write(const void* bytes, std::size_t length) = 0;
+  // Cuts the file back to its first `size` bytes; later writes follow them.
+  // Returns 0 or the error number. A file that cannot be cut keeps its bytes
+  // and says so.
+  virtual int truncate(std::uint64_t size) {
+    static_cast<void>(size);
+    return ENOTSUP;
+  }
   // Closes the file; a failing close is reported like a failing write.
   virtual int close() = 0;
 };

@@ -20,7 +20,29 @@ class LinuxOutputFile final : public OutputFile {
   }
 
   int write(const void* bytes, std::size_t length) override {
-    const char* p = static_cast<const char*>(bytes);
+    const int error = writeAll(static_cast<const char*>(bytes), length);
+    if (error == 0) {
+      size_ += length;
+      return 0;
+    }
+    // Whatever the failing call did write would sit in the file uncounted,
+    // most likely as the front part of a frame: take it back. The caller
+    // hears of the original failure, not of the clean-up.
+    static_cast<void>(cutTo(size_));
+    return error;
+  }
+
+  int truncate(std::uint64_t size) override { return cutTo(size); }
+
+  int close() override {
+    const int fd = fd_;
+    fd_ = -1;
+    // Never retry close on EINTR: the descriptor is gone either way on Linux.
+    return ::close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int writeAll(const char* p, std::size_t length) {
     while (length > 0) {
       const ssize_t n = retryOnInterrupt([&] { return ::write(fd_, p, length); });
       if (n < 0) return errno;
@@ -31,15 +53,18 @@ class LinuxOutputFile final : public OutputFile {
     return 0;
   }
 
-  int close() override {
-    const int fd = fd_;
-    fd_ = -1;
-    // Never retry close on EINTR: the descriptor is gone either way on Linux.
-    return ::close(fd) == 0 ? 0 : errno;
+  // The size and the write position go back together, so that the next
+  // write continues at the cut instead of leaving a hole.
+  int cutTo(std::uint64_t size) {
+    const auto at = static_cast<off_t>(size);
+    if (retryOnInterrupt([&] { return ::ftruncate(fd_, at); }) != 0) return errno;
+    if (::lseek(fd_, at, SEEK_SET) < 0) return errno;
+    size_ = size;
+    return 0;
   }
 
- private:
   int fd_;
+  std::uint64_t size_ = 0;  // bytes of the successful writes (the file was created empty)
 };
 
 class LinuxFileSystem final : public FileSystem {
