@@ -27,6 +27,7 @@ fuzz_seconds=${VORTA_FUZZ_SECONDS:-60}
 # refused allocation come back as null, as without a sanitizer, so the
 # program's own out-of-memory path is what runs.
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:exitcode=66:detect_leaks=1:allocator_may_return_null=1:strict_string_checks=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS=suppressions=$here/tests/sanitizers/lsan.supp
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=66
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 allocator_may_return_null=1 suppressions=$here/tests/sanitizers/tsan.supp"
 
