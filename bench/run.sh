@@ -10,6 +10,7 @@
 # every raw figure in build/bench/run/.
 #
 #   bench/run.sh              everything (about 20 minutes)
+#   TABLE_ONLY=1 bench/run.sh   the table of the last run again, measuring nothing
 #   REPS=5 ROUNDS=5 bench/run.sh
 #                             more interleaved runs of the pipeline benchmark
 #                             and more rounds of the three recorders
@@ -31,10 +32,12 @@ if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORTA_TESTS=OFF
   cat "$build/build.log" >&2
   exit 1
 fi
+if [ "${TABLE_ONLY:-}" != 1 ]; then
 rm -rf "$work"
 mkdir -p "$work"
 bin=$build/bench
 vorta=$build/vorta
+played=60.000
 log() { echo "== $*" >&2; }
 
 # --- 1. pipeline against bare libmp3lame --------------------------------------
@@ -56,7 +59,6 @@ trap '"$root/scripts/pulse-private.sh" stop "$pulse"' EXIT
 ffmpeg -nostdin -loglevel error -y -f lavfi -i \
   "aevalsrc='0.25*sin(2*PI*(220+110*floor(2*t))*t)+0.15*sin(2*PI*(330+55*floor(4*t))*t)|0.2*sin(2*PI*(440+110*floor(2*t))*t)+0.1*sin(2*PI*1760*t)':s=44100:d=60" \
   -c:a pcm_s16le "$work/signal.wav"
-played=60.000
 
 fmt="%U %S %M %w %c %e"
 # record NAME ROUND COMMAND...: COMMAND starts the recorder in the background
@@ -114,6 +116,8 @@ log "reaction to ESC and SIGTERM (10 runs each)"
 mkdir -p "$work/reaction"
 "$bin/reaction_bench" "$vorta" "$work/reaction" 10 | tee "$work/reaction.txt" >&2
 
+fi
+
 # --- the table -----------------------------------------------------------------
 row() { printf '| %-62s | %-26s | %-19s | %-4s |\n' "$@"; }
 yes_no() { awk "BEGIN { exit !($1) }" && echo yes || echo NO; }
@@ -137,7 +141,7 @@ fastest() {
                           END { print rate + 0 }' "$work/ring.csv"
 }
 for size in 4096 16384 65536 262144 1048576; do
-  ring=$(fastest "BM_RingTwoThreads/$size/real_time")
+  ring=$(fastest "BM_RingTwoThreads/$size/process_time/real_time")
   copy=$(fastest "BM_Memcpy/$size/real_time")
   share=$(awk -v r="$ring" -v c="$copy" 'BEGIN { printf "%.2f", (c > 0 ? r / c : 0) }')
   row "Ring two threads / memcpy, $((size / 1024)) KiB blocks" \
@@ -151,7 +155,7 @@ for size in 4096 1048576; do
     awk -F, -v n="\"$1\"" '$1 == n && (best == "" || $4 < best) { best = $4 }
                             END { printf "%.2f", 64 * 1048576 / (best / 1000) / 1e9 }' "$work/ring.csv"
   }
-  ring=$(per_cpu "BM_RingTwoThreads/$size/real_time")
+  ring=$(per_cpu "BM_RingTwoThreads/$size/process_time/real_time")
   copy=$(per_cpu "BM_Memcpy/$size/real_time")
   row "Ring / memcpy per CPU second, $((size / 1024)) KiB blocks" \
     "$(awk -v r="$ring" -v c="$copy" 'BEGIN { printf "%.2f (%.1f / %.1f GB/s)", r / c, r, c }')" \
