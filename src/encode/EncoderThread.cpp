@@ -12,9 +12,18 @@
 // No MP3 byte is dropped: when an engine output does not fit into mp3Ring,
 // what mp3Ring holds goes to the file first, so the file receives every byte
 // the engine produced, in order.
+//
+// A failed write never leaves a file ending inside a frame: the body reads
+// the frame ends from the headers as the bytes go by, and when a write fails
+// (a full disk) it cuts the file back to the last whole frame it holds before
+// the error is reported. bytesWritten counts the bytes of whole frames only,
+// so the figure on screen is always a length a file can end at, and after a
+// failed write it is exactly what the file holds. (At a split the old file
+// still ends where the engine's last output for it ended, as before.)
 #include "encode/EncoderThread.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "control/Messages.h"
@@ -31,6 +40,104 @@ class SystemPriority final : public PrioritySeam {
 };
 
 constexpr int kFailed = -1;
+
+// The length of the MPEG audio Layer III frame whose 4 header bytes are
+// given, 0 when they are no such header.
+std::uint32_t layer3FrameLength(const std::uint8_t* h) {
+  static constexpr std::uint16_t kKbitMpeg1[16] = {0,   32,  40,  48,  56,  64,  80, 96,
+                                                   112, 128, 160, 192, 224, 256, 320, 0};
+  static constexpr std::uint16_t kKbitMpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                                   64, 80, 96, 112, 128, 144, 160, 0};
+  static constexpr std::uint32_t kRateMpeg1[4] = {44100, 48000, 32000, 0};
+  if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || ((h[1] >> 1) & 3) != 1) return 0;
+  const int version = (h[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+  if (version == 1) return 0;
+  const bool mpeg1 = version == 3;
+  const std::uint32_t kbit = (mpeg1 ? kKbitMpeg1 : kKbitMpeg2)[h[2] >> 4];
+  const std::uint32_t rate = kRateMpeg1[(h[2] >> 2) & 3] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+  if (kbit == 0 || rate == 0) return 0;
+  return (mpeg1 ? 144000 : 72000) * kbit / rate + ((h[2] >> 1) & 1);
+}
+
+// Where the frames of the current file end, as offsets in that file, read
+// from the frame headers as the engine's bytes go by. The engine's outputs
+// do not end with its frames (the bit reservoir lets a call hand out part of
+// a frame), so the frame ends must be read from the stream itself.
+//
+// Ends beyond what the file holds wait in a fixed ring; once the file holds
+// an end it becomes the file's whole length. Capacity: a waiting end belongs
+// to a frame whose header is in mp3Ring (at most kMp3RingBytes), and the
+// smallest frame the engine writes is 24 bytes (8 kbit/s at 24 kHz), so at
+// most 20480 / 24 + 1 = 854 ends wait at once. Should it ever overfill, the
+// newest end is moved on instead of adding one: the ends left are still real
+// frame ends, there are only fewer places to cut.
+//
+// A stream that does not start with a frame header, or loses the chain of
+// headers, is not the engine's: from there on no ends are known (lost()).
+class FrameEnds {
+ public:
+  // The old file, of `length` bytes, holds everything sent: offsets count
+  // from the next file's start. The frame chain goes on across files (the
+  // next file may start with the rest of the frame the old one ended in).
+  void startNextFile(std::uint64_t length) {
+    sent_ -= length;
+    nextFrame_ -= length;
+    for (std::uint32_t i = 0; i < count_; ++i) ends_[(first_ + i) % kCapacity] -= length;
+    whole_ = 0;
+  }
+
+  // Bytes that follow everything sent towards the file so far.
+  void add(const std::uint8_t* bytes, std::uint32_t length) {
+    const std::uint64_t from = sent_;
+    sent_ += length;
+    while (!lost_ && nextFrame_ + headerHave_ < sent_) {
+      header_[headerHave_] = bytes[nextFrame_ + headerHave_ - from];
+      if (++headerHave_ < header_.size()) continue;
+      headerHave_ = 0;
+      const std::uint32_t frame = layer3FrameLength(header_.data());
+      if (frame == 0) {
+        lost_ = true;
+        return;
+      }
+      nextFrame_ += frame;
+      push(nextFrame_);
+    }
+  }
+
+  // The file now holds its first `held` bytes.
+  void reached(std::uint64_t held) {
+    while (count_ > 0 && ends_[first_] <= held) {
+      whole_ = ends_[first_];
+      first_ = (first_ + 1) % kCapacity;
+      --count_;
+    }
+  }
+
+  // The largest frame end the file holds: its length in whole frames.
+  std::uint64_t whole() const { return whole_; }
+  bool lost() const { return lost_; }
+
+ private:
+  void push(std::uint64_t end) {
+    if (count_ == kCapacity) {
+      ends_[(first_ + count_ - 1) % kCapacity] = end;
+      return;
+    }
+    ends_[(first_ + count_) % kCapacity] = end;
+    ++count_;
+  }
+
+  static constexpr std::uint32_t kCapacity = 1024;
+  std::array<std::uint64_t, kCapacity> ends_{};
+  std::uint32_t first_ = 0;
+  std::uint32_t count_ = 0;
+  std::uint64_t sent_ = 0;       // bytes sent towards the file: written or in mp3Ring
+  std::uint64_t whole_ = 0;
+  std::uint64_t nextFrame_ = 0;  // where the next frame header starts
+  std::array<std::uint8_t, 4> header_{};
+  std::uint32_t headerHave_ = 0;
+  bool lost_ = false;
+};
 
 class EncoderBody {
  public:
@@ -118,11 +225,28 @@ class EncoderBody {
   bool writeToFile(const void* bytes, std::uint32_t length) {
     if (length == 0) return true;
     const int error = file_->write(bytes, length);
-    if (error != 0) return fileError(Msg::FileWriteError, error);
-    bytesWritten_ += length;
-    // Relaxed: a display value with one writer; the atomic keeps it whole.
-    c_.run.bytesWritten.store(bytesWritten_, std::memory_order_relaxed);
+    if (error != 0) {
+      cutToWholeFrames();
+      return fileError(Msg::FileWriteError, error);
+    }
+    fileBytes_ += length;
+    ends_.reached(fileBytes_);
+    publishBytesWritten();
     return true;
+  }
+
+  // The failed write left the file as it was, which may be inside a frame
+  // (blocks are cut without regard to frames): back to the last whole one.
+  // Should the cut itself fail the write error is still the one to report.
+  void cutToWholeFrames() {
+    if (ends_.lost() || ends_.whole() == fileBytes_) return;
+    if (file_->truncate(ends_.whole()) == 0) fileBytes_ = ends_.whole();
+  }
+
+  void publishBytesWritten() {
+    // Relaxed: a display value with one writer; the atomic keeps it whole.
+    const std::uint64_t current = ends_.lost() ? fileBytes_ : ends_.whole();
+    c_.run.bytesWritten.store(finishedFilesBytes_ + current, std::memory_order_relaxed);
   }
 
   // Moves everything mp3Ring holds to the file, a block at a time.
@@ -140,12 +264,16 @@ class EncoderBody {
     const int error = file_->close();
     file_.reset();
     if (error != 0) return fileError(Msg::FileWriteError, error);
+    finishedFilesBytes_ += fileBytes_;
+    ends_.startNextFile(fileBytes_);
+    fileBytes_ = 0;
     return createFile();
   }
 
   bool queueOutput(std::uint32_t encoded) {
     if (encoded == 0) return true;
     if (encoded > c_.mp3Ring.size() - c_.mp3Ring.available() && !drainMp3Ring()) return false;
+    ends_.add(mp3Out_.data(), encoded);
     // Larger than the whole ring (never with LAME's output sizes): straight
     // to the file, which the drain has brought up to date.
     if (encoded > c_.mp3Ring.size()) return writeToFile(mp3Out_.data(), encoded);
@@ -197,8 +325,10 @@ class EncoderBody {
   std::vector<std::int16_t> pcmChunk_;
   std::vector<std::uint8_t> fileBlock_;
   std::unique_ptr<OutputFile> file_;
+  std::uint64_t fileBytes_ = 0;           // what the current file holds
+  FrameEnds ends_;                        // offsets in the current file
+  std::uint64_t finishedFilesBytes_ = 0;  // what the files before it hold
   double encodedSeconds_ = 0.0;
-  std::uint64_t bytesWritten_ = 0;
   int prevFreePercent_ = -1;
 };
 

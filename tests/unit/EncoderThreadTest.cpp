@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -27,9 +28,13 @@ class KeptText : public TextSink {
 };
 
 // An engine that hands out recognisable bytes: call k yields outputPerCall
-// bytes of value k (flush: flushBytes of 0xF0).
+// bytes of value k (flush: flushBytes of 0xF0). With `frame` set the bytes
+// are a chain of frames instead, `frame.size()` bytes each and starting
+// with its header, that the outputs cut anywhere, as the real engine's do.
 class FakeEngine : public Mp3Engine {
  public:
+  std::vector<std::uint8_t> frame;
+  std::uint64_t streamBytes = 0;
   std::uint32_t samplesPerChunk = 6;
   std::uint32_t outputPerCall = 0;
   std::uint32_t flushBytes = 0;
@@ -66,40 +71,61 @@ class FakeEngine : public Mp3Engine {
     encodeCalls.fetch_add(1);
     if (call == failEncodeAt) return encodeCode;
     bytes = outputPerCall;
-    std::fill(output, output + bytes, static_cast<std::uint8_t>(call));
+    fill(output, bytes, static_cast<std::uint8_t>(call));
     return 0;
   }
   std::uint32_t deinitStream(std::uint32_t, std::uint8_t* output, std::uint32_t& bytes) override {
     calls.push_back("deinit");
     bytes = flushBytes;
-    std::fill(output, output + bytes, 0xF0);
+    fill(output, bytes, 0xF0);
     return deinitCode;
+  }
+  void fill(std::uint8_t* output, std::uint32_t bytes, std::uint8_t value) {
+    for (std::uint32_t i = 0; i < bytes; ++i, ++streamBytes)
+      output[i] = frame.empty() ? value : frame[streamBytes % frame.size()];
   }
   void closeStream(std::uint32_t) override { calls.push_back("close"); }
 };
 
-// Files in memory; the n-th create / write / close can be made to fail.
+// Files in memory; the n-th create / write / close can be made to fail, and
+// the disk can be made to fill up. A failing write leaves the file as it was,
+// as the real one does.
 class FakeFiles : public FileSystem {
  public:
   struct Record {
     std::string name;
     std::vector<std::uint8_t> bytes;
     std::vector<std::size_t> writes;
+    std::vector<std::uint64_t> cuts;  // sizes passed to truncate
     bool closed = false;
   };
   std::vector<Record> files;
   int failCreateAt = -1, failWriteAt = -1, failCloseAt = -1;
+  std::size_t room = SIZE_MAX;  // bytes all files together may hold
   int creates = 0, writes = 0, closes = 0;
+
+  std::size_t used() const {
+    std::size_t n = 0;
+    for (const auto& f : files) n += f.bytes.size();
+    return n;
+  }
 
   class File : public OutputFile {
    public:
     File(FakeFiles& fs, std::size_t index) : fs_(fs), index_(index) {}
     int write(const void* bytes, std::size_t length) override {
       if (fs_.writes++ == fs_.failWriteAt) return 28;  // ENOSPC
+      if (length > fs_.room - fs_.used()) return 28;
       auto& r = fs_.files[index_];
       const auto* b = static_cast<const std::uint8_t*>(bytes);
       r.bytes.insert(r.bytes.end(), b, b + length);
       r.writes.push_back(length);
+      return 0;
+    }
+    int truncate(std::uint64_t size) override {
+      auto& r = fs_.files[index_];
+      r.cuts.push_back(size);
+      if (size < r.bytes.size()) r.bytes.resize(size);
       return 0;
     }
     int close() override {
@@ -117,7 +143,7 @@ class FakeFiles : public FileSystem {
       error = 13;  // EACCES
       return nullptr;
     }
-    files.push_back({name, {}, {}, false});
+    files.push_back({name, {}, {}, {}, false});
     return std::make_unique<File>(*this, files.size() - 1);
   }
   bool exists(const std::string&) override { return false; }
@@ -368,6 +394,164 @@ TEST(EncoderBody, FileFailuresAreReportedWithTheSystemsTextAndStopAllWork) {
   }
 }
 
+// Frames of 384 bytes (MPEG-1 Layer III, 128 kbit/s, 48 kHz) and of 24 bytes
+// (MPEG-2, 8 kbit/s, 24 kHz, the smallest there are), the header followed by
+// filler.
+std::vector<std::uint8_t> frameOf(std::vector<std::uint8_t> header, std::size_t size) {
+  header.resize(size, 0x55);
+  return header;
+}
+const std::vector<std::uint8_t> kFrame384 = frameOf({0xFF, 0xFB, 0x94, 0x44}, 384);
+const std::vector<std::uint8_t> kFrame24 = frameOf({0xFF, 0xF3, 0x14, 0xC4}, 24);
+
+// The first n bytes of a chain of such frames.
+std::vector<std::uint8_t> frames(const std::vector<std::uint8_t>& frame, std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = frame[i % frame.size()];
+  return bytes;
+}
+
+// With outputs of 5000 bytes the first block (16384) ends inside frame 43
+// (of 384 bytes): the file then holds 42 whole frames, 16128 bytes.
+TEST(EncoderBody, BytesWrittenCountsTheBytesOfWholeFramesTheFileHolds) {
+  Rig rig;
+  rig.engine.frame = kFrame384;
+  rig.engine.outputPerCall = 5000;
+  rig.engine.flushBytes = 66 * 384 - 25000;  // the flush completes the last frame
+  std::vector<std::uint64_t> shown;
+  rig.engine.onEncode = [&](int) { shown.push_back(rig.run.bytesWritten.load()); };
+  rig.feed(ramp(0, 6 * 5));
+  rig.stop();
+  ASSERT_EQ(rig.runBody(), 0);
+  EXPECT_EQ(shown, (std::vector<std::uint64_t>{0, 0, 0, 0, 42 * 384}));
+  EXPECT_EQ(rig.run.bytesWritten.load(), 66u * 384u);
+  EXPECT_EQ(rig.files.files[0].bytes, frames(kFrame384, 66 * 384));
+  EXPECT_TRUE(rig.files.files[0].cuts.empty());
+}
+
+TEST(EncoderBody, FailedBlockWriteCutsTheFileBackToTheLastWholeFrame) {
+  const std::string writing = "\r\n* Error writing to file.\r\n* system text 28\r\n\r\n";
+  for (const bool diskFull : {false, true}) {
+    SCOPED_TRACE(diskFull ? "disk full" : "second write fails");
+    Rig rig;
+    rig.engine.frame = kFrame384;
+    rig.engine.outputPerCall = 5000;
+    if (diskFull) {
+      rig.files.room = 30000;  // the second block does not fit
+    } else {
+      rig.files.failWriteAt = 1;
+    }
+    rig.feed(ramp(0, 6 * 10));
+    rig.stop();
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, writing);
+    const auto& f = rig.files.files.at(0);
+    EXPECT_EQ(f.cuts, std::vector<std::uint64_t>{42 * 384});
+    EXPECT_EQ(f.bytes, frames(kFrame384, 42 * 384));
+    EXPECT_EQ(rig.run.bytesWritten.load(), 42u * 384u);
+    EXPECT_EQ(rig.engine.counts.size(), 7u) << "no engine call after the failure";
+    EXPECT_EQ(rig.engine.calls.back(), "encode");
+  }
+}
+
+TEST(EncoderBody, FailedWriteAtASwitchCutsTheOldFileBackToItsLastWholeFrame) {
+  Rig rig;
+  rig.engine.frame = kFrame384;
+  rig.engine.outputPerCall = 5000;
+  rig.files.failWriteAt = 1;  // what mp3Ring holds at the switch
+  rig.feed(ramp(0, 6 * 4 + 1));
+  rig.feed(ramp(0, 5), true);  // the mark inside the fifth chunk
+  rig.feed(ramp(0, 6));
+  rig.stop();
+  EXPECT_EQ(rig.runBody(), -1);
+  EXPECT_EQ(rig.text.err, "\r\n* Error writing to file.\r\n* system text 28\r\n\r\n");
+  ASSERT_EQ(rig.files.files.size(), 1u) << "no next file after the failure";
+  EXPECT_EQ(rig.files.files[0].bytes, frames(kFrame384, 42 * 384));
+  EXPECT_EQ(rig.run.bytesWritten.load(), 42u * 384u);
+}
+
+// A switch that fails after the old file got all of mp3Ring: the file ends
+// where the engine's last output for it ended, like every split file, and
+// nothing is cut (after a failed close there is nothing left to cut with).
+TEST(EncoderBody, FailedCloseOrCreateAtASwitchLeavesTheOldFileAsItWasWritten) {
+  for (const bool closeFails : {true, false}) {
+    SCOPED_TRACE(closeFails ? "close fails" : "create fails");
+    Rig rig;
+    rig.engine.frame = kFrame384;
+    rig.engine.outputPerCall = 5000;
+    if (closeFails) {
+      rig.files.failCloseAt = 0;
+    } else {
+      rig.files.failCreateAt = 1;
+    }
+    rig.feed(ramp(0, 6 * 4 + 1));
+    rig.feed(ramp(0, 5), true);  // the mark inside the fifth chunk
+    rig.stop();
+    EXPECT_EQ(rig.runBody(), -1);
+    EXPECT_EQ(rig.text.err, closeFails
+                                ? "\r\n* Error writing to file.\r\n* system text 5\r\n\r\n"
+                                : "\r\n* File creation error.\r\n* system text 13\r\n\r\n");
+    const auto& f = rig.files.files.at(0);
+    EXPECT_EQ(f.bytes, frames(kFrame384, 20000));
+    EXPECT_EQ(f.writes, (std::vector<std::size_t>{16384, 3616}));
+    EXPECT_TRUE(f.cuts.empty());
+  }
+}
+
+// Split files go on counting whole frames: the next file starts with the
+// rest of the frame the old one ended in, and its frame ends are known.
+TEST(EncoderBody, AfterASwitchTheNextFileIsCutAtTheStreamsFrameEndsToo) {
+  Rig rig;
+  rig.engine.frame = kFrame384;
+  rig.engine.outputPerCall = 5000;
+  rig.files.failWriteAt = 3;  // the next file's second block
+  rig.feed(ramp(0, 6 * 4 + 1));
+  rig.feed(ramp(0, 5), true);
+  rig.feed(ramp(0, 6 * 8));
+  rig.stop();
+  EXPECT_EQ(rig.runBody(), -1);
+  ASSERT_EQ(rig.files.files.size(), 2u);
+  EXPECT_EQ(rig.files.files[0].bytes, frames(kFrame384, 20000));
+  // The next file's first block holds stream bytes 20000 to 36384; the last
+  // frame end in it is 94 x 384 = 36096, 16096 bytes into the file.
+  const auto& next = rig.files.files[1];
+  EXPECT_EQ(next.cuts, std::vector<std::uint64_t>{94 * 384 - 20000});
+  const auto stream = frames(kFrame384, 94 * 384);
+  EXPECT_EQ(next.bytes, std::vector<std::uint8_t>(stream.begin() + 20000, stream.end()));
+  EXPECT_EQ(rig.run.bytesWritten.load(), 94u * 384u);
+}
+
+// The smallest frames the engine can write, in tiny outputs: every frame end
+// is kept track of, however many wait in mp3Ring, and the cut is exact.
+TEST(EncoderBody, SmallestFramesInTinyOutputsAreCutAtTheLastWholeOne) {
+  Rig rig;
+  rig.engine.frame = kFrame24;
+  rig.engine.samplesPerChunk = 1;
+  rig.engine.outputPerCall = 5;
+  rig.files.failWriteAt = 1;
+  rig.feedBytes(2 * 8000);  // 40000 bytes of output: two blocks
+  rig.stop();
+  EXPECT_EQ(rig.runBody(), -1);
+  const auto& f = rig.files.files.at(0);
+  EXPECT_EQ(f.cuts, std::vector<std::uint64_t>{16384 / 24 * 24});
+  EXPECT_EQ(f.bytes, frames(kFrame24, 16384 / 24 * 24));
+  EXPECT_EQ(rig.run.bytesWritten.load(), 16384u / 24u * 24u);
+}
+
+// Bytes that are no frames (not the engine's) are counted as written and
+// never cut: there is no frame end to cut at.
+TEST(EncoderBody, BytesThatAreNoFramesAreCountedAndNotCut) {
+  Rig rig;
+  rig.engine.outputPerCall = 5000;
+  rig.files.failWriteAt = 1;
+  rig.feed(ramp(0, 6 * 10));
+  rig.stop();
+  EXPECT_EQ(rig.runBody(), -1);
+  EXPECT_TRUE(rig.files.files[0].cuts.empty());
+  EXPECT_EQ(rig.files.files[0].bytes.size(), 16384u);
+  EXPECT_EQ(rig.run.bytesWritten.load(), 16384u);
+}
+
 // The ring's fill is set from inside each encode call, so the step that
 // follows sees exactly the wanted free share; the level is read at the next
 // call.
@@ -501,6 +685,75 @@ TEST(EncoderBodyWithLame, SplitFilesAreConsecutivePiecesOfOneStream) {
   EXPECT_EQ(a.samples, b.samples);
   EXPECT_EQ(a.rate, rate);
   EXPECT_NEAR(test::dominantFrequency(a.channel(0), rate, 100, 2000), 440.0, 4.0);
+}
+
+// Walks MPEG-1 Layer III frame headers from the first byte and returns where
+// each frame ends; `whole` tells whether the last frame ends with the bytes.
+std::vector<std::size_t> mpeg1FrameEnds(const std::vector<std::uint8_t>& b, bool& whole) {
+  static const int kbits[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  static const int rates[4] = {44100, 48000, 32000, 0};
+  std::vector<std::size_t> ends;
+  std::size_t at = 0;
+  whole = false;
+  while (at < b.size()) {
+    if (b.size() - at < 4 || b[at] != 0xFF || (b[at + 1] & 0xFE) != 0xFA) return ends;
+    const int kbit = kbits[b[at + 2] >> 4];
+    const int rate = rates[(b[at + 2] >> 2) & 3];
+    if (kbit == 0 || rate == 0) return ends;
+    at += std::size_t(144000 * kbit / rate + ((b[at + 2] >> 1) & 1));
+    if (at <= b.size()) ends.push_back(at);
+  }
+  whole = at == b.size();
+  return ends;
+}
+
+// With the real engine: a disk that fills up during the second block. The
+// file is cut back to the last frame that ended within the two blocks that
+// fitted, holds whole frames only, decodes, and is the front of the stream
+// an unhindered run writes. (The engine's outputs do not end with frames:
+// cutting at them would not do.)
+TEST(EncoderBodyWithLame, DiskFullLeavesTheFileCutAtAFrameEnd) {
+  const long rate = 44100;
+  const auto pcm = test::makeTone(rate, 2, rate * 4, {440.0, 660.0});
+  const std::vector<std::vector<std::int16_t>> pieces{pcm};
+  auto encode = [&](std::size_t room, std::uint64_t& shown) {
+    Rig rig(rate * 4 * 5);
+    rig.settings.sampleRate = rate;
+    rig.settings.channelMode = kJointStereo;
+    rig.settings.bitrate = 128;
+    rig.files.room = room;
+    FeedingEngine engine(rig, pieces, false);
+    EncoderContext c{rig.settings, rig.run, rig.pcmRing, rig.mp3Ring, engine, rig.files,
+                     rig.priority};
+    const int result = runEncoder(c);
+    shown = rig.run.bytesWritten.load();
+    EXPECT_EQ(rig.files.files.size(), 1u);
+    return std::make_pair(result, rig.files.files.at(0).bytes);
+  };
+  std::uint64_t shown = 0;
+  const auto unhindered = encode(SIZE_MAX, shown);
+  ASSERT_EQ(unhindered.first, 0);
+  ASSERT_GT(unhindered.second.size(), 3u * 16384u);
+  EXPECT_EQ(shown, unhindered.second.size());
+  bool whole = false;
+  std::size_t expected = 0;
+  for (const std::size_t end : mpeg1FrameEnds(unhindered.second, whole))
+    if (end <= 2 * 16384) expected = end;
+  ASSERT_TRUE(whole);
+  ASSERT_GT(expected, 16384u);
+
+  const auto cut = encode(40000, shown);
+  EXPECT_EQ(cut.first, -1);
+  const std::vector<std::uint8_t>& file = cut.second;
+  EXPECT_EQ(file.size(), expected);
+  EXPECT_EQ(shown, expected);
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), unhindered.second.begin()));
+  const std::size_t frames = mpeg1FrameEnds(file, whole).size();
+  EXPECT_TRUE(whole);
+  const auto decoded = test::decodeMp3Bytes(file);
+  ASSERT_TRUE(decoded.ok) << decoded.error;
+  EXPECT_EQ(decoded.frames.size(), frames);
+  EXPECT_EQ(decoded.sampleFrames(), frames * 1152);
 }
 
 }  // namespace
