@@ -17,6 +17,8 @@
 //   format_, periodFrames_, bufferMs_, and CaptureBuffer::prepared.
 // Callbacks are never made with the mutex held, so a callback may call back
 // into add(). Data messages come from the service thread one at a time.
+// - Opening (in deviceCount() and open()) runs on a helper thread of its own,
+//   which shares nothing with this object (see openWithinLimit).
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -26,11 +28,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/SoundInput.h"
 
 namespace vorta {
@@ -88,6 +93,73 @@ bool callWithinLimit(snd_pcm_t* pcm, void (*call)(snd_pcm_t*)) {
   return inTime;
 }
 
+// What the opening settled on, for the service thread's reads.
+struct PcmSetup {
+  snd_pcm_uframes_t periodFrames = 0;
+  int bufferMs = 0;
+};
+
+// The outcome of an open made on a helper thread.
+struct Opened {
+  int error = 0;
+  snd_pcm_t* pcm = nullptr;  // owned by whoever takes the outcome
+  PcmSetup setup;
+};
+
+// The pulse plugin waits without a limit for its server while it opens and
+// configures a PCM too: a frozen server would hold the start for ever, deaf
+// to Ctrl+C, which only raises the stop flag.
+constexpr auto kOpenLimit = std::chrono::seconds(5);
+constexpr auto kOpenPollStep = std::chrono::milliseconds(50);
+
+// Runs `job` on a helper thread and waits for it at most kOpenLimit, or until
+// a stop signal comes (one already pending does not cut the wait short: an
+// open is normally quick, and the recording then ends as usual). Returns its
+// outcome, or -ETIMEDOUT / -ECANCELED when the wait ended first. The helper
+// then keeps running on its own: it holds everything it uses (the job with
+// its copies, the shared outcome) and closes the PCM it may still get, so it
+// never touches memory of the caller's.
+Opened openWithinLimit(std::function<Opened()> job) {
+  struct Pending {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    Opened outcome;
+  };
+  auto pending = std::make_shared<Pending>();
+  std::thread helper([pending, job = std::move(job)] {
+    Opened outcome = job();
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    if (pending->abandoned) {
+      lock.unlock();
+      if (outcome.pcm) snd_pcm_close(outcome.pcm);
+      return;
+    }
+    pending->outcome = outcome;
+    pending->finished = true;
+    pending->done.notify_all();
+  });
+  const bool stopBefore = stopSignalPending();
+  const auto stopCame = [stopBefore] { return !stopBefore && stopSignalPending(); };
+  const auto deadline = std::chrono::steady_clock::now() + kOpenLimit;
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  while (!pending->finished && !stopCame() && std::chrono::steady_clock::now() < deadline) {
+    pending->done.wait_for(lock, kOpenPollStep);
+  }
+  if (pending->finished) {
+    lock.unlock();
+    helper.join();
+    return pending->outcome;
+  }
+  pending->abandoned = true;
+  lock.unlock();
+  helper.detach();
+  Opened failed;
+  failed.error = stopCame() ? -ECANCELED : -ETIMEDOUT;
+  return failed;
+}
+
 struct PcmCloser {
   void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
 };
@@ -126,7 +198,6 @@ class AlsaSoundInput final : public SoundInput {
   int unprepare(CaptureBuffer& buffer) override;
 
  private:
-  int configure(snd_pcm_t* pcm, const SoundFormat& format);
   void parkService(std::unique_lock<std::mutex>& lock);
   bool queued(const CaptureBuffer& buffer) const;
 
@@ -143,6 +214,9 @@ class AlsaSoundInput final : public SoundInput {
   std::int64_t framesToMs(std::int64_t frames) const;
 
   // Caller thread only.
+  // An open in deviceCount() that the server never answered: open() reports
+  // it at once instead of waiting all over again.
+  int pendingOpenError_ = 0;
   PcmHandle pcm_;
   SoundCallback* callback_ = nullptr;
   SoundTroubleListener* trouble_ = nullptr;
@@ -189,16 +263,22 @@ int AlsaSoundInput::deviceCount() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (open_) return 1;
   }
-  snd_pcm_t* raw = nullptr;
-  const int err = snd_pcm_open(&raw, deviceName(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
-  if (err == -ENOENT || err == -ENODEV) return 0;
-  if (err == 0) snd_pcm_close(raw);
+  const Opened probe = openWithinLimit([name = std::string(deviceName())] {
+    Opened outcome;
+    snd_pcm_t* raw = nullptr;
+    outcome.error = snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    if (outcome.error == 0) snd_pcm_close(raw);
+    return outcome;
+  });
+  if (probe.error == -ENOENT || probe.error == -ENODEV) return 0;
+  if (probe.error == -ETIMEDOUT || probe.error == -ECANCELED) pendingOpenError_ = probe.error;
   // Any other failure (busy, no server) is left for open() to report with
   // ALSA's own text.
   return 1;
 }
 
-int AlsaSoundInput::configure(snd_pcm_t* pcm, const SoundFormat& format) {
+// Runs on the opening helper thread: touches nothing but its arguments.
+int configurePcm(snd_pcm_t* pcm, const SoundFormat& format, PcmSetup& setup) {
   snd_pcm_hw_params_t* hw = nullptr;
   snd_pcm_hw_params_alloca(&hw);
   int err = snd_pcm_hw_params_any(pcm, hw);
@@ -220,15 +300,18 @@ int AlsaSoundInput::configure(snd_pcm_t* pcm, const SoundFormat& format) {
   err = snd_pcm_hw_params(pcm, hw);
   if (err < 0) return err;
   snd_pcm_uframes_t bufferFrames = 0;
-  snd_pcm_hw_params_get_period_size(hw, &periodFrames_, &dir);
+  snd_pcm_uframes_t periodFrames = 0;
+  snd_pcm_hw_params_get_period_size(hw, &periodFrames, &dir);
   snd_pcm_hw_params_get_buffer_size(hw, &bufferFrames);
-  if (periodFrames_ == 0) periodFrames_ = static_cast<snd_pcm_uframes_t>(format.samplesPerSecond / 10);
-  bufferMs_ = static_cast<int>(bufferFrames * 1000 / static_cast<unsigned>(format.samplesPerSecond));
+  if (periodFrames == 0) periodFrames = static_cast<snd_pcm_uframes_t>(format.samplesPerSecond / 10);
+  setup.periodFrames = periodFrames;
+  setup.bufferMs =
+      static_cast<int>(bufferFrames * 1000 / static_cast<unsigned>(format.samplesPerSecond));
 
   snd_pcm_sw_params_t* sw = nullptr;
   snd_pcm_sw_params_alloca(&sw);
   err = snd_pcm_sw_params_current(pcm, sw);
-  if (err >= 0) err = snd_pcm_sw_params_set_avail_min(pcm, sw, periodFrames_);
+  if (err >= 0) err = snd_pcm_sw_params_set_avail_min(pcm, sw, periodFrames);
   // Time stamps let an overrun be measured from the moment it happened.
   if (err >= 0) err = snd_pcm_sw_params_set_tstamp_mode(pcm, sw, SND_PCM_TSTAMP_ENABLE);
   if (err >= 0) err = snd_pcm_sw_params(pcm, sw);
@@ -238,12 +321,24 @@ int AlsaSoundInput::configure(snd_pcm_t* pcm, const SoundFormat& format) {
 int AlsaSoundInput::open(const SoundFormat& format, SoundCallback& callback,
                          SoundTroubleListener* trouble) {
   if (pcm_) return sound::kAllocated;
-  snd_pcm_t* raw = nullptr;
-  int err = snd_pcm_open(&raw, deviceName(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
-  if (err < 0) return err;
-  PcmHandle pcm(raw);
-  err = configure(pcm.get(), format);
-  if (err < 0) return err;
+  if (pendingOpenError_ != 0) return std::exchange(pendingOpenError_, 0);
+  Opened opened = openWithinLimit([name = std::string(deviceName()), format] {
+    Opened outcome;
+    snd_pcm_t* raw = nullptr;
+    outcome.error = snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    if (outcome.error < 0) return outcome;
+    outcome.error = configurePcm(raw, format, outcome.setup);
+    if (outcome.error < 0) {
+      snd_pcm_close(raw);
+      return outcome;
+    }
+    outcome.pcm = raw;
+    return outcome;
+  });
+  if (opened.error < 0) return opened.error;
+  PcmHandle pcm(opened.pcm);
+  periodFrames_ = opened.setup.periodFrames;
+  bufferMs_ = opened.setup.bufferMs;
 
   pcm_ = std::move(pcm);
   callback_ = &callback;
