@@ -18,12 +18,17 @@
 // (a full disk) it cuts the file back to the last whole frame it holds before
 // the error is reported. bytesWritten counts the bytes of whole frames only,
 // so the figure on screen is always a length a file can end at, and after a
-// failed write it is exactly what the file holds. (At a split the old file
-// still ends where the engine's last output for it ended, as before.)
+// failed write it is exactly what the file holds.
+//
+// At a split the old file ends with its last whole frame and the rest of the
+// frame in progress starts the next file, so every hourly file can be played
+// on its own from its first byte, while the files joined are still exactly
+// the one stream the engine produced.
 #include "encode/EncoderThread.h"
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <vector>
 
 #include "control/Messages.h"
@@ -115,6 +120,17 @@ class FrameEnds {
 
   // The largest frame end the file holds: its length in whole frames.
   std::uint64_t whole() const { return whole_; }
+
+  // The largest frame end at or before `limit` (an offset in the file).
+  std::uint64_t lastEndWithin(std::uint64_t limit) const {
+    std::uint64_t last = whole_;
+    for (std::uint32_t i = 0; i < count_; ++i) {
+      const std::uint64_t end = ends_[(first_ + i) % kCapacity];
+      if (end > limit) break;
+      last = end;
+    }
+    return last;
+  }
   bool lost() const { return lost_; }
 
  private:
@@ -176,6 +192,7 @@ class EncoderBody {
     mp3Out_.resize(outputSize_);
     pcmChunk_.resize(samplesPerChunk_);  // int16_t elements: aligned for the engine
     fileBlock_.resize(kFileBlockBytes);
+    carried_.reserve(tail_.size());
     return createFile();
   }
 
@@ -230,9 +247,26 @@ class EncoderBody {
       return fileError(Msg::FileWriteError, error);
     }
     fileBytes_ += length;
+    keepTail(static_cast<const std::uint8_t*>(bytes), length);
     ends_.reached(fileBytes_);
     publishBytesWritten();
     return true;
+  }
+
+  // The last bytes written to the current file, enough for one frame of any
+  // rate (the largest is 1441 bytes): a split can take back the start of a
+  // frame the file already holds and carry it into the next file.
+  void keepTail(const std::uint8_t* bytes, std::uint32_t length) {
+    if (length >= tail_.size()) {
+      std::copy(bytes + length - tail_.size(), bytes + length, tail_.begin());
+      tailBytes_ = static_cast<std::uint32_t>(tail_.size());
+      return;
+    }
+    const std::uint32_t keep =
+        std::min<std::uint32_t>(tailBytes_, static_cast<std::uint32_t>(tail_.size()) - length);
+    std::copy(tail_.begin() + (tailBytes_ - keep), tail_.begin() + tailBytes_, tail_.begin());
+    std::copy(bytes, bytes + length, tail_.begin() + keep);
+    tailBytes_ = keep + length;
   }
 
   // The failed write left the file as it was, which may be inside a frame
@@ -249,25 +283,48 @@ class EncoderBody {
     c_.run.bytesWritten.store(finishedFilesBytes_ + current, std::memory_order_relaxed);
   }
 
-  // Moves everything mp3Ring holds to the file, a block at a time.
-  bool drainMp3Ring() {
-    for (std::uint32_t held = c_.mp3Ring.available(); held > 0; held = c_.mp3Ring.available()) {
-      const std::uint32_t n = std::min(held, kFileBlockBytes);
-      c_.mp3Ring.read(fileBlock_.data(), n);
-      if (!writeToFile(fileBlock_.data(), n)) return false;
+  // Moves up to `limit` bytes of what mp3Ring holds to the file, a block at
+  // a time (everything by default).
+  bool drainMp3Ring(std::uint64_t limit = std::numeric_limits<std::uint64_t>::max()) {
+    for (;;) {
+      const std::uint64_t n = std::min<std::uint64_t>(
+          {c_.mp3Ring.available(), kFileBlockBytes, limit});
+      if (n == 0) return true;
+      c_.mp3Ring.read(fileBlock_.data(), static_cast<std::uint32_t>(n));
+      if (!writeToFile(fileBlock_.data(), static_cast<std::uint32_t>(n))) return false;
+      limit -= n;
     }
+  }
+
+  // Ends the old file at its last whole frame. Returns the bytes of a frame
+  // that the file already held and gave back, which the next file starts
+  // with; the rest of that frame is still in mp3Ring.
+  bool finishAtFrameEnd(std::vector<std::uint8_t>& carried) {
+    if (ends_.lost()) return drainMp3Ring();
+    const std::uint64_t sent = fileBytes_ + c_.mp3Ring.available();
+    const std::uint64_t end = ends_.lastEndWithin(sent);
+    if (end >= fileBytes_) return drainMp3Ring(end - fileBytes_);
+    // The last block stopped inside a frame whose end the engine has not
+    // produced yet: take the frame's start back from the file.
+    const std::uint64_t back = fileBytes_ - end;
+    if (back > tailBytes_ || file_->truncate(end) != 0) return drainMp3Ring();
+    carried.assign(tail_.begin() + (tailBytes_ - back), tail_.begin() + tailBytes_);
+    fileBytes_ = end;
     return true;
   }
 
   bool switchFile() {
-    if (!drainMp3Ring()) return false;
+    carried_.clear();
+    if (!finishAtFrameEnd(carried_)) return false;
     const int error = file_->close();
     file_.reset();
     if (error != 0) return fileError(Msg::FileWriteError, error);
     finishedFilesBytes_ += fileBytes_;
     ends_.startNextFile(fileBytes_);
     fileBytes_ = 0;
-    return createFile();
+    tailBytes_ = 0;
+    if (!createFile()) return false;
+    return writeToFile(carried_.data(), static_cast<std::uint32_t>(carried_.size()));
   }
 
   bool queueOutput(std::uint32_t encoded) {
@@ -324,6 +381,9 @@ class EncoderBody {
   std::vector<std::uint8_t> mp3Out_;
   std::vector<std::int16_t> pcmChunk_;
   std::vector<std::uint8_t> fileBlock_;
+  std::array<std::uint8_t, 2048> tail_{};  // the last bytes of the current file
+  std::uint32_t tailBytes_ = 0;
+  std::vector<std::uint8_t> carried_;       // reserved at start: no allocation per switch
   std::unique_ptr<OutputFile> file_;
   std::uint64_t fileBytes_ = 0;           // what the current file holds
   FrameEnds ends_;                        // offsets in the current file

@@ -58,16 +58,17 @@ TEST_P(SplitTest, NewFileAtTheHourAndTheFilesJoinIntoTheWholeRecording) {
   EXPECT_EQ(vorta.output().find("* Resulting file:"), std::string::npos) << vorta.output();
   ASSERT_EQ(mp3Files(dir()), (std::vector<std::string>{GetParam().first, GetParam().second}));
 
-  // The files are consecutive pieces of one MP3 stream, cut where the
-  // encoder's output for a chunk ends, which need not be the end of a frame:
-  // each piece decodes on its own (a player resynchronises at the next
-  // frame), and only the joined pieces must be whole.
+  // The files are consecutive pieces of one MP3 stream, cut at a frame
+  // boundary: each holds whole frames from its first byte to its last, so
+  // each plays on its own, and joined they are the one stream.
   const DecodedMp3 first = decodeMp3File(path(GetParam().first));
   const DecodedMp3 second = decodeMp3File(path(GetParam().second));
   EXPECT_TRUE(second.ok) << second.error;
   ASSERT_TRUE(first.ok) << first.error;
   EXPECT_GT(second.seconds(), 1.0);
   const auto secondBytes = readFileBytes(path(GetParam().second));
+  EXPECT_TRUE(walkFrames(readFileBytes(path(GetParam().first))).whole) << GetParam().first;
+  EXPECT_TRUE(walkFrames(secondBytes).whole) << GetParam().second;
   // The first file runs from the start to the first buffer after 11:00; the
   // fake clock runs from the program's start, the sound from the server's,
   // which may take a second more on a busy machine.

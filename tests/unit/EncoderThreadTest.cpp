@@ -470,9 +470,8 @@ TEST(EncoderBody, FailedWriteAtASwitchCutsTheOldFileBackToItsLastWholeFrame) {
   EXPECT_EQ(rig.run.bytesWritten.load(), 42u * 384u);
 }
 
-// A switch that fails after the old file got all of mp3Ring: the file ends
-// where the engine's last output for it ended, like every split file, and
-// nothing is cut (after a failed close there is nothing left to cut with).
+// A switch that fails after the old file got its last whole frame: the file
+// ends there, like every split file, and nothing more is cut.
 TEST(EncoderBody, FailedCloseOrCreateAtASwitchLeavesTheOldFileAsItWasWritten) {
   for (const bool closeFails : {true, false}) {
     SCOPED_TRACE(closeFails ? "close fails" : "create fails");
@@ -492,14 +491,14 @@ TEST(EncoderBody, FailedCloseOrCreateAtASwitchLeavesTheOldFileAsItWasWritten) {
                                 ? "\r\n* Error writing to file.\r\n* system text 5\r\n\r\n"
                                 : "\r\n* File creation error.\r\n* system text 13\r\n\r\n");
     const auto& f = rig.files.files.at(0);
-    EXPECT_EQ(f.bytes, frames(kFrame384, 20000));
-    EXPECT_EQ(f.writes, (std::vector<std::size_t>{16384, 3616}));
+    EXPECT_EQ(f.bytes, frames(kFrame384, 52 * 384));
+    EXPECT_EQ(f.writes, (std::vector<std::size_t>{16384, 52 * 384 - 16384}));
     EXPECT_TRUE(f.cuts.empty());
   }
 }
 
-// Split files go on counting whole frames: the next file starts with the
-// rest of the frame the old one ended in, and its frame ends are known.
+// Split files hold whole frames: the old file stops at its last frame end,
+// the next starts with the frame in progress, and its frame ends are known.
 TEST(EncoderBody, AfterASwitchTheNextFileIsCutAtTheStreamsFrameEndsToo) {
   Rig rig;
   rig.engine.frame = kFrame384;
@@ -511,14 +510,35 @@ TEST(EncoderBody, AfterASwitchTheNextFileIsCutAtTheStreamsFrameEndsToo) {
   rig.stop();
   EXPECT_EQ(rig.runBody(), -1);
   ASSERT_EQ(rig.files.files.size(), 2u);
-  EXPECT_EQ(rig.files.files[0].bytes, frames(kFrame384, 20000));
-  // The next file's first block holds stream bytes 20000 to 36384; the last
-  // frame end in it is 94 x 384 = 36096, 16096 bytes into the file.
+  EXPECT_EQ(rig.files.files[0].bytes, frames(kFrame384, 52 * 384));
+  // The next file's first block holds stream bytes 19968 to 36352; the last
+  // frame end in it is 94 x 384 = 36096, 16128 bytes into the file.
   const auto& next = rig.files.files[1];
-  EXPECT_EQ(next.cuts, std::vector<std::uint64_t>{94 * 384 - 20000});
+  EXPECT_EQ(next.cuts, std::vector<std::uint64_t>{94 * 384 - 52 * 384});
   const auto stream = frames(kFrame384, 94 * 384);
-  EXPECT_EQ(next.bytes, std::vector<std::uint8_t>(stream.begin() + 20000, stream.end()));
+  EXPECT_EQ(next.bytes, std::vector<std::uint8_t>(stream.begin() + 52 * 384, stream.end()));
   EXPECT_EQ(rig.run.bytesWritten.load(), 94u * 384u);
+}
+
+// A block that stopped inside a frame whose end the engine has not produced
+// by the split: the old file gives the frame's start back and the next file
+// begins with it, so both files hold whole frames and join to the stream.
+TEST(EncoderBody, ASplitAfterABlockEndingInsideAFrameCarriesTheFramesStartOver) {
+  Rig rig;
+  rig.engine.frame = kFrame384;
+  rig.engine.outputPerCall = 4100;  // four outputs: one block, 16 bytes left
+  rig.feed(ramp(0, 6 * 4 + 1));
+  rig.feed(ramp(0, 5), true);
+  rig.stop();
+  ASSERT_EQ(rig.runBody(), 0);
+  ASSERT_EQ(rig.files.files.size(), 2u);
+  const auto stream = frames(kFrame384, 5 * 4100);
+  const auto& old = rig.files.files[0];
+  EXPECT_EQ(old.cuts, std::vector<std::uint64_t>{42 * 384});
+  EXPECT_EQ(old.bytes, frames(kFrame384, 42 * 384));
+  EXPECT_EQ(rig.files.files[1].bytes,
+            std::vector<std::uint8_t>(stream.begin() + 42 * 384, stream.end()));
+  EXPECT_EQ(rig.text.err, "");
 }
 
 // The smallest frames the engine can write, in tiny outputs: every frame end
