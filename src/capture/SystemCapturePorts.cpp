@@ -33,8 +33,10 @@ CapturePorts systemCapturePorts(SoundInput& sound) {
   ports.openKeys = [] { return std::unique_ptr<KeySource>(std::make_unique<TerminalKeys>()); };
   ports.stopRequested = [] { return stopSignalPending(); };
   ports.sleepMs = [](int milliseconds) { sleepMs(milliseconds); };
+  // A user who already pressed Ctrl+C (or a service manager that sent
+  // SIGTERM) has said they want out: no prompt that needs a second answer.
   ports.afterError = [] {
-    if (isStdoutTerminal()) waitForEnter();
+    if (isStdoutTerminal() && !stopSignalPending()) waitForEnter();
   };
   ports.writeStatus = [](const char* bytes, std::size_t length) { writeRawStderr(bytes, length); };
   return ports;
