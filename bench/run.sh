@@ -32,12 +32,12 @@ if ! { cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORTA_TESTS=OFF
   cat "$build/build.log" >&2
   exit 1
 fi
-if [ "${TABLE_ONLY:-}" != 1 ]; then
-rm -rf "$work"
-mkdir -p "$work"
 bin=$build/bench
 vorta=$build/vorta
 played=60.000
+if [ "${TABLE_ONLY:-}" != 1 ]; then
+rm -rf "$work"
+mkdir -p "$work"
 log() { echo "== $*" >&2; }
 
 # --- 1. pipeline against bare libmp3lame --------------------------------------
@@ -186,7 +186,7 @@ done
 peer_cpu=$(awk -v a="${cpu[arecord_lame]}" -v b="${cpu[ffmpeg]}" 'BEGIN { print (a < b ? a : b) }')
 peer_cs=$(awk -v a="${cs[arecord_lame]}" -v b="${cs[ffmpeg]}" 'BEGIN { print (a < b ? a : b) }')
 for tool in vorta arecord_lame ffmpeg; do
-  name=${tool/_/ | }
+  name=${tool/_/+}
   if [ "$tool" = vorta ]; then
     row "CPU s per recorded minute: $name" "${cpu[$tool]}" "< $peer_cpu" "$(yes_no "${cpu[$tool]} < $peer_cpu")"
     row "Wake-ups (voluntary switches) per s: $name" "${cs[$tool]}" "< $peer_cs" "$(yes_no "${cs[$tool]} < $peer_cs")"
@@ -197,13 +197,13 @@ for tool in vorta arecord_lame ffmpeg; do
   row "Preemptions (involuntary switches) per s: $name" "${pre[$tool]}" "(reported)" "-"
 done
 for tool in vorta arecord_lame ffmpeg; do
-  name=${tool/_/ | }
+  name=${tool/_/+}
   row "Peak RSS MiB: $name" "${rss[$tool]}" "(reported)" "-"
 done
 vm=$(awk '/VmPeak/ { printf "%.0f", $2 / 1024; exit }' "$work"/vorta/*/vm.txt 2>/dev/null || true)
 row "Virtual size MiB (VmPeak): vorta, default buffer" "${vm:-?}" "(reported)" "-"
 for tool in vorta arecord_lame ffmpeg; do
-  name=${tool/_/ | }
+  name=${tool/_/+}
   ok=$(yes_no "${span[$tool]} >= $played - 0.05 && ${gap[$tool]} < 50")
   row "Sound kept of $played s played: $name" "${span[$tool]} s, gap ${gap[$tool]} ms" ">= 59.95 s, < 50 ms" "$ok"
   row "Decoded length: $name" "${dur[$tool]} s" "(reported)" "-"
