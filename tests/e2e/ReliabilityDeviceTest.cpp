@@ -114,7 +114,9 @@ TEST_F(ReliabilityDevice, FrozenServerNeitherSpinsNorHoldsUpTheEnd) {
   Subprocess vorta;
   startRecording(vorta, E2eTest::vorta({"rec"}));
   ASSERT_FALSE(HasFailure());
-  sleepSeconds(2);
+  // Freeze the server once sound has really arrived (a busy machine may take
+  // a second or more to start the stream), so there is a recording to finish.
+  ASSERT_TRUE(vorta.waitForErrors("(0:00:02)", 20000)) << vorta.errors();
   const std::string pidFile = server().dir() + "/pid";
   std::ifstream in(pidFile);
   pid_t serverPid = 0;
