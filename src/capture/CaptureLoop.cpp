@@ -49,6 +49,7 @@ namespace {
 constexpr int kBlockCount = 3;
 constexpr int kPassWaitMs = 1000;
 constexpr int kDrainStatusMs = 500;
+constexpr int kDrainStepMs = 20;
 
 // Trouble the sound input reports from its service thread, kept for the
 // loop's next pass (which prints it on the main thread) and waking that pass.
@@ -240,6 +241,20 @@ void queueBlocks(SoundInput& sound, LiveCapture& live, std::uint32_t blockBytes)
   }
 }
 
+bool encoderDone(const RunState& run) {
+  // Acquire pairs with the encoder entry's release increment: once it is
+  // seen, the file is finished and the rings are no longer touched.
+  return run.encoderDone.load(std::memory_order_acquire) != 0;
+}
+
+// Sleeps for up to `ms` while the encoder drains, in short steps, so that the
+// program ends within a step of the encoder's end rather than up to half a
+// second later; the status line keeps its half-second cadence.
+void sleepUntilEncoderDone(const RunState& run, const CapturePorts& ports, int ms) {
+  for (int slept = 0; slept < ms && !encoderDone(run); slept += kDrainStepMs)
+    ports.sleepMs(kDrainStepMs);
+}
+
 void stopAndDrain(RunState& run, SoundInput& sound, StatusLine& status,
                   const CapturePorts& ports) {
   // Release: the callback and the encoder that see the stop also see
@@ -248,8 +263,8 @@ void stopAndDrain(RunState& run, SoundInput& sound, StatusLine& status,
   sound.stop();
   sound.reset();  // hands back every block; the callback drops them
   sound.close();
-  while (run.encoderDone.load(std::memory_order_acquire) == 0) {
-    ports.sleepMs(kDrainStatusMs);
+  while (!encoderDone(run)) {
+    sleepUntilEncoderDone(run, ports, kDrainStatusMs);
     status.print();
   }
 }

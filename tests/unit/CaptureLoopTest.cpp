@@ -56,7 +56,7 @@ struct LoopRig {
     p.sleepMs = [this](int ms) {
       sleeps.push_back(ms);
       if (onSleep) onSleep(static_cast<int>(sleeps.size()));
-      if (sleeps.size() > 50) run.encoderDone.store(1);  // a broken loop ends anyway
+      if (sleeps.size() > 500) run.encoderDone.store(1);  // a broken loop ends anyway
     };
     p.afterError = [this] {
       ++afterErrors;
@@ -174,10 +174,11 @@ TEST(CaptureLoop, EscEndsTheRecordingOtherKeysAreIgnoredAndFilledBuffersAreReque
   EXPECT_FALSE(result.exitAtOnce);
   EXPECT_EQ(rig.passes, 3);
   EXPECT_EQ(rig.ring.available(), 88200u);
-  // Passes 1 and 3 print; the stop prints once more after its 500 ms sleep.
+  // Passes 1 and 3 print; the stop prints once more after its wait, which
+  // ends within one 20 ms step of the encoder's end.
   const std::string held = "Record: 0.0 kbytes (0:00:00), buffer free: 91.5%   \r";
   EXPECT_EQ(rig.status, (std::vector<std::string>{kEmptyStatus, held, held}));
-  EXPECT_EQ(rig.sleeps, std::vector<int>{500});
+  EXPECT_EQ(rig.sleeps, std::vector<int>{20});
   Log expected = kOpened;
   expected.insert(expected.end(), {"status", "prepare0", "add0", "status"});
   expected.insert(expected.end(), kClosed.begin(), kClosed.begin() + 3);
@@ -260,12 +261,14 @@ TEST(CaptureLoop, RequeueErrorPrintsTheTableTextAndStopsNothing) {
 TEST(CaptureLoop, DrainingPrintsTheStatusEvery500msUntilTheEncoderIsDone) {
   LoopRig rig;
   rig.keys.push_back(kKeyEscape);
-  rig.onSleep = [&](int sleep) {
-    rig.run.bytesWritten.store(16384u * static_cast<unsigned>(sleep));
-    if (sleep == 3) rig.run.encoderDone.store(1);
+  // 20 ms steps: the encoder writes a block every 500 ms and ends 60 ms into
+  // the third half-second; the last line follows at once.
+  rig.onSleep = [&](int step) {
+    rig.run.bytesWritten.store(16384u * static_cast<unsigned>((step + 24) / 25));
+    if (step == 53) rig.run.encoderDone.store(1);
   };
   rig.runLoop();
-  EXPECT_EQ(rig.sleeps, (std::vector<int>{500, 500, 500}));
+  EXPECT_EQ(rig.sleeps, std::vector<int>(53, 20));
   const std::vector<std::string> expected = {
       kEmptyStatus,
       "Record: 16.0 kbytes (0:00:00), buffer free: 100.0%   \r",
