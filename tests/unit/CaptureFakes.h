@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KeptText.h"
 #include "control/Messages.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -15,16 +16,6 @@
 
 namespace vorta {
 namespace {
-
-class KeptText : public TextSink {
- public:
-  KeptText() { setTextSink(this); }
-  ~KeptText() override { setTextSink(nullptr); }
-  void write(Stream stream, std::string_view bytes) override {
-    (stream == Stream::Out ? out : err).append(bytes);
-  }
-  std::string out, err;
-};
 
 class FakeClock final : public Clock {
  public:

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "KeptText.h"
 #include "Mp3Decode.h"
 #include "control/Messages.h"
 #include "encode/EncoderThread.h"
@@ -16,16 +17,6 @@
 
 namespace vorta {
 namespace {
-
-class KeptText : public TextSink {
- public:
-  KeptText() { setTextSink(this); }
-  ~KeptText() override { setTextSink(nullptr); }
-  void write(Stream stream, std::string_view bytes) override {
-    (stream == Stream::Out ? out : err).append(bytes);
-  }
-  std::string out, err;
-};
 
 // An engine that hands out recognisable bytes: call k yields outputPerCall
 // bytes of value k (flush: flushBytes of 0xF0). With `frame` set the bytes

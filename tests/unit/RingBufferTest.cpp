@@ -9,21 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "KeptText.h"
 #include "control/Messages.h"
 #include "encode/RingBuffer.h"
 
 namespace vorta {
 namespace {
-
-class KeptText : public TextSink {
- public:
-  KeptText() { setTextSink(this); }
-  ~KeptText() override { setTextSink(nullptr); }
-  void write(Stream stream, std::string_view bytes) override {
-    (stream == Stream::Out ? out : err).append(bytes);
-  }
-  std::string out, err;
-};
 
 std::vector<std::uint8_t> bytes(std::uint32_t n, std::uint8_t first) {
   std::vector<std::uint8_t> v(n);
