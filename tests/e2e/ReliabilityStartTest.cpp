@@ -36,27 +36,7 @@ class FrozenServer {
   bool frozen_ = false;
 };
 
-bool sameTerminal(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-
-class ReliabilityStart : public E2eTest {
- protected:
-  // The settings a fresh pseudo-terminal of the harness has.
-  static termios freshTerminal() {
-    ProcessOptions options;
-    options.program = "/bin/sleep";
-    options.args = {"2"};
-    options.pty = true;
-    Subprocess sleeper;
-    termios settings{};
-    EXPECT_TRUE(sleeper.start(options)) << sleeper.startError();
-    EXPECT_TRUE(sleeper.terminalSettings(settings));
-    sleeper.wait(10000);
-    return settings;
-  }
-};
+class ReliabilityStart : public E2eTest {};
 
 TEST_F(ReliabilityStart, FrozenServerAtTheStartIsATimeOutWithCode3) {
   ServerBack back(server());

@@ -12,10 +12,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -165,6 +168,36 @@ inline double playbackLost(const std::vector<double>& moments) {
   const double early = medianOffset(10, 30);
   const double late = medianOffset(moments.size() - 25, moments.size() - 5);
   return late - early;
+}
+
+// The settings a fresh pseudo-terminal of the harness has, read while a
+// program that leaves them alone runs on it.
+inline termios freshTerminal() {
+  ProcessOptions options;
+  options.program = "/bin/sleep";
+  options.args = {"2"};
+  options.pty = true;
+  Subprocess sleeper;
+  termios settings{};
+  EXPECT_TRUE(sleeper.start(options)) << sleeper.startError();
+  EXPECT_TRUE(sleeper.terminalSettings(settings));
+  sleeper.wait(10000);
+  return settings;
+}
+
+inline std::string describeTerminal(const termios& t) {
+  char text[200];
+  std::snprintf(text, sizeof text, "iflag %o oflag %o cflag %o lflag %o", unsigned(t.c_iflag),
+                unsigned(t.c_oflag), unsigned(t.c_cflag), unsigned(t.c_lflag));
+  return text;
+}
+
+// Every setting a program could leave changed: modes, control characters and
+// speeds.
+inline bool sameTerminal(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 }  // namespace vorta::test

@@ -12,46 +12,18 @@
 namespace vorta::test {
 namespace {
 
-std::string describe(const termios& t) {
-  char text[200];
-  std::snprintf(text, sizeof text, "iflag %o oflag %o cflag %o lflag %o", unsigned(t.c_iflag),
-                unsigned(t.c_oflag), unsigned(t.c_cflag), unsigned(t.c_lflag));
-  return text;
-}
-
-bool same(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
-         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
-}
-
 class ReliabilityTerminal : public E2eTest {
  protected:
-  // The settings a new pseudo-terminal of the test harness has, read while a
-  // program that leaves them alone runs on it.
-  termios freshSettings() {
-    ProcessOptions options;
-    options.program = "/bin/sleep";
-    options.args = {"2"};
-    options.pty = true;
-    Subprocess sleeper;
-    termios settings{};
-    EXPECT_TRUE(sleeper.start(options)) << sleeper.startError();
-    EXPECT_TRUE(sleeper.terminalSettings(settings));
-    sleeper.wait(10000);
-    return settings;
-  }
-
   void expectUnchanged(const Subprocess& vorta) {
     termios after{};
     ASSERT_TRUE(vorta.terminalSettings(after));
-    EXPECT_TRUE(same(before_, after)) << "before: " << describe(before_)
-                                      << "\nafter:  " << describe(after);
+    EXPECT_TRUE(sameTerminal(before_, after)) << "before: " << describeTerminal(before_)
+                                              << "\nafter:  " << describeTerminal(after);
   }
 
   void SetUp() override {
     E2eTest::SetUp();
-    before_ = freshSettings();
+    before_ = freshTerminal();
     ASSERT_TRUE(before_.c_lflag & ICANON);
     ASSERT_TRUE(before_.c_lflag & ECHO);
   }
