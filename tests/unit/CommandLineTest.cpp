@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ExpectedTexts.h"
 #include "control/CommandLine.h"
 #include "control/Messages.h"
 #include "platform/Clock.h"
@@ -15,11 +16,6 @@
 namespace vorta {
 namespace {
 
-const std::string kBanner =
-    "\nMP3-encoder of signal from soundcard. Version 1.0.7, 13.11.2000\nMP3-engine: Lame\n\n";
-const std::string kBannerRu =
-    "\nMP3-кодер сигнала со звуковой платы. Версия 1.0.7 от 13.11.2000\nMP3-движок: Lame\n\n";
-const std::string kSeparator = std::string(75, '-') + "\n\n";
 const std::string kHelpFirst = "* Execute vorta -rus to get russian help\n\n";
 const std::string kHelpLast = "\toutfile - resulting mp3 filename, by default - out.mp3\n";
 const std::string kHelpFirstRu = "Использование:\n";

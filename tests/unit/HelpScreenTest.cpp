@@ -9,16 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "ExpectedTexts.h"
 #include "Subprocess.h"
 
 namespace vorta::test {
 namespace {
 
-const std::string kBanner =
-    "\nMP3-encoder of signal from soundcard. Version 1.0.7, 13.11.2000\nMP3-engine: Lame\n\n";
-const std::string kBannerRu =
-    "\nMP3-кодер сигнала со звуковой платы. Версия 1.0.7 от 13.11.2000\nMP3-движок: Lame\n\n";
-const std::string kSeparator = std::string(75, '-') + "\n\n";
 const std::string kPrompt = "Press ENTER to continue...";
 const std::string kPromptRu = "Нажмите ENTER для продолжения...";
 const std::string kEraser = "\r" + std::string(40, ' ') + "\r";
