@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "control/Messages.h"
-#include "control/RunState.h"
-#include "control/Settings.h"
+#include "base/Messages.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
 #include "encode/EncoderThread.h"
-#include "encode/RingBuffer.h"
+#include "base/RingBuffer.h"
 #include "platform/Files.h"
 #include "platform/Mp3Engine.h"
 

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "control/Messages.h"
-#include "encode/RingBuffer.h"
+#include "base/Messages.h"
+#include "base/RingBuffer.h"
 
 namespace {
 

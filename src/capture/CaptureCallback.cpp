@@ -1,8 +1,8 @@
 #include "capture/CaptureCallback.h"
 
-#include "control/RunState.h"
-#include "control/Settings.h"
-#include "encode/RingBuffer.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
+#include "base/RingBuffer.h"
 
 namespace vorta {
 namespace {

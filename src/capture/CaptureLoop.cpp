@@ -32,11 +32,11 @@
 #include <string>
 
 #include "capture/CaptureCallback.h"
-#include "control/Messages.h"
-#include "control/RunState.h"
-#include "control/Settings.h"
-#include "encode/RingBuffer.h"
-#include "encode/SplitName.h"
+#include "base/Messages.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
+#include "base/RingBuffer.h"
+#include "base/SplitName.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"

@@ -31,7 +31,7 @@
 #include <limits>
 #include <vector>
 
-#include "control/Messages.h"
+#include "base/Messages.h"
 #include "encode/EngineConfig.h"
 #include "platform/Threads.h"
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <thread>
 
-#include "control/RunState.h"
-#include "control/Settings.h"
-#include "encode/RingBuffer.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
+#include "base/RingBuffer.h"
 #include "platform/Files.h"
 #include "platform/Mp3Engine.h"
 

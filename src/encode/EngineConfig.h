@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "control/Settings.h"
+#include "base/Settings.h"
 #include "platform/Mp3Engine.h"
 
 namespace vorta {

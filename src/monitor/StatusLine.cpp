@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "control/Messages.h"
-#include "control/RunState.h"
-#include "encode/RingBuffer.h"
+#include "base/Messages.h"
+#include "base/RunState.h"
+#include "base/RingBuffer.h"
 
 namespace vorta {
 namespace {

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "control/CommandLine.h"
-#include "control/Messages.h"
-#include "control/Settings.h"
+#include "app/CommandLine.h"
+#include "base/Messages.h"
+#include "base/Settings.h"
 #include "platform/Clock.h"
 
 namespace {

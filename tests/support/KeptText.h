@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "control/Messages.h"
+#include "base/Messages.h"
 
 namespace vorta {
 

@@ -6,9 +6,9 @@
 
 #include "CaptureFakes.h"
 #include "capture/CaptureCallback.h"
-#include "control/RunState.h"
-#include "control/Settings.h"
-#include "encode/RingBuffer.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
+#include "base/RingBuffer.h"
 
 namespace vorta {
 namespace {

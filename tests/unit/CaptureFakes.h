@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "KeptText.h"
-#include "control/Messages.h"
+#include "base/Messages.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/SoundInput.h"

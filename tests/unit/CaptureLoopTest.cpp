@@ -9,9 +9,9 @@
 
 #include "CaptureFakes.h"
 #include "capture/CaptureLoop.h"
-#include "control/RunState.h"
-#include "control/Settings.h"
-#include "encode/RingBuffer.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
+#include "base/RingBuffer.h"
 #include "platform/Terminal.h"
 
 namespace vorta {

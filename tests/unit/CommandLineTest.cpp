@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "ExpectedTexts.h"
-#include "control/CommandLine.h"
-#include "control/Messages.h"
+#include "app/CommandLine.h"
+#include "base/Messages.h"
 #include "platform/Clock.h"
 
 namespace vorta {

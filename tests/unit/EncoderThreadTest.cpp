@@ -11,7 +11,7 @@
 
 #include "KeptText.h"
 #include "Mp3Decode.h"
-#include "control/Messages.h"
+#include "base/Messages.h"
 #include "encode/EncoderThread.h"
 #include "platform/Threads.h"
 

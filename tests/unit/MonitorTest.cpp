@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "CaptureFakes.h"
-#include "control/Messages.h"
-#include "control/RunState.h"
-#include "encode/RingBuffer.h"
+#include "base/Messages.h"
+#include "base/RunState.h"
+#include "base/RingBuffer.h"
 #include "monitor/CpuMeter.h"
 #include "monitor/StatusLine.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "KeptText.h"
-#include "control/Messages.h"
-#include "encode/RingBuffer.h"
+#include "base/Messages.h"
+#include "base/RingBuffer.h"
 
 namespace vorta {
 namespace {

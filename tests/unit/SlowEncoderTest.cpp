@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "capture/CaptureCallback.h"
-#include "control/Messages.h"
-#include "control/RunState.h"
-#include "control/Settings.h"
+#include "base/Messages.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
 #include "encode/EncoderThread.h"
-#include "encode/RingBuffer.h"
+#include "base/RingBuffer.h"
 #include "platform/Threads.h"
 
 namespace vorta {

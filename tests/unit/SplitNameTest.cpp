@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 
-#include "control/Messages.h"
-#include "encode/SplitName.h"
+#include "base/Messages.h"
+#include "base/SplitName.h"
 
 namespace vorta {
 namespace {

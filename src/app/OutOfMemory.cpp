@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "control/Messages.h"
+#include "base/Messages.h"
 #include "platform/Process.h"
 
 namespace {

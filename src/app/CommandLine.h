@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "control/Settings.h"
+#include "base/Settings.h"
 
 namespace vorta {
 

@@ -10,18 +10,18 @@
 //     write): a failed recording is never reported as a success;
 //   3 a device error, or the device stopped working during the recording.
 // Command-line results (1 and 3) come from readSettings.
-#include "control/RunSequence.h"
+#include "app/RunSequence.h"
 
 #include <memory>
 #include <optional>
 
 #include "capture/CaptureLoop.h"
-#include "control/CommandLine.h"
-#include "control/Messages.h"
-#include "control/RunState.h"
-#include "control/Settings.h"
+#include "app/CommandLine.h"
+#include "base/Messages.h"
+#include "base/RunState.h"
+#include "base/Settings.h"
 #include "encode/EncoderThread.h"
-#include "encode/RingBuffer.h"
+#include "base/RingBuffer.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"

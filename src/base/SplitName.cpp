@@ -1,6 +1,6 @@
-#include "encode/SplitName.h"
+#include "base/SplitName.h"
 
-#include "control/Messages.h"
+#include "base/Messages.h"
 
 namespace vorta {
 

@@ -1,9 +1,9 @@
-#include "control/Help.h"
+#include "app/Help.h"
 
 #include <cstdarg>
 #include <string>
 
-#include "control/Messages.h"
+#include "base/Messages.h"
 #include "platform/Terminal.h"
 
 namespace vorta {

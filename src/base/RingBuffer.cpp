@@ -1,11 +1,11 @@
-#include "encode/RingBuffer.h"
+#include "base/RingBuffer.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
-#include "control/Messages.h"
+#include "base/Messages.h"
 
 // Exclusion: busy_ is the buffer's lock. A write, a read and the count of
 // available() each claim their own bit with one compare-and-exchange while no

@@ -1,4 +1,4 @@
-#include "control/Messages.h"
+#include "base/Messages.h"
 
 #include <array>
 #include <cstdio>

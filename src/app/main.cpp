@@ -1,3 +1,3 @@
-#include "control/RunSequence.h"
+#include "app/RunSequence.h"
 
 int main(int argc, char** argv) { return vorta::runProgram(argc, argv); }

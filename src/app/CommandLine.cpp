@@ -1,13 +1,13 @@
-#include "control/CommandLine.h"
+#include "app/CommandLine.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 
-#include "control/Help.h"
-#include "control/Messages.h"
-#include "encode/SplitName.h"
+#include "app/Help.h"
+#include "base/Messages.h"
+#include "base/SplitName.h"
 #include "platform/Clock.h"
 #include "platform/Terminal.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "capture/CaptureLoop.h"
-#include "control/Help.h"
+#include "app/Help.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
