@@ -39,12 +39,12 @@ constexpr int kPlatformNt = 2;
 
 // The encoder thread's starting level, or none when it keeps the level a new
 // thread has. Resolves encoderBoost 0 on the consumer line, as before.
-std::optional<int> encoderStartPriority(Settings& settings, int platformId) {
-  if (settings.encoderBoost > 0) return kPriorityAboveNormal;
-  if (settings.encoderBoost < 0) return kPriorityNormal;
+std::optional<PriorityLevel> encoderStartPriority(Settings& settings, int platformId) {
+  if (settings.encoderBoost > 0) return PriorityLevel::AboveNormal;
+  if (settings.encoderBoost < 0) return PriorityLevel::Normal;
   if (platformId == kPlatformNt) return std::nullopt;
   settings.encoderBoost = 1;
-  return kPriorityAboveNormal;
+  return PriorityLevel::AboveNormal;
 }
 
 // Process-wide objects live until _exit: no destructor ever runs while
@@ -70,7 +70,7 @@ int runProgram(int argc, char** argv) {
 
   RunState& run = processRunState();
   run.platformId = kPlatformNt;
-  const std::optional<int> encoderPriority = encoderStartPriority(settings, run.platformId);
+  const std::optional<PriorityLevel> encoderPriority = encoderStartPriority(settings, run.platformId);
 
   auto pcmRing = std::make_unique<RingBuffer>(static_cast<std::uint32_t>(settings.bufferSize));
   auto mp3Ring = std::make_unique<RingBuffer>(kMp3RingBytes);
@@ -82,7 +82,7 @@ int runProgram(int argc, char** argv) {
   std::unique_ptr<SoundInput> sound = makeAlsaSoundInput();
   const EncoderContext encoder{settings, run,   *pcmRing,           *mp3Ring,
                                *engine,  systemFileSystem(), systemPriority()};
-  setCurrentThreadPriority(kPriorityHighest);
+  setCurrentThreadPriority(PriorityLevel::Highest);
   auto encoderThread = std::make_unique<EncoderThread>(encoder, encoderPriority);
   sleepMs(100);
 

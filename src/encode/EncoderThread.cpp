@@ -40,8 +40,8 @@ namespace {
 
 class SystemPriority final : public PrioritySeam {
  public:
-  int current() override { return currentThreadPriority(); }
-  void set(int level) override { setCurrentThreadPriority(level); }
+  PriorityLevel current() override { return currentThreadPriority(); }
+  void set(PriorityLevel level) override { setCurrentThreadPriority(level); }
 };
 
 constexpr int kFailed = -1;
@@ -345,14 +345,14 @@ class EncoderBody {
   }
 
   void priorityStep() {
-    if (basePriority_ == kPriorityAboveNormal) return;
+    if (basePriority_ == PriorityLevel::AboveNormal) return;
     const std::uint64_t size = c_.pcmRing.size();
     if (size == 0) return;
     // 64-bit: 100 x a large buffer size does not fit 32 bits.
     const int freePercent = static_cast<int>((size - c_.pcmRing.available()) * 100 / size);
     if (freePercent == prevFreePercent_) return;
     if (freePercent < 50 && prevFreePercent_ >= 50) {
-      c_.priority.set(kPriorityAboveNormal);
+      c_.priority.set(PriorityLevel::AboveNormal);
     } else if (freePercent >= 70 && prevFreePercent_ < 70) {
       c_.priority.set(basePriority_);
     }
@@ -374,7 +374,7 @@ class EncoderBody {
   }
 
   const EncoderContext& c_;
-  int basePriority_ = kPriorityNormal;
+  PriorityLevel basePriority_ = PriorityLevel::Normal;
   std::uint32_t samplesPerChunk_ = 0;
   std::uint32_t outputSize_ = 0;
   std::uint32_t stream_ = 0;
@@ -401,8 +401,9 @@ PrioritySeam& systemPriority() {
 
 int runEncoder(const EncoderContext& context) { return EncoderBody(context).run(); }
 
-EncoderThread::EncoderThread(const EncoderContext& context, std::optional<int> startPriority)
+EncoderThread::EncoderThread(const EncoderContext& context, std::optional<PriorityLevel> startPriority)
     : thread_([context, startPriority] {
+        nameCurrentThread("vorta-encoder");
         if (startPriority) context.priority.set(*startPriority);
         const int result = runEncoder(context);
         // Relaxed: the release increment below publishes it.

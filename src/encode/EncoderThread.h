@@ -11,6 +11,7 @@
 #include "base/RingBuffer.h"
 #include "platform/Files.h"
 #include "platform/Mp3Engine.h"
+#include "platform/Threads.h"
 
 namespace vorta {
 
@@ -19,8 +20,8 @@ namespace vorta {
 class PrioritySeam {
  public:
   virtual ~PrioritySeam() = default;
-  virtual int current() = 0;
-  virtual void set(int level) = 0;
+  virtual PriorityLevel current() = 0;
+  virtual void set(PriorityLevel level) = 0;
 };
 PrioritySeam& systemPriority();
 
@@ -49,7 +50,7 @@ int runEncoder(const EncoderContext& context);
 // run.encoderDone as its last act. The destructor joins.
 class EncoderThread {
  public:
-  EncoderThread(const EncoderContext& context, std::optional<int> startPriority);
+  EncoderThread(const EncoderContext& context, std::optional<PriorityLevel> startPriority);
   ~EncoderThread();
   EncoderThread(const EncoderThread&) = delete;
   EncoderThread& operator=(const EncoderThread&) = delete;

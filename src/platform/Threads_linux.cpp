@@ -1,5 +1,6 @@
 #include "platform/Threads.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -28,17 +29,21 @@ std::atomic<int> gBaseNice{processNice()};
 
 }  // namespace
 
-void setCurrentThreadPriority(int level) {
-  setpriority(PRIO_PROCESS, static_cast<id_t>(threadId()), gBaseNice.load(std::memory_order_relaxed) - 5 * level);
+void setCurrentThreadPriority(PriorityLevel level) {
+  const int nice = gBaseNice.load(std::memory_order_relaxed) - 5 * static_cast<int>(level);
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(threadId()), nice);
 }
 
-int currentThreadPriority() {
+PriorityLevel currentThreadPriority() {
   errno = 0;
   const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(threadId()));
-  if (errno) return kPriorityNormal;
+  if (errno) return PriorityLevel::Normal;
   const int level = (gBaseNice.load(std::memory_order_relaxed) - nice) / 5;
-  return level < 0 ? 0 : (level > 2 ? 2 : level);
+  if (level <= 0) return PriorityLevel::Normal;
+  return level == 1 ? PriorityLevel::AboveNormal : PriorityLevel::Highest;
 }
+
+void nameCurrentThread(const char* name) { (void)pthread_setname_np(pthread_self(), name); }
 
 void leaveIdlePriorityClass() {
   if (sched_getscheduler(0) == SCHED_IDLE) {

@@ -144,10 +144,10 @@ class FakeFiles : public FileSystem {
 
 class FakePriority : public PrioritySeam {
  public:
-  int level = kPriorityNormal;
-  std::vector<int> sets;
-  int current() override { return level; }
-  void set(int l) override {
+  PriorityLevel level = PriorityLevel::Normal;
+  std::vector<PriorityLevel> sets;
+  PriorityLevel current() override { return level; }
+  void set(PriorityLevel l) override {
     sets.push_back(l);
     level = l;
   }
@@ -566,12 +566,12 @@ TEST(EncoderBody, BytesThatAreNoFramesAreCountedAndNotCut) {
 // The ring's fill is set from inside each encode call, so the step that
 // follows sees exactly the wanted free share; the level is read at the next
 // call.
-std::vector<int> levelsForFreeShares(int base, const std::vector<int>& shares) {
+std::vector<PriorityLevel> levelsForFreeShares(PriorityLevel base, const std::vector<int>& shares) {
   Rig rig(400);
   rig.engine.samplesPerChunk = 1;  // 2-byte chunks
   rig.priority.level = base;
   rig.feedBytes(2);
-  std::vector<int> levels;
+  std::vector<PriorityLevel> levels;
   rig.engine.onEncode = [&](int call) {
     if (call > 0) levels.push_back(rig.priority.level);
     std::vector<std::uint8_t> scratch(400);
@@ -588,22 +588,22 @@ std::vector<int> levelsForFreeShares(int base, const std::vector<int>& shares) {
 }
 
 TEST(EncoderBody, PriorityRisesBelowHalfFreeAndReturnsAtSeventyPercent) {
-  EXPECT_EQ(levelsForFreeShares(kPriorityNormal, {80, 45, 60, 75}),
-            (std::vector<int>{kPriorityNormal, kPriorityAboveNormal, kPriorityAboveNormal,
-                              kPriorityNormal}));
-  EXPECT_EQ(levelsForFreeShares(kPriorityNormal, {30, 40, 55, 45}),
-            (std::vector<int>{kPriorityNormal, kPriorityNormal, kPriorityNormal,
-                              kPriorityAboveNormal}))
+  EXPECT_EQ(levelsForFreeShares(PriorityLevel::Normal, {80, 45, 60, 75}),
+            (std::vector<PriorityLevel>{PriorityLevel::Normal, PriorityLevel::AboveNormal, PriorityLevel::AboveNormal,
+                              PriorityLevel::Normal}));
+  EXPECT_EQ(levelsForFreeShares(PriorityLevel::Normal, {30, 40, 55, 45}),
+            (std::vector<PriorityLevel>{PriorityLevel::Normal, PriorityLevel::Normal, PriorityLevel::Normal,
+                              PriorityLevel::AboveNormal}))
       << "a first pass at 30% raises nothing";
-  EXPECT_EQ(levelsForFreeShares(kPriorityAboveNormal, {80, 10, 90, 0}),
-            (std::vector<int>(4, kPriorityAboveNormal)));
+  EXPECT_EQ(levelsForFreeShares(PriorityLevel::AboveNormal, {80, 10, 90, 0}),
+            (std::vector<PriorityLevel>(4, PriorityLevel::AboveNormal)));
 }
 
 TEST(EncoderThread, AppliesItsPriorityFirstAndPublishesAFailureBeforeDone) {
   Rig rig;
   rig.engine.initCode = 1;
-  { EncoderThread thread(rig.context(), kPriorityAboveNormal); }
-  EXPECT_EQ(rig.priority.sets, std::vector<int>{kPriorityAboveNormal});
+  { EncoderThread thread(rig.context(), PriorityLevel::AboveNormal); }
+  EXPECT_EQ(rig.priority.sets, std::vector<PriorityLevel>{PriorityLevel::AboveNormal});
   EXPECT_TRUE(rig.run.encoderFailed.load());
   EXPECT_EQ(rig.run.encoderDone.load(), 1u);
 

@@ -127,8 +127,8 @@ class NoFiles final : public FileSystem {
 
 class SteadyPriority final : public PrioritySeam {
  public:
-  int current() override { return kPriorityNormal; }
-  void set(int) override {}
+  PriorityLevel current() override { return PriorityLevel::Normal; }
+  void set(PriorityLevel) override {}
 };
 
 // Capture buffer number k: 16-bit values k * 16384 + i, so that every value
