@@ -137,7 +137,7 @@ PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, int quality)
         continue;
       }
       const double writeStart = threadCpuSeconds();
-      pcmRing.write(bytes + at, n, false);
+      pcmRing.write(bytes + at, n);
       run.encoderEvent.set();
       feeder += threadCpuSeconds() - writeStart;
       at += n;

@@ -43,7 +43,7 @@ void BM_RingTwoThreads(benchmark::State& state) {
           std::this_thread::yield();
           continue;
         }
-        ring.write(source.data(), block, false);
+        ring.write(source.data(), block);
         ++i;
       }
     });

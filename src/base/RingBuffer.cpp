@@ -71,7 +71,7 @@ std::uint32_t RingBuffer::heldBytes() const {
   return wrapped_ ? size_ - readPos_ + writePos_ : writePos_ - readPos_;
 }
 
-int RingBuffer::write(const void* source, std::uint32_t length, bool setMark) {
+int RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t mark) {
   if (length == 0) return 0;
   claim(kWriterBusy | kWriting);
   if (length > size_ - heldBytes()) {
@@ -87,7 +87,10 @@ int RingBuffer::write(const void* source, std::uint32_t length, bool setMark) {
   std::memcpy(data_.get() + start, from, firstPiece);
   std::memcpy(data_.get(), from + firstPiece, length - firstPiece);
   claim(kWriterBusy);
-  if (setMark) splitMark_ = start;
+  if (mark != 0) {
+    splitMark_ = start;
+    markTag_ = mark;
+  }
   // Computed in 64 bits: start + length may exceed 32 bits for a huge ring.
   std::uint64_t end = std::uint64_t{start} + length;
   if (end >= size_) {
@@ -107,7 +110,7 @@ bool RingBuffer::markInRange(std::uint64_t end) const {
   return splitMark_ >= readPos_ || splitMark_ <= end - size_;
 }
 
-int RingBuffer::read(void* destination, std::uint32_t length, bool* markCrossed) {
+int RingBuffer::read(void* destination, std::uint32_t length, std::uint64_t* markTag) {
   if (length == 0) return 0;
   claim(kReaderBusy);
   if (length > heldBytes()) {
@@ -131,8 +134,9 @@ int RingBuffer::read(void* destination, std::uint32_t length, bool* markCrossed)
   }
   readPos_ = static_cast<std::uint32_t>(end);
   if (readPos_ == writePos_ && !wrapped_) empty_.store(true, std::memory_order_release);
+  const std::uint64_t tag = crossed ? markTag_ : 0;
   if (crossed) splitMark_ = kNoMark;
-  if (markCrossed) *markCrossed = crossed;
+  if (markTag) *markTag = tag;
   release(kReaderBusy);
   return 0;
 }

@@ -1,6 +1,7 @@
 // A fixed-size byte FIFO between one writer thread and one reader thread,
-// with one split mark: the writer can tag where one write begins, and the
-// read that reaches that place reports it, once.
+// with one split mark: the writer can tag where one write begins (a non-zero
+// tag of its choosing), and the read that reaches that place reports the tag,
+// once.
 //
 // Threads: write() only from the instance's writer, read() only from its
 // reader, available() and empty() from any thread. The bookkeeping of a
@@ -25,11 +26,13 @@ class RingBuffer {
   RingBuffer& operator=(const RingBuffer&) = delete;
 
   // 0 on success, 1 on overflow ("\nError: buffer overflow\n" on stdout).
-  // A write of 0 bytes succeeds and sets no mark.
-  int write(const void* source, std::uint32_t length, bool setMark);
+  // mark 0 sets no mark; any other value marks where this write begins and
+  // replaces an unreported mark. A write of 0 bytes succeeds and sets no mark.
+  int write(const void* source, std::uint32_t length, std::uint64_t mark = 0);
   // 0 on success, 1 on underflow ("\nError: buffer underflow\n" on stdout).
-  // markCrossed, when given, is written only by a successful non-empty read.
-  int read(void* destination, std::uint32_t length, bool* markCrossed = nullptr);
+  // markTag, when given, is written only by a successful non-empty read: the
+  // tag of the mark this read reached (0: none).
+  int read(void* destination, std::uint32_t length, std::uint64_t* markTag = nullptr);
   // Bytes held.
   std::uint32_t available();
   // The empty flag, read without waiting.
@@ -51,6 +54,7 @@ class RingBuffer {
   std::uint32_t writePos_ = 0;
   std::uint32_t readPos_ = 0;
   std::uint32_t splitMark_ = 0xFFFFFFFFu;
+  std::uint64_t markTag_ = 0;
   bool wrapped_ = false;
   // Written only under the exclusion; read without waiting by the encoder's
   // end test and by available(). Release stores, acquire loads: whoever sees

@@ -121,7 +121,7 @@ void CaptureCallback::onData(const CaptureBuffer& buffer) {
   // acq_rel: the acquire pairs with the loop's release store, after which
   // the new outputName is complete.
   const bool mark = run_.newFilePending.exchange(0, std::memory_order_acq_rel) != 0;
-  const bool stored = pcmRing_.write(buffer.data, keep, mark) == 0 && keep > 0;
+  const bool stored = pcmRing_.write(buffer.data, keep, mark ? 1 : 0) == 0 && keep > 0;
   // A write that stored nothing (silence dropped, ring full) set no mark:
   // keep the request for the first write that does, so the new hour still
   // gets its own file.

@@ -219,8 +219,8 @@ class EncoderBody {
   bool pass(bool& timeUp) {
     waitForChunk();
     const std::uint32_t len = std::min(c_.pcmRing.available(), samplesPerChunk_ * 2);
-    bool crossed = false;
-    c_.pcmRing.read(pcmChunk_.data(), len, &crossed);  // len <= available: cannot fail
+    std::uint64_t markTag = 0;
+    c_.pcmRing.read(pcmChunk_.data(), len, &markTag);  // len <= available: cannot fail
     std::uint32_t encoded = 0;
     const std::uint32_t code =
         c_.engine.encodeChunk(stream_, len / 2, pcmChunk_.data(), mp3Out_.data(), encoded);
@@ -232,7 +232,7 @@ class EncoderBody {
     encodedSeconds_ += double(len) / double(c_.settings.bytesPerSecond());
     // Relaxed: a display value with one writer; the atomic keeps it whole.
     c_.run.encodedSeconds.store(encodedSeconds_, std::memory_order_relaxed);
-    if (crossed && !switchFile()) return false;
+    if (markTag != 0 && !switchFile()) return false;
     if (!queueOutput(encoded)) return false;
     if (!writeBlockIfFull()) return false;
     timeUp = c_.settings.timeLimitSeconds != 0 && encodedSeconds_ > c_.settings.timeLimitSeconds;
@@ -334,7 +334,7 @@ class EncoderBody {
     // Larger than the whole ring (never with LAME's output sizes): straight
     // to the file, which the drain has brought up to date.
     if (encoded > c_.mp3Ring.size()) return writeToFile(mp3Out_.data(), encoded);
-    c_.mp3Ring.write(mp3Out_.data(), encoded, false);
+    c_.mp3Ring.write(mp3Out_.data(), encoded);
     return true;
   }
 

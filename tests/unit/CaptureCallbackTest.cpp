@@ -167,7 +167,7 @@ TEST(CaptureCallback, AfterTheStopBuffersChangeNothing) {
 // mark: the mark sits exactly at offset `before`.
 void expectMarkAt(RingBuffer& ring, std::uint32_t before) {
   std::vector<std::uint8_t> sink(before + 1);
-  bool crossed = true;
+  std::uint64_t crossed = 1;
   if (before > 0) {
     ASSERT_EQ(ring.read(sink.data(), before - 1, &crossed), 0);
     EXPECT_FALSE(crossed);

@@ -173,11 +173,11 @@ struct Rig {
     return {settings, run, pcmRing, mp3Ring, engine, files, priority};
   }
   void feed(const std::vector<std::int16_t>& samples, bool mark = false) {
-    ASSERT_EQ(pcmRing.write(samples.data(), static_cast<std::uint32_t>(samples.size() * 2), mark), 0);
+    ASSERT_EQ(pcmRing.write(samples.data(), static_cast<std::uint32_t>(samples.size() * 2), mark ? 1 : 0), 0);
   }
   void feedBytes(std::uint32_t n, bool mark = false) {
     std::vector<std::uint8_t> bytes(n, 1);
-    ASSERT_EQ(pcmRing.write(bytes.data(), n, mark), 0);
+    ASSERT_EQ(pcmRing.write(bytes.data(), n, mark ? 1 : 0), 0);
   }
   void stop() { run.captureStopped.fetch_add(1); }
   int runBody() { return runEncoder(context()); }
@@ -193,7 +193,7 @@ TEST(EncoderBody, PrintsVersionAndHintThenPassesWholeChunksAndAShortLastOne) {
   Rig rig;
   rig.feed(ramp(0, 18));  // three chunks of 6 samples
   const std::uint8_t tail[5] = {1, 0, 2, 0, 9};  // two samples and an odd byte
-  ASSERT_EQ(rig.pcmRing.write(tail, 5, false), 0);
+  ASSERT_EQ(rig.pcmRing.write(tail, 5), 0);
   rig.stop();
   ASSERT_EQ(rig.runBody(), 0);
   EXPECT_EQ(rig.text.out, "* Encoder version: 3.07\n\nPress ESC to exit...\n\n");
@@ -581,7 +581,7 @@ std::vector<PriorityLevel> levelsForFreeShares(PriorityLevel base, const std::ve
       return;
     }
     const auto held = static_cast<std::uint32_t>(400 * (100 - shares[call]) / 100);
-    rig.pcmRing.write(scratch.data(), held, false);
+    rig.pcmRing.write(scratch.data(), held);
   };
   EXPECT_EQ(rig.runBody(), 0);
   return levels;

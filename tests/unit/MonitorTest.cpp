@@ -70,7 +70,7 @@ struct StatusRig {
   }
   void fill(std::uint32_t bytes) {
     std::vector<std::uint8_t> data(bytes);
-    ASSERT_EQ(ring.write(data.data(), bytes, false), 0);
+    ASSERT_EQ(ring.write(data.data(), bytes), 0);
   }
   std::string print() {
     line->print();

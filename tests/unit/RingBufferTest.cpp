@@ -25,7 +25,7 @@ std::vector<std::uint8_t> bytes(std::uint32_t n, std::uint8_t first) {
 // Leaves the buffer empty with its positions at `at`.
 void moveTo(RingBuffer& ring, std::uint32_t at) {
   std::vector<std::uint8_t> scratch(at);
-  ASSERT_EQ(ring.write(scratch.data(), at, false), 0);
+  ASSERT_EQ(ring.write(scratch.data(), at), 0);
   ASSERT_EQ(ring.read(scratch.data(), at), 0);
 }
 
@@ -35,18 +35,18 @@ TEST(RingBuffer, WholeCapacityIsUsableAndOverflowChangesNothing) {
   EXPECT_TRUE(ring.empty());
   EXPECT_EQ(ring.available(), 0u);
   const auto in = bytes(16, 1);
-  ASSERT_EQ(ring.write(in.data(), 16, false), 0);
+  ASSERT_EQ(ring.write(in.data(), 16), 0);
   EXPECT_EQ(ring.available(), 16u);
   EXPECT_FALSE(ring.empty());
 
   const std::uint8_t extra = 99;
-  EXPECT_EQ(ring.write(&extra, 1, true), 1);
+  EXPECT_EQ(ring.write(&extra, 1, 1), 1);
   EXPECT_EQ(text.out, "\nError: buffer overflow\n");
   EXPECT_EQ(text.err, "");
   EXPECT_EQ(ring.available(), 16u);
 
   std::vector<std::uint8_t> out(16);
-  bool crossed = false;
+  std::uint64_t crossed = 0;
   ASSERT_EQ(ring.read(out.data(), 16, &crossed), 0);
   EXPECT_EQ(out, in);
   EXPECT_FALSE(crossed) << "the refused write must not have set a mark";
@@ -58,16 +58,16 @@ TEST(RingBuffer, UnderflowIsRefusedAtOnceAndLeavesEverything) {
   KeptText text;
   RingBuffer ring(16);
   const auto in = bytes(5, 10);
-  ASSERT_EQ(ring.write(in.data(), 5, true), 0);
+  ASSERT_EQ(ring.write(in.data(), 5, 1), 0);
   std::vector<std::uint8_t> out(6, 0xEE);
-  bool crossed = true;
+  std::uint64_t crossed = 1;
   EXPECT_EQ(ring.read(out.data(), 6, &crossed), 1);
   EXPECT_EQ(text.out, "\nError: buffer underflow\n");
   EXPECT_TRUE(crossed) << "a failed read must not write markCrossed";
   EXPECT_EQ(out, std::vector<std::uint8_t>(6, 0xEE));
   EXPECT_EQ(ring.available(), 5u);
 
-  crossed = false;
+  crossed = 0;
   ASSERT_EQ(ring.read(out.data(), 5, &crossed), 0);
   EXPECT_TRUE(crossed) << "the mark survives the failed read";
   EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin()));
@@ -76,15 +76,15 @@ TEST(RingBuffer, UnderflowIsRefusedAtOnceAndLeavesEverything) {
 TEST(RingBuffer, ZeroLengthOperationsChangeNothing) {
   KeptText text;
   RingBuffer ring(8);
-  EXPECT_EQ(ring.write(nullptr, 0, true), 0);
+  EXPECT_EQ(ring.write(nullptr, 0, 1), 0);
   EXPECT_TRUE(ring.empty());
   const auto in = bytes(4, 0);
-  ASSERT_EQ(ring.write(in.data(), 4, false), 0);
-  bool crossed = true;
+  ASSERT_EQ(ring.write(in.data(), 4), 0);
+  std::uint64_t crossed = 1;
   EXPECT_EQ(ring.read(nullptr, 0, &crossed), 0);
   EXPECT_TRUE(crossed);
   std::vector<std::uint8_t> out(4);
-  crossed = true;
+  crossed = 1;
   ASSERT_EQ(ring.read(out.data(), 4, &crossed), 0);
   EXPECT_FALSE(crossed) << "the 0-byte write set a mark";
   EXPECT_EQ(text.out, "");
@@ -94,9 +94,9 @@ TEST(RingBuffer, WriteEndingAtTheLastCellWrapsAndStraddlingDataComesBackInOrder)
   RingBuffer ring(10);
   moveTo(ring, 6);
   const auto a = bytes(4, 1);  // ends exactly at the last cell
-  ASSERT_EQ(ring.write(a.data(), 4, false), 0);
+  ASSERT_EQ(ring.write(a.data(), 4), 0);
   const auto b = bytes(6, 50);  // now at index 0: fills the rest exactly
-  ASSERT_EQ(ring.write(b.data(), 6, false), 0);
+  ASSERT_EQ(ring.write(b.data(), 6), 0);
   EXPECT_EQ(ring.available(), 10u);
 
   std::vector<std::uint8_t> out(10);
@@ -108,7 +108,7 @@ TEST(RingBuffer, WriteEndingAtTheLastCellWrapsAndStraddlingDataComesBackInOrder)
   EXPECT_TRUE(ring.empty());
 
   const auto c = bytes(8, 200);  // straddling write: 4 at the end, 4 at the start
-  ASSERT_EQ(ring.write(c.data(), 8, false), 0);
+  ASSERT_EQ(ring.write(c.data(), 8), 0);
   std::vector<std::uint8_t> back(8);
   ASSERT_EQ(ring.read(back.data(), 8), 0);
   EXPECT_EQ(back, c);
@@ -126,18 +126,18 @@ TEST(RingBuffer, MarkIsReportedWhenTheReadReachesItBothEndsIncluded) {
     RingBuffer ring(32);
     moveTo(ring, 3);
     const auto before = bytes(c.markOffset, 0);
-    ASSERT_EQ(ring.write(before.data(), c.markOffset, false), 0);
+    ASSERT_EQ(ring.write(before.data(), c.markOffset), 0);
     const auto marked = bytes(8, 100);
-    ASSERT_EQ(ring.write(marked.data(), 8, true), 0);
+    ASSERT_EQ(ring.write(marked.data(), 8, 1), 0);
     std::vector<std::uint8_t> out(4);
-    bool crossed = !c.crossed;
+    std::uint64_t crossed = c.crossed ? 0 : 1;
     ASSERT_EQ(ring.read(out.data(), 4, &crossed), 0);
-    EXPECT_EQ(crossed, c.crossed);
+    EXPECT_EQ(crossed != 0, c.crossed);
     // Reported once: the rest either reports it now (not yet crossed) or not.
     std::vector<std::uint8_t> rest(ring.available());
-    bool again = false;
+    std::uint64_t again = 0;
     ASSERT_EQ(ring.read(rest.data(), static_cast<std::uint32_t>(rest.size()), &again), 0);
-    EXPECT_EQ(again, !c.crossed);
+    EXPECT_EQ(again != 0, !c.crossed);
   }
 }
 
@@ -151,11 +151,11 @@ TEST(RingBuffer, WrappingReadReportsMarksOnBothSidesOfTheEnd) {
     moveTo(ring, 12);
     const std::uint32_t lead = (mark + 16 - 12) % 16;
     const auto first = bytes(lead, 0);
-    ASSERT_EQ(ring.write(first.data(), lead, false), 0);
+    ASSERT_EQ(ring.write(first.data(), lead), 0);
     const auto second = bytes(10 - lead, 50);
-    ASSERT_EQ(ring.write(second.data(), 10 - lead, true), 0);
+    ASSERT_EQ(ring.write(second.data(), 10 - lead, 1), 0);
     std::vector<std::uint8_t> out(8);
-    bool crossed = false;
+    std::uint64_t crossed = 0;
     ASSERT_EQ(ring.read(out.data(), 8, &crossed), 0);
     EXPECT_TRUE(crossed);
     ASSERT_EQ(ring.read(out.data(), 2, &crossed), 0);
@@ -165,11 +165,11 @@ TEST(RingBuffer, WrappingReadReportsMarksOnBothSidesOfTheEnd) {
   RingBuffer ring(16);
   moveTo(ring, 12);
   const auto first = bytes(9, 0);
-  ASSERT_EQ(ring.write(first.data(), 9, false), 0);
+  ASSERT_EQ(ring.write(first.data(), 9), 0);
   const auto second = bytes(1, 9);
-  ASSERT_EQ(ring.write(second.data(), 1, true), 0);  // at index 5
+  ASSERT_EQ(ring.write(second.data(), 1, 1), 0);  // at index 5
   std::vector<std::uint8_t> out(8);
-  bool crossed = true;
+  std::uint64_t crossed = 1;
   ASSERT_EQ(ring.read(out.data(), 8, &crossed), 0);
   EXPECT_FALSE(crossed);
   ASSERT_EQ(ring.read(out.data(), 2, &crossed), 0);
@@ -179,12 +179,12 @@ TEST(RingBuffer, WrappingReadReportsMarksOnBothSidesOfTheEnd) {
 TEST(RingBuffer, SecondMarkReplacesTheFirst) {
   RingBuffer ring(64);
   const auto a = bytes(10, 0);
-  ASSERT_EQ(ring.write(a.data(), 10, true), 0);   // mark at 0
-  ASSERT_EQ(ring.write(a.data(), 10, false), 0);
-  ASSERT_EQ(ring.write(a.data(), 10, true), 0);   // mark at 20
-  ASSERT_EQ(ring.write(a.data(), 10, false), 0);
+  ASSERT_EQ(ring.write(a.data(), 10, 1), 0);   // mark at 0
+  ASSERT_EQ(ring.write(a.data(), 10), 0);
+  ASSERT_EQ(ring.write(a.data(), 10, 1), 0);   // mark at 20
+  ASSERT_EQ(ring.write(a.data(), 10), 0);
   std::vector<std::uint8_t> out(10);
-  bool crossed = true;
+  std::uint64_t crossed = 1;
   ASSERT_EQ(ring.read(out.data(), 10, &crossed), 0);  // 0..10: first mark gone
   EXPECT_FALSE(crossed);
   ASSERT_EQ(ring.read(out.data(), 5, &crossed), 0);   // 10..15
@@ -219,7 +219,7 @@ TEST(RingBuffer, TwoThreadsMoveEveryByteInOrderAndEveryMarkOnce) {
       // A mark is only set once the previous one has certainly been read, so
       // that no mark replaces another and each must be reported.
       const bool mark = !markOutstanding && rng() % 8 == 0;
-      if (ring.write(buf.data(), n, mark) != 0) {
+      if (ring.write(buf.data(), n, mark ? 1 : 0) != 0) {
         std::this_thread::yield();
         continue;
       }
@@ -252,7 +252,7 @@ TEST(RingBuffer, TwoThreadsMoveEveryByteInOrderAndEveryMarkOnce) {
       continue;
     }
     const std::uint32_t n = std::uniform_int_distribution<std::uint32_t>(1, held)(rng);
-    bool crossed = false;
+    std::uint64_t crossed = 0;
     ASSERT_EQ(ring.read(buf.data(), n, &crossed), 0);
     for (std::uint32_t i = 0; i < n; ++i) {
       if (buf[i] != static_cast<std::uint8_t>((got + i) * 7 + 3)) ++wrong;
