@@ -106,14 +106,14 @@ struct PipelineTimes {
   double feeder = 0;   // the capture side's work per buffer: the ring write and the wake-up
 };
 
-PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, int quality) {
+PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, Quality quality) {
   Settings settings;
   settings.sampleRate = kRate;
-  settings.channelMode = kJointStereo;
+  settings.channelMode = ChannelMode::JointStereo;
   settings.bitrate = 128;
   settings.quality = quality;
   settings.bufferSize = 16 << 20;
-  settings.outputName.set("/tmp/vorta-bench-pipeline.mp3");
+  settings.outputName = "/tmp/vorta-bench-pipeline.mp3";
   RunState run;
   RingBuffer pcmRing(static_cast<std::uint32_t>(settings.bufferSize));
   RingBuffer mp3Ring(kMp3RingBytes);
@@ -149,7 +149,7 @@ PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, int quality)
   return {engine.end - engine.start, feeder};
 }
 
-double bareSeconds(const std::vector<std::int16_t>& pcm, int quality) {
+double bareSeconds(const std::vector<std::int16_t>& pcm, Quality quality) {
   const double start = threadCpuSeconds();
   lame_global_flags* g = lame_init();
   lame_set_num_channels(g, 2);
@@ -158,7 +158,7 @@ double bareSeconds(const std::vector<std::int16_t>& pcm, int quality) {
   lame_set_mode(g, JOINT_STEREO);
   lame_set_VBR(g, vbr_off);
   lame_set_brate(g, 128);
-  lame_set_quality(g, quality == kQualityHigh ? 2 : 7);
+  lame_set_quality(g, quality == Quality::High ? 2 : 7);
   lame_set_bWriteVbrTag(g, 0);
   lame_set_write_id3tag_automatic(g, 0);
   lame_set_original(g, 1);
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
   std::printf("10 min, 44.1 kHz stereo, 128 kbit/s joint stereo; CPU seconds, minimum of %d "
               "interleaved runs\n",
               repetitions);
-  for (int quality : {kQualityHigh, kQualityLow}) {
+  for (Quality quality : {Quality::High, Quality::Low}) {
     double encoder = 1e9, feeder = 1e9, total = 1e9, bare = 1e9;
     for (int i = 0; i < repetitions; ++i) {
       const PipelineTimes p = pipelineSeconds(pcm, quality);
@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%-4s quality: pipeline %.3f s (encoder thread %.3f, ring writes %.3f), "
                 "bare libmp3lame %.3f s, ratio %.4f\n",
-                quality == kQualityHigh ? "high" : "low", total, encoder, feeder, bare,
+                quality == Quality::High ? "high" : "low", total, encoder, feeder, bare,
                 total / bare);
     std::fflush(stdout);
   }

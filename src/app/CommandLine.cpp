@@ -1,8 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "app/Help.h"
@@ -17,6 +19,10 @@ namespace {
 constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMinBufferSize = 262144;
+// The physical memory the default buffer is taken from is counted as a 32-bit
+// figure: on bigger machines a twentieth of all memory would be a ring of
+// gigabytes for a recorder that needs seconds of it.
+constexpr std::uint64_t kMemoryCountCap = 4294967295u;
 
 // Shown for a silence threshold of 0, where 20 * log10(0) has no finite value.
 // Levels of 97 dB and more give that threshold, and every non-zero threshold
@@ -91,11 +97,7 @@ std::string completeOutputName(const std::string& name) {
   return hasExtension ? name : name + ".mp3";
 }
 
-bool nameTooLong(const std::string& name) { return name.size() > GuardedName::kMaxNameBytes; }
-
-// Why parsing stopped early: the message has been printed; the help and the
-// exit code follow.
-struct ParseError {};
+bool nameTooLong(const std::string& name) { return name.size() > Settings::kMaxNameBytes; }
 
 // Takes the arguments from left to right into the settings.
 class OptionParser {
@@ -111,6 +113,10 @@ class OptionParser {
   }
 
   const std::string& outputName() const { return outputName_; }
+  // Values not given on the command line stay empty; they depend on others.
+  std::optional<int> bitrate() const { return bitrate_; }
+  std::optional<ChannelMode> channelMode() const { return channelMode_; }
+  std::optional<std::int32_t> bufferSize() const { return bufferSize_; }
 
  private:
   bool isLast() const { return index_ == argc_ - 1; }
@@ -139,16 +145,16 @@ class OptionParser {
   // Options without a value. True when the word was one of them.
   bool parseSwitch(const std::string& word) {
     if (word == "-p-" || isRussianSwitch(word)) return true;
-    if (word == "-a") s_.encoderBoost = 1;
-    else if (word == "-a-") s_.encoderBoost = -1;
-    else if (word == "-ms") s_.channelMode = kStereo;
-    else if (word == "-mj") s_.channelMode = kJointStereo;
-    else if (word == "-mm") s_.channelMode = kMono;
-    else if (word == "-ql") s_.quality = kQualityLow;
-    else if (word == "-qh") s_.quality = kQualityHigh;
-    else if (word == "-split1") s_.splitMode = 1;
-    else if (word == "-split2") s_.splitMode = 2;
-    else if (word == "-split3") s_.splitMode = 3;
+    if (word == "-a") s_.raiseEncoderPriority = true;
+    else if (word == "-a-") s_.raiseEncoderPriority = false;
+    else if (word == "-ms") channelMode_ = ChannelMode::Stereo;
+    else if (word == "-mj") channelMode_ = ChannelMode::JointStereo;
+    else if (word == "-mm") channelMode_ = ChannelMode::Mono;
+    else if (word == "-ql") s_.quality = Quality::Low;
+    else if (word == "-qh") s_.quality = Quality::High;
+    else if (word == "-split1") s_.splitMode = SplitMode::Daily;
+    else if (word == "-split2") s_.splitMode = SplitMode::Weekly;
+    else if (word == "-split3") s_.splitMode = SplitMode::Monthly;
     else return false;
     return true;
   }
@@ -171,7 +177,7 @@ class OptionParser {
     // Above 1000 the value is taken as bits per second.
     if (value > 1000) value /= 1000;
     if (!isValidBitrate(value)) return fail(Msg::InvalidBitrate);
-    s_.bitrate = static_cast<int>(value);
+    bitrate_ = static_cast<int>(value);
     return true;
   }
 
@@ -200,7 +206,7 @@ class OptionParser {
   bool parseBufferSize(std::int64_t kilobytes) {
     if (kilobytes < 256) return true;  // too small: ignored, the derived size stands
     if (kilobytes > kInt32Max / 1024) return fail(Msg::InvalidBufferSize);
-    s_.bufferSize = static_cast<std::int32_t>(kilobytes * 1024);
+    bufferSize_ = static_cast<std::int32_t>(kilobytes * 1024);
     return true;
   }
 
@@ -221,16 +227,19 @@ class OptionParser {
   int index_ = 1;
   bool done_ = false;
   std::string outputName_ = "out.mp3";
+  std::optional<int> bitrate_;
+  std::optional<ChannelMode> channelMode_;
+  std::optional<std::int32_t> bufferSize_;
 };
 
-void deriveDefaults(Settings& s, std::uint32_t physicalMemory) {
-  if (s.bitrate == 0) s.bitrate = s.sampleRate < 15000 ? 32 : s.sampleRate < 31000 ? 80 : 128;
-  if (s.channelMode == kAutoChannels) s.channelMode = s.bitrate < 192 ? kJointStereo : kStereo;
-  if (s.bufferSize != 0) return;
-  std::uint32_t size = physicalMemory / 20;
-  if (s.channelMode == kMono) size /= 2;
-  s.bufferSize = size < static_cast<std::uint32_t>(kMinBufferSize) ? kMinBufferSize
-                                                                    : static_cast<std::int32_t>(size);
+// The values the command line left open, in this order: the bitrate from the
+// sample rate, the channel mode from the bitrate, the buffer from memory and
+// the channel mode.
+void deriveDefaults(const OptionParser& parser, Settings& s, std::uint64_t physicalMemory) {
+  s.bitrate = parser.bitrate().value_or(s.sampleRate < 15000 ? 32 : s.sampleRate < 31000 ? 80 : 128);
+  s.channelMode = parser.channelMode().value_or(s.bitrate < 192 ? ChannelMode::JointStereo
+                                                                : ChannelMode::Stereo);
+  s.bufferSize = parser.bufferSize().value_or(defaultBufferSize(physicalMemory, s.channelMode));
 }
 
 // True when the bitrate may be used at the sample rate; otherwise the reason
@@ -248,14 +257,9 @@ bool checkCompatibility(const Settings& s) {
   return true;
 }
 
-void printSummary(Settings& s, Clock& clock) {
-  if (s.splitMode == 0) {
-    say(Msg::SummaryFile, s.outputName.get().c_str());
-  } else {
-    // The name from the command line gives way to the hour's name.
-    s.outputName.set(makeSplitName(s.splitMode, clock.localTime()));
-    say(Msg::SummarySplit);
-  }
+void printSummary(const Settings& s) {
+  if (s.splitMode == SplitMode::None) say(Msg::SummaryFile, s.outputName.c_str());
+  else say(Msg::SummarySplit);
   say(Msg::SummaryFormat, static_cast<double>(s.mpegVersion) + 1, s.bitrate, s.sampleRate / 1000,
       channelModeName(s.channelMode));
   say(Msg::SummaryQuality, qualityName(s.quality));
@@ -270,7 +274,7 @@ void printSummary(Settings& s, Clock& clock) {
 bool chooseLanguage(int argc, const char* const* argv, Settings& s) {
   bool onlyRussianSwitches = true;
   for (int i = 1; i < argc; ++i) {
-    if (isRussianSwitch(argv[i])) s.language = kRussian;
+    if (isRussianSwitch(argv[i])) s.language = Language::Russian;
     else onlyRussianSwitches = false;
   }
   selectLanguage(s.language);
@@ -297,30 +301,39 @@ bool normaliseSampleRate(int value, Settings& settings) {
   return true;
 }
 
+std::int32_t defaultBufferSize(std::uint64_t physicalMemory, ChannelMode mode) {
+  std::uint64_t size = std::min(physicalMemory, kMemoryCountCap) / 20;
+  if (mode == ChannelMode::Mono) size /= 2;
+  return std::max(static_cast<std::int32_t>(size), kMinBufferSize);
+}
+
 CommandLineResult readSettings(int argc, const char* const* argv, Settings& settings, Clock& clock,
-                               std::uint32_t physicalMemory) {
+                               std::uint64_t physicalMemory) {
   const bool nothingToDo = chooseLanguage(argc, argv, settings);
   say(Msg::BannerTitle);
   say(Msg::BannerEngine);
-  if (nothingToDo) return {false, printHelp(1)};
+  if (nothingToDo) return {false, printHelp(ExitCode::NothingToDo)};
 
   OptionParser parser(argc, argv, settings);
-  if (!parser.parse()) return {false, printHelp(3)};
+  if (!parser.parse()) return {false, printHelp(ExitCode::Error)};
   const std::string outputName = completeOutputName(parser.outputName());
   if (nameTooLong(outputName)) {
     say(Msg::NameTooLong, parser.outputName().c_str());
-    return {false, printHelp(3)};
+    return {false, printHelp(ExitCode::Error)};
   }
-  settings.outputName.set(outputName);
+  // In split mode the name from the command line gives way to the hour's.
+  settings.outputName = settings.splitMode == SplitMode::None
+                            ? outputName
+                            : makeSplitName(settings.splitMode, clock.localTime());
 
   say(Msg::Separator);
-  deriveDefaults(settings, physicalMemory);
+  deriveDefaults(parser, settings, physicalMemory);
   if (!checkCompatibility(settings)) {
     if (isStdoutTerminal()) waitForEnter();
-    return {false, 3};
+    return {false, ExitCode::Error};
   }
-  printSummary(settings, clock);
-  return {true, 0};
+  printSummary(settings);
+  return {true, ExitCode::Ok};
 }
 
 }  // namespace vorta

@@ -16,15 +16,21 @@ class Clock;
 
 struct CommandLineResult {
   bool run = false;  // true: start recording; false: end with exitCode
-  int exitCode = 0;
+  ExitCode exitCode = ExitCode::Ok;
 };
 
-// argv[0] is the program's path; physicalMemory is the platform's 32-bit
-// figure; the clock gives the local time for the first split name.
+// argv[0] is the program's path; physicalMemory is the machine's total in
+// bytes; the clock gives the local time for the first split name. `settings`
+// starts as a default Settings.
 CommandLineResult readSettings(int argc, const char* const* argv, Settings& settings,
-                               Clock& clock, std::uint32_t physicalMemory);
+                               Clock& clock, std::uint64_t physicalMemory);
 
 // -d value to samples per second; sets mpegVersion. False when invalid.
 bool normaliseSampleRate(int value, Settings& settings);
+
+// The working buffer when -f does not give one: a twentieth of physical
+// memory counted up to 4294967295 bytes, halved again for mono, at least
+// 262144 bytes.
+std::int32_t defaultBufferSize(std::uint64_t physicalMemory, ChannelMode mode);
 
 }  // namespace vorta

@@ -25,7 +25,7 @@ std::string formatWithoutArguments(const char* fmt, ...) {
 
 }  // namespace
 
-int printHelp(int exitCode) {
+ExitCode printHelp(ExitCode exitCode) {
   // The banner and the blank lines around it already take four rows.
   int rowCounter = 4;
   for (const HelpLine& line : helpLines()) {

@@ -4,11 +4,13 @@
 // ends with the Enter prompt; redirected, it prints whole with no prompt.
 #pragma once
 
+#include "base/Settings.h"
+
 namespace vorta {
 
 // Prints the help in the selected language and returns exitCode, which the
 // caller ends the process with.
-int printHelp(int exitCode);
+ExitCode printHelp(ExitCode exitCode);
 
 // Counts one printed help line and pages when the screen is full. Returns
 // whether it paged.

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "app/RunSequence.h"
 #include "base/Messages.h"
-#include "platform/Process.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ namespace {
   const int n = std::snprintf(line, sizeof line, vorta::text(vorta::Msg::OutOfMemory),
                               static_cast<unsigned long>(bytes));
   if (n > 0) vorta::writeText(vorta::Stream::Err, std::string_view(line, static_cast<std::size_t>(n)));
-  vorta::exitNow(3);
+  vorta::exitWith(vorta::ExitCode::Error);
 }
 
 void* allocate(std::size_t bytes) {

@@ -1,27 +1,21 @@
 // The main thread's path through a run.
 //
 // The command line is read first; then the encoder thread is started at its
-// chosen priority, the main thread raises itself to the highest level and
-// lends itself to the capture loop. When the capture loop returns, the
-// encoder thread has finished (the capture loop waits for encoderDone), so
-// the rings can go and the process ends with the run's code:
-//   0 the recording ended normally (ESC, stop-file, time limit, a signal);
-//   2 the encoder ended on a failure it reported (engine, file creation or
-//     write): a failed recording is never reported as a success;
-//   3 a device error, or the device stopped working during the recording.
-// Command-line results (1 and 3) come from readSettings.
+// level (normal, or one above with -a), the main thread raises itself to the
+// highest level and lends itself to the capture loop. The capture loop
+// returns only once the encoder thread has finished (it waits for
+// encoderDone), so the thread is joined, the rings go and the process ends
+// with the run's code (see ExitCode).
 #include "app/RunSequence.h"
 
 #include <memory>
-#include <optional>
 
-#include "capture/CaptureLoop.h"
 #include "app/CommandLine.h"
 #include "base/Messages.h"
-#include "base/RunState.h"
-#include "base/Settings.h"
-#include "encode/EncoderThread.h"
 #include "base/RingBuffer.h"
+#include "base/RunState.h"
+#include "capture/CaptureLoop.h"
+#include "encode/EncoderThread.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
@@ -33,22 +27,8 @@
 namespace vorta {
 namespace {
 
-// Linux counts as the NT line of the original platform split: it shows the
-// CPU figure and lets the encoder adapt its own priority.
-constexpr int kPlatformNt = 2;
-
-// The encoder thread's starting level, or none when it keeps the level a new
-// thread has. Resolves encoderBoost 0 on the consumer line, as before.
-std::optional<PriorityLevel> encoderStartPriority(Settings& settings, int platformId) {
-  if (settings.encoderBoost > 0) return PriorityLevel::AboveNormal;
-  if (settings.encoderBoost < 0) return PriorityLevel::Normal;
-  if (platformId == kPlatformNt) return std::nullopt;
-  settings.encoderBoost = 1;
-  return PriorityLevel::AboveNormal;
-}
-
-// Process-wide objects live until _exit: no destructor ever runs while
-// another thread could still be using them.
+// Process-wide objects live until the process ends: no destructor ever runs
+// while another thread could still be using them.
 Settings& processSettings() {
   static Settings* settings = new Settings;
   return *settings;
@@ -61,17 +41,16 @@ RunState& processRunState() {
 
 }  // namespace
 
-int runProgram(int argc, char** argv) {
+void exitWith(ExitCode code) { exitNow(static_cast<int>(code)); }
+
+void runProgram(int argc, char** argv) {
   installTerminalSafeSignals();
   Settings& settings = processSettings();
   const CommandLineResult commandLine =
       readSettings(argc, argv, settings, systemClock(), physicalMemoryBytes());
-  if (!commandLine.run) exitNow(commandLine.exitCode);
+  if (!commandLine.run) exitWith(commandLine.exitCode);
 
   RunState& run = processRunState();
-  run.platformId = kPlatformNt;
-  const std::optional<PriorityLevel> encoderPriority = encoderStartPriority(settings, run.platformId);
-
   auto pcmRing = std::make_unique<RingBuffer>(static_cast<std::uint32_t>(settings.bufferSize));
   auto mp3Ring = std::make_unique<RingBuffer>(kMp3RingBytes);
   leaveIdlePriorityClass();
@@ -83,21 +62,22 @@ int runProgram(int argc, char** argv) {
   const EncoderContext encoder{settings, run,   *pcmRing,           *mp3Ring,
                                *engine,  systemFileSystem(), systemPriority()};
   setCurrentThreadPriority(PriorityLevel::Highest);
-  auto encoderThread = std::make_unique<EncoderThread>(encoder, encoderPriority);
-  sleepMs(100);
+  // The encoder's level is always set explicitly: a new thread would
+  // otherwise inherit the main thread's raised one.
+  auto encoderThread = std::make_unique<EncoderThread>(
+      encoder, settings.raiseEncoderPriority ? PriorityLevel::AboveNormal : PriorityLevel::Normal);
 
   const CaptureResult capture =
       runCaptureLoop(settings, run, *pcmRing, systemCapturePorts(*sound));
-  if (capture.exitAtOnce) exitNow(capture.exitCode);
+  if (capture.exitAtOnce) exitWith(capture.exitCode);
 
   say(Msg::EndOfRecording);
-  while (run.encoderDone.load(std::memory_order_acquire) == 0) sleepMs(100);
-  encoderThread.reset();  // joins: the thread has returned from its body
+  encoderThread.reset();  // joins: the capture loop saw encoderDone
   mp3Ring.reset();
   pcmRing.reset();
 
-  if (run.encoderFailed.load(std::memory_order_relaxed)) exitNow(2);
-  exitNow(capture.exitCode);
+  if (run.encoderFailed.load(std::memory_order_relaxed)) exitWith(ExitCode::EncoderFailed);
+  exitWith(capture.exitCode);
 }
 
 }  // namespace vorta

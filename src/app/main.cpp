@@ -1,3 +1,3 @@
 #include "app/RunSequence.h"
 
-int main(int argc, char** argv) { return vorta::runProgram(argc, argv); }
+int main(int argc, char** argv) { vorta::runProgram(argc, argv); }

@@ -19,7 +19,7 @@ struct Entry {
 
 // Russian texts are written here in UTF-8; selectLanguage converts them when
 // the console uses an 8-bit Cyrillic codeset. In "кб/c" and "кбит/c" the
-// letter after the slash is the Latin c, as the program has always printed it.
+// letter after the slash is the Latin c (byte 0x63), not the Cyrillic one.
 const Entry kEntries[] = {
     {Msg::BannerTitle, Stream::Out,
      "\nMP3-encoder of signal from soundcard. Version 1.0.7, 13.11.2000\n",
@@ -87,12 +87,9 @@ const Entry kEntries[] = {
     {Msg::DeinitStreamFailed, Stream::Err, "\r\nbeDeinitStream failed (%lu)\r\n\r\n", nullptr},
     {Msg::RingOverflow, Stream::Out, "\nError: buffer overflow\n", nullptr},
     {Msg::RingUnderflow, Stream::Out, "\nError: buffer underflow\n", nullptr},
-    {Msg::StatusFull, Stream::Err,
+    {Msg::Status, Stream::Err,
      "Record: %d.%d kbytes (%d:%02d:%02d), buffer free: %d.%d%%, CPU usage: %d.%d%%    \r",
      "Записано: %d.%d кб (%d:%02d:%02d), буфер: %d.%d%%, использование CPU: %d.%d%%    \r"},
-    {Msg::StatusShort, Stream::Err,
-     "Record: %d.%d kbytes (%d:%02d:%02d), buffer free: %d.%d%%   \r",
-     "Записано: %d.%d кб (%d:%02d:%02d), буфер: %d.%d%%   \r"},
 };
 static_assert(sizeof(kEntries) / sizeof(kEntries[0]) == static_cast<std::size_t>(Msg::Count),
               "every message needs an entry");
@@ -157,7 +154,7 @@ const std::vector<HelpLine> kRussianHelpUtf8 = {
 
 // The chosen texts. Written by selectLanguage on the main thread before any
 // other thread exists; read-only afterwards.
-int gLanguage = 2;
+Language gLanguage = Language::English;
 std::array<std::string, static_cast<std::size_t>(Msg::Count)> gTexts;
 std::vector<std::string> gHelpTexts;
 std::vector<HelpLine> gHelp;
@@ -172,9 +169,9 @@ void ensureSelected() {
 
 }  // namespace
 
-void selectLanguage(int language) {
+void selectLanguage(Language language) {
   gLanguage = language;
-  const bool russian = language == 1;
+  const bool russian = language == Language::Russian;
   for (const Entry& e : kEntries) {
     const char* chosen = (russian && e.russian) ? e.russian : e.english;
     gTexts[static_cast<std::size_t>(e.id)] =
@@ -190,7 +187,7 @@ void selectLanguage(int language) {
   gSelected = true;
 }
 
-int selectedLanguage() { return gLanguage; }
+Language selectedLanguage() { return gLanguage; }
 
 const char* text(Msg id) {
   ensureSelected();
@@ -235,15 +232,16 @@ void say(Msg id, ...) {
   va_end(args);
 }
 
-const char* channelModeName(int channelMode) {
-  switch (channelMode) {
-    case 0: return "stereo";
-    case 1: return "j-stereo";
-    default: return "mono";
+const char* channelModeName(ChannelMode mode) {
+  switch (mode) {
+    case ChannelMode::Stereo: return "stereo";
+    case ChannelMode::JointStereo: return "j-stereo";
+    case ChannelMode::Mono: return "mono";
   }
+  return "";
 }
 
-const char* qualityName(int quality) { return quality == 1 ? "low" : "high"; }
+const char* qualityName(Quality quality) { return quality == Quality::Low ? "low" : "high"; }
 
 const char* deviceErrorText(int code) {
   switch (code) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Settings.h"
+
 namespace vorta {
 
 enum class Stream { Out, Err };
@@ -63,15 +65,14 @@ enum class Msg {
   RingOverflow,
   RingUnderflow,
   // Status line (written raw to file handle 2, not through say)
-  StatusFull,
-  StatusShort,
+  Status,
   Count
 };
 
-// Chooses the texts for the whole run: 1 Russian, anything else English.
-// Russian texts are converted once to the console's codeset here.
-void selectLanguage(int language);
-int selectedLanguage();
+// Chooses the texts for the whole run. Russian texts are converted once to
+// the console's codeset here.
+void selectLanguage(Language language);
+Language selectedLanguage();
 
 // The format string of a message in the chosen language.
 const char* text(Msg id);
@@ -86,8 +87,8 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string vformat(const char* fmt, va_list args);
 
 // Channel-mode and quality names, the same in both languages.
-const char* channelModeName(int channelMode);
-const char* qualityName(int quality);
+const char* channelModeName(ChannelMode mode);
+const char* qualityName(Quality quality);
 
 // Text for a sound input result code in the re-queue error table.
 const char* deviceErrorText(int code);

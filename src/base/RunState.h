@@ -10,15 +10,34 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 #include "platform/Event.h"
 
 namespace vorta {
 
-struct RunState {
-  // Written once by the run sequence before any other thread exists; plain.
-  int platformId = 2;
+// The name of the file that the next split mark starts. Written by the
+// capture loop before it raises newFilePending, read by the encoder thread
+// after it has crossed the mark that request produced. A mutex, not an
+// atomic: it is a string, touched a few times an hour.
+class SplitNameSlot {
+ public:
+  void set(std::string name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    name_ = std::move(name);
+  }
+  std::string get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return name_;
+  }
 
+ private:
+  mutable std::mutex mutex_;
+  std::string name_;
+};
+
+struct RunState {
   // Raised once by the capture loop when the recording ends. Release on the
   // increment, acquire on the loads: the callback and encoder that see it set
   // also see everything the capture loop did before (the device stopped).
@@ -33,10 +52,11 @@ struct RunState {
   // seen; relaxed is enough because encoderDone orders it.
   std::atomic<bool> encoderFailed{false};
 
-  // Split request: set to 1 by the capture loop (release, after it rewrote
-  // outputName), taken by the capture callback with one exchange (acq_rel), so
+  // Split request: set to 1 by the capture loop (release, after it wrote
+  // nextSplitName), taken by the capture callback with one exchange (acq_rel), so
   // a request can never be cleared unseen.
   std::atomic<std::uint32_t> newFilePending{0};
+  SplitNameSlot nextSplitName;
 
   // Byte rate of the capture format: written by the capture loop before the
   // device opens, read by the callback. The open orders them; relaxed.

@@ -6,21 +6,22 @@ namespace vorta {
 
 const char* const dayNames[7] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
 
-std::string makeSplitName(int splitMode, const LocalTime& time) {
-  switch (splitMode) {
-    case 1:
+std::string makeSplitName(SplitMode mode, const LocalTime& time) {
+  switch (mode) {
+    case SplitMode::Daily:
       return format("%02d.mp3", time.hour);
-    case 2: {
+    case SplitMode::Weekly: {
       // The day name always has two letters, so no field width is needed
       // (a zero flag on %s is not defined by printf anyway).
       const int day = ((time.dayOfWeek % 7) + 7) % 7;
       return format("%s - %02d.mp3", dayNames[day], time.hour);
     }
-    case 3:
+    case SplitMode::Monthly:
       return format("%02d - %02d.mp3", time.dayOfMonth, time.hour);
-    default:
-      return std::string();
+    case SplitMode::None:
+      break;
   }
+  return std::string();
 }
 
 }  // namespace vorta

@@ -1,8 +1,12 @@
 // Names of the hourly files in split mode.
+//
+// Pure: any thread. Each cycle (a day, a week, a month) reuses its names, so
+// a file of the last cycle is replaced by the file of the same hour now.
 #pragma once
 
 #include <string>
 
+#include "base/Settings.h"
 #include "platform/Clock.h"
 
 namespace vorta {
@@ -10,8 +14,8 @@ namespace vorta {
 // Two-letter day names, Sunday first, the same in every language.
 extern const char* const dayNames[7];
 
-// The file name for a local time: "HH.mp3" (1, daily), "dd - HH.mp3" (2,
-// weekly, dd a day name) or "DD - HH.mp3" (3, monthly). Empty for mode 0.
-std::string makeSplitName(int splitMode, const LocalTime& time);
+// The file name for a local time: "HH.mp3" (daily), "dd - HH.mp3" (weekly,
+// dd a day name) or "DD - HH.mp3" (monthly). Empty for SplitMode::None.
+std::string makeSplitName(SplitMode mode, const LocalTime& time);
 
 }  // namespace vorta

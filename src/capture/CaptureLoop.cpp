@@ -140,13 +140,13 @@ SoundFormat captureFormat(const Settings& settings) {
 
 CaptureResult deviceError(const CapturePorts& ports) {
   if (ports.afterError) ports.afterError();
-  return CaptureResult{true, 3};
+  return CaptureResult{true, ExitCode::Error};
 }
 
 // Everything the pass loop works with.
 class Recorder {
  public:
-  Recorder(Settings& settings, RunState& run, LiveCapture& live, StatusLine& status,
+  Recorder(const Settings& settings, RunState& run, LiveCapture& live, StatusLine& status,
            const CapturePorts& ports)
       : settings_(settings), run_(run), live_(live), status_(status), ports_(ports) {}
 
@@ -157,7 +157,7 @@ class Recorder {
     std::unique_ptr<KeySource> keys = ports_.openKeys ? ports_.openKeys() : nullptr;
     for (;;) {
       run_.captureEvent.wait(kPassWaitMs);  // a time-out is an ordinary pass
-      if (settings_.splitMode != 0) watchHour();
+      if (settings_.splitMode != SplitMode::None) watchHour();
       if (!requeue()) return LoopEnd::DeviceError;
       reportOverruns();
       if (deviceLost()) return LoopEnd::DeviceLost;
@@ -176,7 +176,7 @@ class Recorder {
   void watchHour() {
     const LocalTime now = ports_.clock->localTime();
     if (now.hour == lastHour_) return;
-    settings_.outputName.set(makeSplitName(settings_.splitMode, now));
+    run_.nextSplitName.set(makeSplitName(settings_.splitMode, now));
     run_.newFilePending.store(1, std::memory_order_release);
     lastHour_ = now.hour;
   }
@@ -224,7 +224,7 @@ class Recorder {
     return true;
   }
 
-  Settings& settings_;
+  const Settings& settings_;
   RunState& run_;
   LiveCapture& live_;
   StatusLine& status_;
@@ -279,7 +279,7 @@ void releaseBlocks(SoundInput& sound, LiveCapture& live) {
 
 }  // namespace
 
-CaptureResult runCaptureLoop(Settings& settings, RunState& run, RingBuffer& pcmRing,
+CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer& pcmRing,
                              const CapturePorts& ports) {
   SoundInput& sound = *ports.sound;
   if (sound.deviceCount() < 1) {
@@ -312,7 +312,7 @@ CaptureResult runCaptureLoop(Settings& settings, RunState& run, RingBuffer& pcmR
 
   stopAndDrain(run, sound, status, ports);
   releaseBlocks(sound, *live);
-  return CaptureResult{false, end == LoopEnd::DeviceLost ? 3 : 0};
+  return CaptureResult{false, end == LoopEnd::DeviceLost ? ExitCode::Error : ExitCode::Ok};
 }
 
 }  // namespace vorta

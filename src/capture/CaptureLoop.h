@@ -5,12 +5,12 @@
 #include <functional>
 #include <memory>
 
+#include "base/Settings.h"
 #include "monitor/StatusLine.h"
 
 namespace vorta {
 
 struct RunState;
-struct Settings;
 class RingBuffer;
 class SoundInput;
 class Clock;
@@ -48,18 +48,18 @@ CapturePorts systemCapturePorts(SoundInput& sound);
 
 // What the caller does once the loop has returned.
 struct CaptureResult {
-  // A device error was reported: end the process now with exitCode (3),
+  // A device error was reported: end the process now with exitCode (Error),
   // without stopping anything. The device may still be running.
   bool exitAtOnce = false;
   // When exitAtOnce is false the recording has ended and the encoder has
-  // finished: 0 normally, 3 when the device stopped working mid-run.
-  int exitCode = 0;
+  // finished: Ok normally, Error when the device stopped working mid-run.
+  ExitCode exitCode = ExitCode::Ok;
 };
 
 // Runs on the main thread after the encoder thread has started. Returns
 // after run.encoderDone is set, or at once with exitAtOnce after a device
 // error.
-CaptureResult runCaptureLoop(Settings& settings, RunState& run, RingBuffer& pcmRing,
+CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer& pcmRing,
                              const CapturePorts& ports);
 
 }  // namespace vorta

@@ -193,12 +193,12 @@ class EncoderBody {
     pcmChunk_.resize(samplesPerChunk_);  // int16_t elements: aligned for the engine
     fileBlock_.resize(kFileBlockBytes);
     carried_.reserve(tail_.size());
-    return createFile();
+    return createFile(c_.settings.outputName);
   }
 
-  bool createFile() {
+  bool createFile(const std::string& name) {
     int error = 0;
-    file_ = c_.files.create(c_.settings.outputName.get(), error);
+    file_ = c_.files.create(name, error);
     return file_ ? true : fileError(Msg::FileCreationError, error);
   }
 
@@ -323,7 +323,7 @@ class EncoderBody {
     ends_.startNextFile(fileBytes_);
     fileBytes_ = 0;
     tailBytes_ = 0;
-    if (!createFile()) return false;
+    if (!createFile(c_.run.nextSplitName.get())) return false;
     return writeToFile(carried_.data(), static_cast<std::uint32_t>(carried_.size()));
   }
 

@@ -16,6 +16,16 @@ std::uint32_t getU32(const EngineConfig& config, std::size_t offset) {
   return value;
 }
 
+// The record's channel-mode numbers: 0 stereo, 1 joint stereo, 3 mono.
+static std::uint32_t modeCode(ChannelMode mode) {
+  switch (mode) {
+    case ChannelMode::Stereo: return 0;
+    case ChannelMode::JointStereo: return 1;
+    case ChannelMode::Mono: return 3;
+  }
+  return 1;
+}
+
 EngineConfig makeEngineConfig(const Settings& settings) {
   EngineConfig config;  // all zeros: no maximum bitrate, no CRC, no VBR
   putU32(config, kFormatOffset, kFormatCode);
@@ -23,9 +33,9 @@ EngineConfig makeEngineConfig(const Settings& settings) {
   putU32(config, kSizeOffset, static_cast<std::uint32_t>(kEngineConfigSize));
   putU32(config, kSampleRateOffset, static_cast<std::uint32_t>(settings.sampleRate));
   putU32(config, kResampleRateOffset, 0);  // the engine decides: no resampling
-  putU32(config, kModeOffset, static_cast<std::uint32_t>(settings.channelMode));
+  putU32(config, kModeOffset, modeCode(settings.channelMode));
   putU32(config, kBitrateOffset, static_cast<std::uint32_t>(settings.bitrate));
-  putU32(config, kQualityOffset, static_cast<std::uint32_t>(settings.quality));
+  putU32(config, kQualityOffset, settings.quality == Quality::Low ? 1u : 2u);
   putU32(config, kMpegVersionOffset, 1);
   putU32(config, kPsychoModelOffset, 0);
   putU32(config, kEmphasisOffset, 0);

@@ -64,9 +64,8 @@ StatusLine::StatusLine(const RunState& run, RingBuffer& pcmRing, Clock& clock, R
     : run_(run), pcmRing_(pcmRing), cpu_(clock), write_(std::move(write)) {}
 
 void StatusLine::prepare() {
-  withCpu_ = run_.platformId == 2;
-  format_ = text(withCpu_ ? Msg::StatusFull : Msg::StatusShort);
-  if (withCpu_) cpu_.start();
+  format_ = text(Msg::Status);
+  cpu_.start();
 }
 
 std::string StatusLine::format() {
@@ -74,7 +73,7 @@ std::string StatusLine::format() {
   const int seconds = truncateToInt(run_.encodedSeconds.load(std::memory_order_relaxed));
   const Tenths kb = kilobytes(run_.bytesWritten.load(std::memory_order_relaxed));
   const Tenths fr = freeShare(pcmRing_.size(), pcmRing_.available());
-  const Tenths cp = percentTenths(withCpu_ ? cpu_.sample() : 0.0);
+  const Tenths cp = percentTenths(cpu_.sample());
   // Hours are not reduced modulo 24: a run of 25 hours shows 25:..
   const int hours = seconds / 3600;
   const int minutes = (seconds / 60) % 60;

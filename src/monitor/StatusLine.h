@@ -1,5 +1,5 @@
 // The status line: MP3 kilobytes written, time recorded, free share of the
-// PCM ring and, on the NT line, the process's CPU usage. Rewritten in place:
+// PCM ring and the process's CPU usage. Rewritten in place:
 // it ends with a carriage return and no line feed.
 //
 // Threads: main thread only (the capture loop). The values it shows are read
@@ -31,13 +31,12 @@ class StatusLine {
 
   StatusLine(const RunState& run, RingBuffer& pcmRing, Clock& clock, RawWriter write);
 
-  // Once, before the device opens: picks the format in the selected language,
-  // the full form with the CPU figure on the NT line (platformId 2), where it
-  // also starts the CPU meter; the shorter form on any other line.
+  // Once, before the device opens: picks the format in the selected language
+  // and starts the CPU meter.
   void prepare();
   // Formats one line and writes it.
   void print();
-  // The line print() would write now (takes a CPU reading on the NT line).
+  // The line print() would write now (takes a CPU reading).
   std::string format();
 
  private:
@@ -46,7 +45,6 @@ class StatusLine {
   CpuMeter cpu_;
   RawWriter write_;
   const char* format_ = nullptr;
-  bool withCpu_ = false;
 };
 
 }  // namespace vorta

@@ -9,9 +9,8 @@
 
 namespace vorta {
 
-// Total physical memory in bytes, capped at 4294967295 (a 32-bit count), so the
-// default working buffer stays at most about 204 MiB.
-std::uint32_t physicalMemoryBytes();
+// Total physical memory in bytes; 0 when the system does not say.
+std::uint64_t physicalMemoryBytes();
 
 void lockMemory(const void* address, std::size_t length);
 void unlockMemory(const void* address, std::size_t length);

@@ -5,13 +5,11 @@
 
 namespace vorta {
 
-std::uint32_t physicalMemoryBytes() {
+std::uint64_t physicalMemoryBytes() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return 0;
-  const unsigned long long total =
-      static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(pageSize);
-  return total > 4294967295ULL ? 4294967295U : static_cast<std::uint32_t>(total);
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
 void lockMemory(const void* address, std::size_t length) { (void)mlock(address, length); }

@@ -30,7 +30,7 @@ struct Rig {
       : ring(ringBytes) {
     settings.silenceEnabled = silence;
     settings.silenceThreshold = threshold;
-    settings.channelMode = kStereo;
+    settings.channelMode = ChannelMode::Stereo;
     run.captureBytesPerSecond.store(176400);
     callback = std::make_unique<CaptureCallback>(run, settings, ring);
     callback->onSound(SoundMessage::Open, nullptr);

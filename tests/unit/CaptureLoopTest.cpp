@@ -22,7 +22,7 @@ using Log = std::vector<std::string>;
 const Log kOpened = {"deviceCount", "open", "prepare0", "add0", "prepare1", "add1",
                      "prepare2",    "add2", "start"};
 const Log kClosed = {"stop", "reset", "close", "unprepare2", "unprepare1", "unprepare0"};
-const std::string kEmptyStatus = "Record: 0.0 kbytes (0:00:00), buffer free: 100.0%   \r";
+const std::string kEmptyStatus = "Record: 0.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r";
 
 struct LoopRig;
 
@@ -42,7 +42,6 @@ class FakeKeys final : public KeySource {
 
 struct LoopRig {
   LoopRig() : ring(1u << 20) {
-    run.platformId = 1;  // the short status form keeps expectations readable
     sound.openText = "No such file or directory";
   }
 
@@ -125,7 +124,7 @@ TEST(CaptureLoop, NoDeviceOrARefusedOpenEndsWithCode3AtOnce) {
     rig.sound.devices = 0;
     const CaptureResult result = rig.runLoop();
     EXPECT_TRUE(result.exitAtOnce);
-    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.exitCode, ExitCode::Error);
     EXPECT_EQ(rig.text.err, "\r\n* Error: Soundrecord device not found.\r\n");
     EXPECT_EQ(rig.sound.log, Log{"deviceCount"});
     EXPECT_EQ(rig.afterErrors, 1);
@@ -135,7 +134,7 @@ TEST(CaptureLoop, NoDeviceOrARefusedOpenEndsWithCode3AtOnce) {
     rig.sound.openResult = -2;
     const CaptureResult result = rig.runLoop();
     EXPECT_TRUE(result.exitAtOnce);
-    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.exitCode, ExitCode::Error);
     EXPECT_EQ(rig.text.err, "\r\nMMSystem error: No such file or directory\r\n");
     EXPECT_EQ(rig.sound.log, (Log{"deviceCount", "open"}));
     EXPECT_TRUE(rig.status.empty());
@@ -148,7 +147,7 @@ TEST(CaptureLoop, EncoderAlreadyDoneOpensStartsStopsClosesAndPrintsNothing) {
   rig.run.encoderDone.store(1);
   const CaptureResult result = rig.runLoop();
   EXPECT_FALSE(result.exitAtOnce);
-  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.exitCode, ExitCode::Ok);
   Log expected = kOpened;
   expected.insert(expected.end(), kClosed.begin(), kClosed.end());
   EXPECT_EQ(rig.sound.log, expected);
@@ -170,13 +169,13 @@ TEST(CaptureLoop, EscEndsTheRecordingOtherKeysAreIgnoredAndFilledBuffersAreReque
     if (pass == 3) rig.keys.push_back(kKeyEscape);
   };
   const CaptureResult result = rig.runLoop();
-  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.exitCode, ExitCode::Ok);
   EXPECT_FALSE(result.exitAtOnce);
   EXPECT_EQ(rig.passes, 3);
   EXPECT_EQ(rig.ring.available(), 88200u);
   // Passes 1 and 3 print; the stop prints once more after its wait, which
   // ends within one 20 ms step of the encoder's end.
-  const std::string held = "Record: 0.0 kbytes (0:00:00), buffer free: 91.5%   \r";
+  const std::string held = "Record: 0.0 kbytes (0:00:00), buffer free: 91.5%, CPU usage: 0.0%    \r";
   EXPECT_EQ(rig.status, (std::vector<std::string>{kEmptyStatus, held, held}));
   EXPECT_EQ(rig.sleeps, std::vector<int>{20});
   Log expected = kOpened;
@@ -189,18 +188,18 @@ TEST(CaptureLoop, EscEndsTheRecordingOtherKeysAreIgnoredAndFilledBuffersAreReque
   EXPECT_FALSE(rig.keysOpen);
   // Not in split mode, no stop-file: neither is touched.
   EXPECT_EQ(rig.run.newFilePending.load(), 0u);
-  EXPECT_EQ(rig.settings.outputName.get(), "out.mp3");
+  EXPECT_EQ(rig.run.nextSplitName.get(), "");
   EXPECT_EQ(rig.files.existsCalls, 0);
   EXPECT_EQ(rig.text.err, "");
 }
 
 TEST(CaptureLoop, SplitModeMarksOnTheFirstPassAndAtEachNewHour) {
   LoopRig rig;
-  rig.settings.splitMode = 2;
+  rig.settings.splitMode = SplitMode::Weekly;
   rig.clock.time = LocalTime{23, 0, 14};  // Sunday 23:xx
   std::vector<std::pair<std::string, unsigned>> seen;
   rig.onPass = [&](int pass) {
-    seen.emplace_back(rig.settings.outputName.get(), rig.run.newFilePending.exchange(0));
+    seen.emplace_back(rig.run.nextSplitName.get(), rig.run.newFilePending.exchange(0));
     if (pass == 2) rig.clock.time = LocalTime{0, 1, 15};  // midnight: Monday 00:xx
     if (pass == 4) rig.keys.push_back(kKeyEscape);
   };
@@ -217,7 +216,7 @@ TEST(CaptureLoop, StopFileOrDirectoryOrStopSignalEndsTheRecording) {
     rig.onPass = [&](int pass) {
       if (pass == 2) rig.files.existing.insert("stop.flag");
     };
-    EXPECT_EQ(rig.runLoop().exitCode, 0);
+    EXPECT_EQ(rig.runLoop().exitCode, ExitCode::Ok);
     EXPECT_EQ(rig.passes, 2);
     EXPECT_EQ(rig.files.removed, std::vector<std::string>{"stop.flag"});
     EXPECT_TRUE(rig.files.existing.empty());
@@ -228,7 +227,7 @@ TEST(CaptureLoop, StopFileOrDirectoryOrStopSignalEndsTheRecording) {
     rig.settings.stopFileName = "stopdir";
     rig.files.existing.insert("stopdir");
     rig.files.undeletable.insert("stopdir");
-    EXPECT_EQ(rig.runLoop().exitCode, 0);
+    EXPECT_EQ(rig.runLoop().exitCode, ExitCode::Ok);
     EXPECT_EQ(rig.passes, 1);
     EXPECT_EQ(rig.files.removed, std::vector<std::string>{"stopdir"});
   }
@@ -236,7 +235,7 @@ TEST(CaptureLoop, StopFileOrDirectoryOrStopSignalEndsTheRecording) {
     LoopRig rig;
     rig.onPass = [&](int pass) { rig.stopRequested = pass == 3; };
     const CaptureResult result = rig.runLoop();
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, ExitCode::Ok);
     EXPECT_EQ(rig.passes, 3);
     EXPECT_EQ(rig.afterStart().back(), "unprepare0");
   }
@@ -250,7 +249,7 @@ TEST(CaptureLoop, RequeueErrorPrintsTheTableTextAndStopsNothing) {
   };
   const CaptureResult result = rig.runLoop();
   EXPECT_TRUE(result.exitAtOnce);
-  EXPECT_EQ(result.exitCode, 3);
+  EXPECT_EQ(result.exitCode, ExitCode::Error);
   EXPECT_EQ(rig.text.err, "\r\nMMSystem error: Unable to allocate or lock memory.\r\n");
   EXPECT_EQ(rig.afterStart(), (Log{"prepare0", "add0"}));  // no stop, reset, close
   EXPECT_EQ(rig.run.captureStopped.load(), 0u);
@@ -271,9 +270,9 @@ TEST(CaptureLoop, DrainingPrintsTheStatusEvery500msUntilTheEncoderIsDone) {
   EXPECT_EQ(rig.sleeps, std::vector<int>(53, 20));
   const std::vector<std::string> expected = {
       kEmptyStatus,
-      "Record: 16.0 kbytes (0:00:00), buffer free: 100.0%   \r",
-      "Record: 32.0 kbytes (0:00:00), buffer free: 100.0%   \r",
-      "Record: 48.0 kbytes (0:00:00), buffer free: 100.0%   \r"};
+      "Record: 16.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r",
+      "Record: 32.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r",
+      "Record: 48.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r"};
   EXPECT_EQ(rig.status, expected);
 }
 
@@ -286,7 +285,7 @@ TEST(CaptureLoop, DeviceTrouble) {
     };
     const CaptureResult result = rig.runLoop();
     EXPECT_FALSE(result.exitAtOnce);
-    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.exitCode, ExitCode::Error);
     EXPECT_EQ(rig.text.err, "\r\n* Error: the sound input stopped working (Input/output error).\r\n");
     EXPECT_EQ(rig.passes, 1);
     EXPECT_EQ(rig.run.captureStopped.load(), 1u);
@@ -305,19 +304,19 @@ TEST(CaptureLoop, DeviceTrouble) {
       if (pass == 3) rig.keys.push_back(kKeyEscape);
     };
     const CaptureResult result = rig.runLoop();
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, ExitCode::Ok);
     EXPECT_EQ(rig.passes, 3);
     EXPECT_EQ(rig.text.err, "\r\n* Sound input overrun: about 350 ms of sound lost.\r\n");
   }
   {
-    selectLanguage(1);
+    selectLanguage(Language::Russian);
     LoopRig rig;
     rig.onPass = [&](int pass) {
       if (pass == 1) rig.sound.trouble->onOverrun(40);
       if (pass == 2) rig.keys.push_back(kKeyEscape);
     };
     rig.runLoop();
-    selectLanguage(2);
+    selectLanguage(Language::English);
     EXPECT_EQ(rig.text.err, "\r\n* Переполнение звукового входа: потеряно около 40 мс звука.\r\n");
   }
 }

@@ -63,7 +63,7 @@ struct Outcome {
   std::string out, err;
 };
 
-Outcome read(const std::vector<std::string>& args, std::uint32_t memory = k512MiB) {
+Outcome read(const std::vector<std::string>& args, std::uint64_t memory = k512MiB) {
   std::vector<const char*> argv{"vorta"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   CapturingSink sink;
@@ -75,7 +75,7 @@ Outcome read(const std::vector<std::string>& args, std::uint32_t memory = k512Mi
     o.result = readSettings(static_cast<int>(argv.size()), argv.data(), o.settings, clock, memory);
     setTextSink(nullptr);
   }
-  selectLanguage(kEnglish);
+  selectLanguage(Language::English);
   o.out = sink.out;
   o.err = sink.err;
   return o;
@@ -100,7 +100,7 @@ class Runs : public ::testing::TestWithParam<RunCase> {};
 TEST_P(Runs, PrintTheSummaryAndStart) {
   const Outcome o = read(GetParam().args);
   EXPECT_TRUE(o.result.run);
-  EXPECT_EQ(o.result.exitCode, 0);
+  EXPECT_EQ(o.result.exitCode, ExitCode::Ok);
   EXPECT_EQ(o.out, kBanner + kSeparator + GetParam().summary);
   EXPECT_EQ(o.err, "");
 }
@@ -174,27 +174,27 @@ TEST(CommandLine, SettingsFollowTheOptions) {
   EXPECT_EQ(o.settings.bitrate, 8);
   EXPECT_EQ(o.settings.sampleRate, 22050);
   EXPECT_EQ(o.settings.mpegVersion, 1.0f);
-  EXPECT_EQ(o.settings.channelMode, kJointStereo);
-  EXPECT_EQ(o.settings.encoderBoost, -1);
-  EXPECT_EQ(o.settings.quality, kQualityLow);
-  EXPECT_EQ(o.settings.splitMode, 3);
-  EXPECT_EQ(o.settings.outputName.get(), "15 - 07.mp3");
+  EXPECT_EQ(o.settings.channelMode, ChannelMode::JointStereo);
+  EXPECT_FALSE(o.settings.raiseEncoderPriority);
+  EXPECT_EQ(o.settings.quality, Quality::Low);
+  EXPECT_EQ(o.settings.splitMode, SplitMode::Monthly);
+  EXPECT_EQ(o.settings.outputName, "15 - 07.mp3");
   EXPECT_EQ(o.settings.timeLimitSeconds, 120);
   EXPECT_EQ(o.settings.bufferSize, 300 * 1024);
   EXPECT_TRUE(o.settings.silenceEnabled);
   EXPECT_EQ(o.settings.silenceThreshold, 104);
   EXPECT_EQ(o.settings.stopFileName, "halt");
-  EXPECT_EQ(o.settings.language, kEnglish);
+  EXPECT_EQ(o.settings.language, Language::English);
 
   o = read({"-s", "-50", "-a", "r"});
   EXPECT_EQ(o.settings.silenceThreshold, 104);
-  EXPECT_EQ(o.settings.encoderBoost, 1);
+  EXPECT_TRUE(o.settings.raiseEncoderPriority);
   EXPECT_EQ(read({"-s", "40", "r"}).settings.silenceThreshold, 328);
   EXPECT_EQ(read({"-s", "60", "r"}).settings.silenceThreshold, 33);
   EXPECT_EQ(read({"-s", "97", "r"}).settings.silenceThreshold, 0);
   EXPECT_EQ(read({"-s", "rec"}).settings.silenceThreshold, 103);
   EXPECT_FALSE(read({"rec"}).settings.silenceEnabled);
-  EXPECT_EQ(read({"-split1", "x"}).settings.outputName.get(), "07.mp3");
+  EXPECT_EQ(read({"-split1", "x"}).settings.outputName, "07.mp3");
 }
 
 TEST(CommandLine, DerivedBufferSizeComesFromPhysicalMemory) {
@@ -208,7 +208,7 @@ TEST(CommandLine, DerivedBufferSizeComesFromPhysicalMemory) {
 TEST(CommandLine, RussianSummary) {
   const Outcome o = read({"-t", "61", "-RuS", "-s", "50", "-x", "s", "rec"});
   EXPECT_TRUE(o.result.run);
-  EXPECT_EQ(o.settings.language, kRussian);
+  EXPECT_EQ(o.settings.language, Language::Russian);
   EXPECT_EQ(o.out, kBannerRu + kSeparator +
                        "* Выходной файл: rec.mp3\n"
                        "* Формат файла: MPEG1 Layer3, 128 кб/c, 44 кГц, j-stereo\n"
@@ -217,7 +217,7 @@ TEST(CommandLine, RussianSummary) {
                        "* Вырезание пауз по уровню: -50 dB\n"
                        "* Выход по появлению файла: s\n");
   const Outcome split = read({"-rus", "-split2", "rec"});
-  EXPECT_EQ(split.settings.outputName.get(), "mo - 07.mp3");
+  EXPECT_EQ(split.settings.outputName, "mo - 07.mp3");
   EXPECT_NE(split.out.find("* Режим резки на файлы продолжительностью 1 час\n* Формат файла"),
             std::string::npos);
 }
@@ -227,13 +227,13 @@ TEST(CommandLine, RussianSummary) {
 TEST(CommandLine, NothingToDoPrintsTheHelpAndEndsWithOne) {
   const Outcome o = read({});
   EXPECT_FALSE(o.result.run);
-  EXPECT_EQ(o.result.exitCode, 1);
+  EXPECT_EQ(o.result.exitCode, ExitCode::NothingToDo);
   EXPECT_EQ(o.out.substr(0, kBanner.size() + kHelpFirst.size()), kBanner + kHelpFirst);
   EXPECT_TRUE(o.out.ends_with(kHelpLast));
   EXPECT_EQ(o.err, "");
   for (const auto& args : std::vector<std::vector<std::string>>{{"-rus"}, {"-RUS", "-rUs"}}) {
     const Outcome r = read(args);
-    EXPECT_EQ(r.result.exitCode, 1);
+    EXPECT_EQ(r.result.exitCode, ExitCode::NothingToDo);
     EXPECT_EQ(r.out.substr(0, kBannerRu.size() + kHelpFirstRu.size()), kBannerRu + kHelpFirstRu);
     EXPECT_TRUE(r.out.ends_with(kHelpLastRu));
     EXPECT_EQ(r.err, "");
@@ -252,7 +252,7 @@ class ParseErrors : public ::testing::TestWithParam<ErrorCase> {};
 TEST_P(ParseErrors, PrintTheMessageAndTheHelp) {
   const Outcome o = read(GetParam().args);
   EXPECT_FALSE(o.result.run);
-  EXPECT_EQ(o.result.exitCode, 3);
+  EXPECT_EQ(o.result.exitCode, ExitCode::Error);
   EXPECT_EQ(o.err, GetParam().err);
   const bool russian = o.out.starts_with(kBannerRu);
   const std::string& banner = russian ? kBannerRu : kBanner;
@@ -321,8 +321,8 @@ class Incompatible : public ::testing::TestWithParam<ErrorCase> {};
 TEST_P(Incompatible, PrintOnlyTheMessage) {
   const Outcome o = read(GetParam().args);
   EXPECT_FALSE(o.result.run);
-  EXPECT_EQ(o.result.exitCode, 3);
-  const std::string& banner = o.settings.language == kRussian ? kBannerRu : kBanner;
+  EXPECT_EQ(o.result.exitCode, ExitCode::Error);
+  const std::string& banner = o.settings.language == Language::Russian ? kBannerRu : kBanner;
   EXPECT_EQ(o.out, banner + kSeparator);  // no help, and no prompt when redirected
   EXPECT_EQ(o.err, GetParam().err);
 }

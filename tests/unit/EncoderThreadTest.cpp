@@ -165,9 +165,9 @@ struct Rig {
 
   explicit Rig(std::uint32_t pcmBytes = 1 << 16) : pcmRing(pcmBytes) {
     settings.sampleRate = 8000;
-    settings.channelMode = kMono;  // 16000 bytes per second
+    settings.channelMode = ChannelMode::Mono;  // 16000 bytes per second
     settings.bitrate = 32;
-    settings.outputName.set("a.mp3");
+    settings.outputName = "a.mp3";
   }
   EncoderContext context() {
     return {settings, run, pcmRing, mp3Ring, engine, files, priority};
@@ -273,7 +273,7 @@ TEST(EncoderBody, SplitMarkClosesTheFileAndTheMarkedChunksOutputStartsTheNext) {
   rig.feed(ramp(7, 7), true);  // mark inside the second chunk
   rig.feed(ramp(14, 10));
   rig.engine.onEncode = [&](int call) {
-    if (call == 0) rig.settings.outputName.set("b.mp3");
+    if (call == 0) rig.run.nextSplitName.set("b.mp3");
   };
   rig.stop();
   ASSERT_EQ(rig.runBody(), 0);
@@ -671,7 +671,7 @@ TEST(EncoderBodyWithLame, SplitFilesAreConsecutivePiecesOfOneStream) {
   auto encode = [&](bool split) {
     Rig rig(rate * 4 * 4);
     rig.settings.sampleRate = rate;
-    rig.settings.channelMode = kJointStereo;
+    rig.settings.channelMode = ChannelMode::JointStereo;
     rig.settings.bitrate = 128;
     FeedingEngine engine(rig, pieces, split);
     EncoderContext c{rig.settings, rig.run, rig.pcmRing, rig.mp3Ring, engine, rig.files,
@@ -730,7 +730,7 @@ TEST(EncoderBodyWithLame, DiskFullLeavesTheFileCutAtAFrameEnd) {
   auto encode = [&](std::size_t room, std::uint64_t& shown) {
     Rig rig(rate * 4 * 5);
     rig.settings.sampleRate = rate;
-    rig.settings.channelMode = kJointStereo;
+    rig.settings.channelMode = ChannelMode::JointStereo;
     rig.settings.bitrate = 128;
     rig.files.room = room;
     FeedingEngine engine(rig, pieces, false);

@@ -18,7 +18,7 @@ using test::DecodedMp3;
 using test::dominantFrequency;
 using test::makeTone;
 
-Settings settingsFor(int rate, int channelMode, int bitrate, int quality = kQualityHigh) {
+Settings settingsFor(int rate, ChannelMode channelMode, int bitrate, Quality quality = Quality::High) {
   Settings s;
   s.sampleRate = rate;
   s.channelMode = channelMode;
@@ -28,7 +28,7 @@ Settings settingsFor(int rate, int channelMode, int bitrate, int quality = kQual
 }
 
 TEST(EngineConfig, RecordHoldsTheDocumentedFieldsAndZerosElsewhere) {
-  const EngineConfig c = makeEngineConfig(settingsFor(22050, kMono, 64, kQualityLow));
+  const EngineConfig c = makeEngineConfig(settingsFor(22050, ChannelMode::Mono, 64, Quality::Low));
   std::vector<std::uint8_t> expected(kEngineConfigSize, 0);
   auto put = [&](std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) expected[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -44,7 +44,7 @@ TEST(EngineConfig, RecordHoldsTheDocumentedFieldsAndZerosElsewhere) {
   put(60, 1);
   EXPECT_EQ(std::vector<std::uint8_t>(c.bytes, c.bytes + kEngineConfigSize), expected);
 
-  const EngineConfig j = makeEngineConfig(settingsFor(48000, kJointStereo, 320, kQualityHigh));
+  const EngineConfig j = makeEngineConfig(settingsFor(48000, ChannelMode::JointStereo, 320, Quality::High));
   EXPECT_EQ(getU32(j, 12), 48000u);
   EXPECT_EQ(getU32(j, 20), 1u);
   EXPECT_EQ(getU32(j, 24), 320u);
@@ -64,7 +64,7 @@ TEST(LameEngine, ReportsLamesOwnVersionNumbers) {
 
 TEST(LameEngine, RefusesARecordWithUnknownFormatVersionOrSize) {
   auto engine = makeLameEngine();
-  const EngineConfig good = makeEngineConfig(settingsFor(44100, kJointStereo, 128));
+  const EngineConfig good = makeEngineConfig(settingsFor(44100, ChannelMode::JointStereo, 128));
   for (std::size_t offset : {std::size_t{0}, std::size_t{4}, std::size_t{8}}) {
     SCOPED_TRACE(offset);
     EngineConfig bad = good;
@@ -109,10 +109,10 @@ TEST(LameEngine, EveryRateMonoAndStereoDecodesToTheSameRateChannelsLengthAndTone
   const int rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
   auto engine = makeLameEngine();
   for (int rate : rates) {
-    for (int mode : {int(kMono), int(kJointStereo)}) {
-      SCOPED_TRACE(std::to_string(rate) + (mode == kMono ? " mono" : " joint stereo"));
+    for (ChannelMode mode : {ChannelMode::Mono, ChannelMode::JointStereo}) {
+      SCOPED_TRACE(std::to_string(rate) + (mode == ChannelMode::Mono ? " mono" : " joint stereo"));
       const bool mpeg1 = rate >= 32000;
-      const int channels = mode == kMono ? 1 : 2;
+      const int channels = mode == ChannelMode::Mono ? 1 : 2;
       const int bitrate = mpeg1 ? 128 : 64;
       const std::size_t frames = static_cast<std::size_t>(rate) * 3 / 2 + 123;  // 1.5 s, ragged
       const std::vector<double> tones = {440.0, 1000.0};
@@ -134,7 +134,7 @@ TEST(LameEngine, EveryRateMonoAndStereoDecodesToTheSameRateChannelsLengthAndTone
       EXPECT_EQ(d.channels, channels);
       for (const auto& f : d.frames) {
         ASSERT_EQ(f.bitrate, bitrate);
-        ASSERT_EQ(f.mode, mode);
+        ASSERT_EQ(f.mode, mode == ChannelMode::Mono ? 3 : 1);  // the header's mode field
         ASSERT_TRUE(f.original);
         ASSERT_FALSE(f.crc);
         ASSERT_EQ(f.emphasis, 0);
@@ -156,7 +156,7 @@ TEST(LameEngine, EveryRateMonoAndStereoDecodesToTheSameRateChannelsLengthAndTone
 TEST(LameEngine, LastChunksMayBeShortOrEmptyAndTheOutputRoomIsLargeEnough) {
   auto engine = makeLameEngine();
   std::uint32_t spc = 0, outSize = 0, stream = 0;
-  ASSERT_EQ(engine->initStream(makeEngineConfig(settingsFor(44100, kStereo, 320)), spc, outSize,
+  ASSERT_EQ(engine->initStream(makeEngineConfig(settingsFor(44100, ChannelMode::Stereo, 320)), spc, outSize,
                                stream),
             0u);
   EXPECT_GE(outSize, static_cast<std::uint32_t>(std::ceil(1.25 * spc)) + 7200u);

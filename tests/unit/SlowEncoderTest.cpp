@@ -155,9 +155,9 @@ struct SlowRig {
 
   SlowRig() {
     settings.sampleRate = 44100;
-    settings.channelMode = kStereo;
+    settings.channelMode = ChannelMode::Stereo;
     settings.bitrate = 128;
-    settings.outputName.set("slow.mp3");
+    settings.outputName = "slow.mp3";
     callback = std::make_unique<CaptureCallback>(run, settings, pcmRing);
     callback->onSound(SoundMessage::Open, nullptr);
   }

@@ -11,31 +11,31 @@ namespace {
 
 TEST(SplitName, ThreePatternsWithTwoDigitNumbers) {
   const LocalTime mondayFifteenth{7, 1, 15};
-  EXPECT_EQ(makeSplitName(1, mondayFifteenth), "07.mp3");
-  EXPECT_EQ(makeSplitName(2, mondayFifteenth), "mo - 07.mp3");
-  EXPECT_EQ(makeSplitName(3, mondayFifteenth), "15 - 07.mp3");
-  EXPECT_EQ(makeSplitName(0, mondayFifteenth), "");
+  EXPECT_EQ(makeSplitName(SplitMode::Daily, mondayFifteenth), "07.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::Weekly, mondayFifteenth), "mo - 07.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::Monthly, mondayFifteenth), "15 - 07.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::None, mondayFifteenth), "");
 
   const LocalTime sundayFirstMidnight{0, 0, 1};
-  EXPECT_EQ(makeSplitName(1, sundayFirstMidnight), "00.mp3");
-  EXPECT_EQ(makeSplitName(2, sundayFirstMidnight), "su - 00.mp3");
-  EXPECT_EQ(makeSplitName(3, sundayFirstMidnight), "01 - 00.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::Daily, sundayFirstMidnight), "00.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::Weekly, sundayFirstMidnight), "su - 00.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::Monthly, sundayFirstMidnight), "01 - 00.mp3");
 
   // The longest names have 11 characters.
   const LocalTime saturdayLast{23, 6, 31};
-  EXPECT_EQ(makeSplitName(2, saturdayLast), "sa - 23.mp3");
-  EXPECT_EQ(makeSplitName(3, saturdayLast), "31 - 23.mp3");
-  EXPECT_EQ(makeSplitName(3, saturdayLast).size(), 11u);
+  EXPECT_EQ(makeSplitName(SplitMode::Weekly, saturdayLast), "sa - 23.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::Monthly, saturdayLast), "31 - 23.mp3");
+  EXPECT_EQ(makeSplitName(SplitMode::Monthly, saturdayLast).size(), 11u);
 }
 
 TEST(SplitName, DayNamesAreTheSameInRussian) {
-  selectLanguage(1);
+  selectLanguage(Language::Russian);
   const char* expected[7] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
   for (int day = 0; day < 7; ++day) {
     EXPECT_STREQ(dayNames[day], expected[day]);
-    EXPECT_EQ(makeSplitName(2, LocalTime{9, day, 1}), std::string(expected[day]) + " - 09.mp3");
+    EXPECT_EQ(makeSplitName(SplitMode::Weekly, LocalTime{9, day, 1}), std::string(expected[day]) + " - 09.mp3");
   }
-  selectLanguage(2);
+  selectLanguage(Language::English);
 }
 
 }  // namespace
