@@ -8,7 +8,8 @@ set -euo pipefail
 run_packages=(g++ cmake make pkg-config libasound2-dev libmp3lame-dev libasound2-plugins)
 test_packages=(libgtest-dev libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils
                alsa-utils faketime clang libclang-rt-dev util-linux procps
-               groff-base mandoc dpkg-dev)
+               groff-base mandoc dpkg-dev
+               debhelper bash-completion fakeroot lintian devscripts systemd)
 
 bench_packages=(libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils alsa-utils
                 lame ffmpeg time procps)

@@ -1,110 +1,81 @@
 #!/usr/bin/env bash
-# Checks of what gets installed: manual page, install tree, Debian package,
-# bash completion.
-#
-#   check.sh manlint SOURCE_DIR
-#   check.sh install BUILD_DIR
-#   check.sh deb BUILD_DIR
-#   check.sh completion SOURCE_DIR
+# Checks of what gets installed.
+#   check.sh deb SOURCE_DIR OUT_DIR   the Debian package, built from a clean copy
+#                                     of the tree into OUT_DIR (unpacked in OUT_DIR/root)
+#   check.sh docs SOURCE_DIR BUILD_DIR  manual page, bash completion, cmake --install
 set -uo pipefail
-
 fail() { echo "FAIL: $*" >&2; exit 1; }
-what=${1:?manlint, install, deb or completion}
-dir=$(cd "${2:?folder}" && pwd)
+src=$(cd "${2:?source folder}" && pwd)
+out=${3:?output folder}
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vorta-pkg.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
+version=$(sed -n 's/^project(vorta VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+options=(-b -d -t -x -f -s -a -a- -ms -mj -mm -ql -qh -split1 -split2 -split3 -p- -rus)
 
-# vorta with no arguments: banner, help, status 1.
-check_help() {
-  local bin=$1 out status
-  out=$("$bin" </dev/null 2>"$tmp/help.err"); status=$?
-  [ "$status" -eq 1 ] || fail "$bin with no arguments: exit status $status, expected 1"
-  grep -q "MP3-encoder of signal from soundcard. Version 1.0.7" <<<"$out" || fail "$bin: no banner in: $out"
-  grep -q "^vorta \[options\] \[outfile\]" <<<"$out" || fail "$bin: no help in: $out"
-}
-
-case $what in
-  manlint)
-    page=$dir/man/vorta.1
-    [ -f "$page" ] || fail "no $page"
-    found=
-    if command -v groff >/dev/null; then
-      found=1
-      out=$(groff -man -ww -z "$page" 2>&1) || fail "groff failed: $out"
-      [ -z "$out" ] || fail "groff reports:"$'\n'"$out"
-    fi
-    if command -v mandoc >/dev/null; then
-      found=1
-      out=$(mandoc -T lint -W warning "$page" 2>&1)
-      [ -z "$out" ] || fail "mandoc reports:"$'\n'"$out"
-    fi
-    [ -n "$found" ] || fail "neither groff nor mandoc is installed"
-    # Every option the program takes is described.
-    for opt in -b -d -t -x -f -s -a -a- -ms -mj -mm -ql -qh -split1 -split2 -split3 -p- -rus; do
-      grep -q "^\.B[I]* ${opt//-/\\\\-}\( \|\$\)" "$page" || fail "option $opt has no entry"
+case $1 in
+  deb)
+    rm -rf "$out" && mkdir -p "$out/vorta-$version" || fail "cannot make $out"
+    # What git tracks or would track, as a fresh clone has it: no build folders.
+    git -C "$src" ls-files -z --cached --others --exclude-standard \
+      | (cd "$src" && tar --null -T - --ignore-failed-read -cf -) | tar -x -C "$out/vorta-$version"
+    (cd "$out/vorta-$version" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \
+       dpkg-buildpackage -b -us -uc -Pnocheck) >"$out/build.log" 2>&1 \
+      || { tail -40 "$out/build.log" >&2; fail "dpkg-buildpackage failed"; }
+    deb=$out/vorta_${version}_$(dpkg --print-architecture).deb
+    [ -f "$deb" ] || fail "no $deb (version $version from CMakeLists.txt)"
+    lintian --fail-on error,warning "$out"/vorta_*.changes || fail "lintian"
+    [ "$(dpkg-deb -f "$deb" Recommends Suggests)" = $'Recommends: pipewire-alsa | libasound2-plugins\nSuggests: alsa-utils' ] \
+      || fail "Recommends or Suggests: $(dpkg-deb -f "$deb" Recommends Suggests)"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    [[ $depends == *"libasound2 ("*"libmp3lame0 ("* ]] || fail "Depends lacks a library: $depends"
+    root=$out/root && dpkg -x "$deb" "$root" || fail "dpkg -x"
+    hardening-check --nocfprotection "$root/usr/bin/vorta" || fail "hardening-check"
+    for f in usr/bin/vorta usr/share/man/man1/vorta.1.gz usr/share/bash-completion/completions/vorta \
+             lib/systemd/system/vorta@.service usr/lib/sysusers.d/vorta.conf \
+             usr/share/doc/vorta/copyright usr/share/doc/vorta/examples/weekly.conf; do
+      [ -f "$root/$f" ] || fail "the package lacks /$f"
     done
-    echo "ok: manual page"
+    [ -z "$(find "$root/etc" "$root/usr/share/man/man1/vorta.1" 2>/dev/null)" ] \
+      || fail "files in /etc or an uncompressed manual page"
+    # Installed, never enabled or started by the package.
+    dpkg-deb -e "$deb" "$tmp/control" && ! grep -Es 'deb-systemd-(helper enable|invoke)' "$tmp"/control/* || fail "the package enables the unit"
+    grep -qx 'm vorta audio' "$root/usr/lib/sysusers.d/vorta.conf" || fail "vorta is not in group audio"
+    # The unit as installed, with the unpacked binary so verify finds it.
+    unit=$tmp/vorta@check.service
+    sed "s|/usr/bin/vorta|$root/usr/bin/vorta|" "$root/lib/systemd/system/vorta@.service" >"$unit"
+    report=$(systemd-analyze verify --man=no "$unit" 2>&1) && [ -z "$report" ] \
+      || fail "systemd-analyze verify: $report"
+    exposure=$(systemd-analyze security --offline=yes "$unit" | sed -n 's/.*exposure level.*: \([0-9.]*\).*/\1/p')
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 3.0) }' || fail "exposure $exposure, above 3.0"
+    echo "ok: $(basename "$deb"), exposure $exposure, Depends: $depends"
     ;;
 
-  install)
-    cmake --install "$dir" --prefix "$tmp/prefix" >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; fail "cmake --install failed"; }
+  docs)
+    page=$src/man/vorta.1
+    report=$(groff -man -ww -z "$page" 2>&1; mandoc -T lint -W warning "$page" 2>&1) && [ -z "$report" ] \
+      || fail "manual page: $report"
+    for opt in "${options[@]}"; do
+      grep -q "^\.B[I]* ${opt//-/\\\\-}\( \|\$\)" "$page" || fail "option $opt has no entry"
+    done
+    cmake --install "$out" --prefix "$tmp/prefix" >/dev/null || fail "cmake --install"
     for f in bin/vorta share/man/man1/vorta.1 share/bash-completion/completions/vorta; do
       [ -f "$tmp/prefix/$f" ] || fail "cmake --install did not install $f"
     done
-    [ -x "$tmp/prefix/bin/vorta" ] || fail "bin/vorta is not executable"
-    check_help "$tmp/prefix/bin/vorta"
-    echo "ok: install tree"
-    ;;
-
-  deb)
-    command -v dpkg-deb >/dev/null || fail "dpkg-deb is not installed"
-    (cd "$tmp" && cpack -G DEB -B "$tmp/out" --config "$dir/CPackConfig.cmake") >"$tmp/log" 2>&1 \
-      || { cat "$tmp/log" >&2; fail "cpack -G DEB failed"; }
-    debs=("$tmp"/out/vorta_*.deb)
-    [ -f "${debs[0]}" ] || { cat "$tmp/log" >&2; fail "cpack made no vorta_*.deb"; }
-    deb=${debs[0]}
-    [ "$(dpkg-deb -f "$deb" Package)" = vorta ] || fail "package name: $(dpkg-deb -f "$deb" Package)"
-    [ "$(dpkg-deb -f "$deb" Version)" = 1.0.7 ] || fail "version: $(dpkg-deb -f "$deb" Version)"
-    [ "$(dpkg-deb -f "$deb" Section)" = sound ] || fail "section: $(dpkg-deb -f "$deb" Section)"
-    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
-    depends=$(dpkg-deb -f "$deb" Depends)
-    grep -Eq '(^|, )libasound2' <<<"$depends" || fail "Depends lacks libasound2: $depends"
-    grep -Eq '(^|, )libmp3lame0' <<<"$depends" || fail "Depends lacks libmp3lame0: $depends"
-    dpkg-deb -c "$deb" >"$tmp/contents"
-    for f in ./usr/bin/vorta ./usr/share/man/man1/vorta.1 ./usr/share/bash-completion/completions/vorta; do
-      grep -q " $f\$" "$tmp/contents" || fail "the package lacks $f"
-    done
-    mkdir "$tmp/root"
-    dpkg -x "$deb" "$tmp/root" || fail "dpkg -x failed"
-    check_help "$tmp/root/usr/bin/vorta"
-    echo "ok: $(basename "$deb"), Depends: $depends"
-    ;;
-
-  completion)
-    script=$dir/contrib/vorta.bash-completion
-    mkdir "$tmp/files" && touch "$tmp/files/rec one.mp3" "$tmp/files/stop"
-    cd "$tmp/files" || exit 1
+    mkdir "$tmp/files" && touch "$tmp/files/rec one.mp3" "$tmp/files/stop" && cd "$tmp/files" || exit 1
     bash --norc --noprofile -c '
       fail() { echo "FAIL: $*" >&2; exit 1; }
       . "$1" || fail "cannot source $1"
-      [ "$(complete -p vorta)" = "complete -F _vorta vorta" ] || fail "not registered: $(complete -p vorta)"
-      comp() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=(); _vorta; }
-      expect() { local want=$1; shift; comp "$@"; local got="${COMPREPLY[*]}"
-                 [ "$got" = "$want" ] || fail "vorta ${*:2}|: got [$got], want [$want]"; }
-      expect "-b -d -t -x -f -s -a -a- -ms -mj -mm -ql -qh -split1 -split2 -split3 -p- -rus" vorta -
-      expect "-split1 -split2 -split3" vorta -b 128 -sp
+      expect() { local want=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _vorta
+                 [ "${COMPREPLY[*]}" = "$want" ] || fail "vorta ${*:2}|: got [${COMPREPLY[*]}], want [$want]"; }
+      expect "$2" vorta -
       expect "8 16 24 32 40 48 56 64 80 96 112 128 144 160 192 224 256 320" vorta -b ""
       expect "16 112 128 144 160 192" vorta -mm -b 1
       expect "44 48 44100 48000" vorta -d 4
-      expect "" vorta -t ""
-      expect "" vorta -f ""
       expect "stop" vorta -x st
       expect "rec one.mp3" vorta -b 128 rec
-      # -d is the value of -b here, so what follows is a new argument.
-      expect "-ms -mj -mm" vorta -b -d -m
-    ' check "$script" || exit 1
-    echo "ok: bash completion"
+      expect "-ms -mj -mm" vorta -b -d -m    # -d is the value of -b
+    ' check "$src/contrib/vorta.bash-completion" "${options[*]}" || exit 1
+    echo "ok: manual page, cmake --install, bash completion"
     ;;
-
-  *) fail "unknown check $what" ;;
+  *) fail "unknown check $1" ;;
 esac
