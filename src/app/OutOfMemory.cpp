@@ -13,6 +13,7 @@
 
 #include "app/RunSequence.h"
 #include "base/Messages.h"
+#include "platform/Memory.h"
 
 namespace {
 
@@ -32,10 +33,7 @@ void* allocate(std::size_t bytes) {
 }
 
 void* allocateAligned(std::size_t bytes, std::align_val_t alignment) {
-  const std::size_t a = static_cast<std::size_t>(alignment);
-  // aligned_alloc wants a size that is a multiple of the alignment.
-  const std::size_t rounded = bytes == 0 ? a : (bytes + a - 1) / a * a;
-  void* p = rounded < bytes ? nullptr : std::aligned_alloc(a, rounded);
+  void* p = vorta::allocateAligned(bytes, static_cast<std::size_t>(alignment));
   if (!p) outOfMemory(bytes);
   return p;
 }
@@ -53,7 +51,7 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { vorta::freeAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { vorta::freeAligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { vorta::freeAligned(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { vorta::freeAligned(p); }

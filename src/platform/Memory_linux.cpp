@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace vorta {
 
 std::uint64_t physicalMemoryBytes() {
@@ -11,6 +13,14 @@ std::uint64_t physicalMemoryBytes() {
   if (pages <= 0 || pageSize <= 0) return 0;
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
+
+void* allocateAligned(std::size_t bytes, std::size_t alignment) {
+  // aligned_alloc wants a size that is a multiple of the alignment.
+  const std::size_t rounded = bytes == 0 ? alignment : (bytes + alignment - 1) / alignment * alignment;
+  return rounded < bytes ? nullptr : std::aligned_alloc(alignment, rounded);
+}
+
+void freeAligned(void* p) { std::free(p); }
 
 void lockMemory(const void* address, std::size_t length) { (void)mlock(address, length); }
 
