@@ -2,24 +2,32 @@
 
 #include <windows.h>
 
+#include "platform/Wide_win32.h"
+
 namespace vorta {
-namespace {
 
-constexpr int kLevels[] = {THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL,
-                           THREAD_PRIORITY_HIGHEST};
-
-}  // namespace
-
-void setCurrentThreadPriority(int level) {
-  if (level < kPriorityNormal || level > kPriorityHighest) return;
-  (void)SetThreadPriority(GetCurrentThread(), kLevels[level]);
+void setCurrentThreadPriority(PriorityLevel level) {
+  int priority = THREAD_PRIORITY_NORMAL;
+  if (level == PriorityLevel::AboveNormal) priority = THREAD_PRIORITY_ABOVE_NORMAL;
+  if (level == PriorityLevel::Highest) priority = THREAD_PRIORITY_HIGHEST;
+  (void)SetThreadPriority(GetCurrentThread(), priority);  // a wish, never a failure
 }
 
-int currentThreadPriority() {
+PriorityLevel currentThreadPriority() {
   const int priority = GetThreadPriority(GetCurrentThread());
-  if (priority >= THREAD_PRIORITY_HIGHEST) return kPriorityHighest;
-  if (priority >= THREAD_PRIORITY_ABOVE_NORMAL) return kPriorityAboveNormal;
-  return kPriorityNormal;
+  if (priority == THREAD_PRIORITY_ERROR_RETURN) return PriorityLevel::Normal;
+  if (priority >= THREAD_PRIORITY_HIGHEST) return PriorityLevel::Highest;
+  if (priority >= THREAD_PRIORITY_ABOVE_NORMAL) return PriorityLevel::AboveNormal;
+  return PriorityLevel::Normal;
+}
+
+// SetThreadDescription exists from Windows 10 1607 on: looked up, not linked,
+// so the program still starts on older systems.
+void nameCurrentThread(const char* name) {
+  using Describe = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  static const auto describe = reinterpret_cast<Describe>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+  if (describe) (void)describe(GetCurrentThread(), toWide(name).c_str());
 }
 
 void leaveIdlePriorityClass() {
