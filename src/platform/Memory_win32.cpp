@@ -5,12 +5,11 @@
 
 namespace vorta {
 
-std::uint32_t physicalMemoryBytes() {
+std::uint64_t physicalMemoryBytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
   if (!GlobalMemoryStatusEx(&status)) return 0;
-  return status.ullTotalPhys > 4294967295ULL ? 4294967295U
-                                             : static_cast<std::uint32_t>(status.ullTotalPhys);
+  return status.ullTotalPhys;
 }
 
 void* allocateAligned(std::size_t bytes, std::size_t alignment) {
