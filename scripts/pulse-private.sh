@@ -20,6 +20,7 @@ export PULSE_RUNTIME_PATH=$dir/run
 export PULSE_STATE_PATH=$dir/state
 export PULSE_CONFIG_PATH=$dir/config
 export XDG_RUNTIME_DIR=$dir/run
+export PULSE_CLIENTCONFIG=$dir/client.conf
 ENV
 }
 
@@ -46,6 +47,9 @@ case $cmd in
     mkdir -p "$dir/run" "$dir/home" "$dir/state" "$dir/config"
     chmod 700 "$dir/run"
     print_env >"$dir/env"
+    # No shared memory for clients either: the server has none, and a client
+    # that tries it under a file size limit prints to vorta's stderr.
+    echo "enable-shm = no" >"$dir/client.conf"
     # shellcheck disable=SC1091
     . "$dir/env"
     export HOME=$dir/home

@@ -1,78 +1,143 @@
 #include "Signals.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <numbers>
 
 namespace vorta::test {
-
 namespace {
 
-void putLe(std::string& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+constexpr double kCodeBaseHz = 400, kCodeStepHz = 40;
+constexpr int kCodeSteps = 80;  // kTurn / kStep
+
+double goertzelPower(const std::int16_t* x, std::size_t n, long rate, double hz) {
+  const double coeff = 2.0 * std::cos(2.0 * std::numbers::pi * hz / double(rate));
+  double s1 = 0, s2 = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double s0 = x[i] + coeff * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return s1 * s1 + s2 * s2 - coeff * s1 * s2;
 }
 
 }  // namespace
 
-TestSignal::TestSignal(int rate, int channels) : rate_(rate), channels_(channels) {}
-
-std::size_t TestSignal::framesFor(double seconds) const {
-  return seconds <= 0 ? 0 : static_cast<std::size_t>(std::llround(seconds * rate_));
-}
-
-TestSignal& TestSignal::tone(double frequencyHz, double seconds, double amplitude) {
-  const std::size_t n = framesFor(seconds);
-  const double step = 2 * std::numbers::pi * frequencyHz / rate_;
-  samples_.reserve(samples_.size() + n * static_cast<std::size_t>(channels_));
-  for (std::size_t i = 0; i < n; ++i) {
-    double value = std::lround(amplitude * 32767.0 * std::sin(phase_));
-    value = std::fmax(-32768.0, std::fmin(32767.0, value));
-    for (int c = 0; c < channels_; ++c) samples_.push_back(static_cast<std::int16_t>(value));
+TestSignal& TestSignal::tone(double hz, double seconds, double amplitude) {
+  const double step = 2 * std::numbers::pi * hz / rate_;
+  for (long i = 0; i < std::lround(seconds * rate_); ++i) {
+    const auto value = std::int16_t(std::lround(amplitude * 32767.0 * std::sin(phase_)));
+    samples_.insert(samples_.end(), std::size_t(channels_), value);
     phase_ = std::fmod(phase_ + step, 2 * std::numbers::pi);
   }
   return *this;
 }
 
 TestSignal& TestSignal::silence(double seconds) {
-  samples_.resize(samples_.size() + framesFor(seconds) * static_cast<std::size_t>(channels_), 0);
+  samples_.resize(samples_.size() + std::size_t(std::lround(seconds * rate_) * channels_), 0);
   return *this;
 }
 
-TestSignal& TestSignal::append(const TestSignal& other) {
-  if (other.rate_ == rate_ && other.channels_ == channels_) {
-    samples_.insert(samples_.end(), other.samples_.begin(), other.samples_.end());
+bool TestSignal::writeRaw(const std::string& path) const {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(samples_.data()), std::streamsize(samples_.size() * 2));
+  return bool(file.flush());
+}
+
+TestSignal TimeCode::signal(double seconds) {
+  TestSignal s(48000, 2);
+  for (int k = 0; k * kStep < seconds; ++k)
+    s.tone(kCodeBaseHz + kCodeStepHz * (k % kCodeSteps), TimeCode::kStep);
+  return s;
+}
+
+std::vector<double> TimeCode::read(const std::vector<std::int16_t>& mono, long rate) {
+  std::vector<double> moments;
+  const auto window = std::size_t(double(rate) * kStep);
+  double turns = 0, last = -1;
+  for (std::size_t at = 0; at + window <= mono.size(); at += window) {
+    const std::vector<std::int16_t> part(mono.begin() + long(at), mono.begin() + long(at + window));
+    const double hz = dominantFrequency(part, rate, kCodeBaseHz - kCodeStepHz,
+                                        kCodeBaseHz + kCodeStepHz * kCodeSteps);
+    const double step = (hz - kCodeBaseHz) / kCodeStepHz;
+    if (std::fabs(step - std::round(step)) > 0.3 || step < -0.5 || step > kCodeSteps - 0.5) {
+      moments.push_back(-1);
+      continue;
+    }
+    double moment = std::round(step) * kStep + turns * kTurn;
+    if (last >= 0 && moment < last - kTurn / 2) turns += 1, moment += kTurn;
+    moments.push_back(last = moment);
   }
-  return *this;
+  return moments;
 }
 
-std::string TestSignal::wavBytes() const {
-  const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples_.size() * 2);
-  const std::uint32_t blockAlign = static_cast<std::uint32_t>(channels_) * 2;
-  std::string out;
-  out.reserve(44 + dataBytes);
-  out += "RIFF";
-  putLe(out, 36 + dataBytes, 4);
-  out += "WAVE";
-  out += "fmt ";
-  putLe(out, 16, 4);                                           // chunk size
-  putLe(out, 1, 2);                                            // PCM
-  putLe(out, static_cast<std::uint32_t>(channels_), 2);
-  putLe(out, static_cast<std::uint32_t>(rate_), 4);
-  putLe(out, static_cast<std::uint32_t>(rate_) * blockAlign, 4);  // byte rate
-  putLe(out, blockAlign, 2);
-  putLe(out, 16, 2);                                           // bits per sample
-  out += "data";
-  putLe(out, dataBytes, 4);
-  for (std::int16_t s : samples_) putLe(out, static_cast<std::uint16_t>(s), 2);
+CodeHeard codeHeard(const std::vector<double>& moments) {
+  CodeHeard heard;
+  std::size_t previous = 0;
+  for (std::size_t i = 0; i < moments.size(); ++i) {
+    if (moments[i] < 0) continue;
+    if (heard.first < 0) heard.first = moments[i];
+    else heard.lost = std::max(heard.lost, moments[i] - heard.last - double(i - previous) * TimeCode::kStep);
+    heard.last = moments[i];
+    previous = i;
+  }
+  return heard;
+}
+
+std::vector<std::int16_t> makeTone(long rate, int channels, std::size_t sampleFrames,
+                                   const std::vector<double>& hzPerChannel, double amplitude) {
+  std::vector<std::int16_t> out(sampleFrames * std::size_t(channels));
+  for (std::size_t i = 0; i < sampleFrames; ++i)
+    for (int c = 0; c < channels; ++c) {
+      const double hz = hzPerChannel[std::min<std::size_t>(std::size_t(c), hzPerChannel.size() - 1)];
+      out[i * std::size_t(channels) + std::size_t(c)] = std::int16_t(
+          std::lround(amplitude * 32767.0 * std::sin(2.0 * std::numbers::pi * hz * double(i) / double(rate))));
+    }
   return out;
 }
 
-bool TestSignal::writeWav(const std::string& path) const {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  const std::string bytes = wavBytes();
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  return static_cast<bool>(file);
+double dominantFrequency(const std::vector<std::int16_t>& mono, long rate, double minHz,
+                         double maxHz) {
+  if (mono.empty() || rate <= 0) return 0.0;
+  if (maxHz <= 0.0) maxHz = double(rate) / 2.0;
+  const std::size_t n = std::min<std::size_t>(mono.size(), 8192);
+  const std::int16_t* x = mono.data() + (mono.size() - n) / 2;
+  // Steps of two bins, the width of the main lobe; then refined around the best.
+  const double step = std::max(2.0, 2.0 * double(rate) / double(n));
+  double best = minHz, bestPower = -1.0;
+  const auto scan = [&](double from, double to, double by) {
+    for (double hz = from; hz <= to; hz += by) {
+      const double p = goertzelPower(x, n, rate, hz);
+      if (p > bestPower) bestPower = p, best = hz;
+    }
+  };
+  scan(minHz, maxHz, step);
+  scan(best - step, best + step, step / 20.0);
+  return best;
+}
+
+std::vector<Stretch> loudStretches(const std::vector<std::int16_t>& mono, long rate, int level,
+                                   double minGapSeconds) {
+  std::vector<Stretch> result;
+  const auto minGap = std::size_t(minGapSeconds * double(rate));
+  std::size_t lastLoud = 0;
+  for (std::size_t i = 0; i < mono.size(); ++i) {
+    if (std::abs(int(mono[i])) < level) continue;
+    if (result.empty() || i - lastLoud > minGap) result.push_back({double(i) / double(rate), 0});
+    lastLoud = i;
+    result.back().end = double(i + 1) / double(rate);
+  }
+  return result;
+}
+
+std::vector<std::int16_t> slice(const std::vector<std::int16_t>& mono, long rate, double from,
+                                double to) {
+  const auto at = [&](double t) {
+    return std::min(mono.size(), std::size_t(std::max(0.0, t * double(rate))));
+  };
+  if (at(from) >= at(to)) return {};
+  return {mono.begin() + long(at(from)), mono.begin() + long(at(to))};
 }
 
 }  // namespace vorta::test

@@ -16,27 +16,9 @@ extern char** environ;
 namespace vorta::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
-}
-
-std::string envName(const std::string& entry) { return entry.substr(0, entry.find('=')); }
-
-// The test's environment with the options' entries added or replacing.
-std::vector<std::string> buildEnvironment(const std::vector<std::string>& extra) {
-  std::vector<std::string> result;
-  for (char** e = environ; e && *e; ++e) {
-    const std::string entry(*e);
-    bool replaced = false;
-    for (const std::string& x : extra)
-      if (envName(x) == envName(entry)) replaced = true;
-    if (!replaced) result.push_back(entry);
-  }
-  result.insert(result.end(), extra.begin(), extra.end());
-  return result;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
@@ -46,231 +28,152 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return p;
 }
 
-int decodeStatus(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return Subprocess::kTimedOut;
-}
-
-bool makePipe(int fds[2]) { return ::pipe2(fds, O_CLOEXEC) == 0; }
-
 }  // namespace
 
 Subprocess::~Subprocess() {
-  if (running()) {
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-  }
-  stopReader();
-  closeFd(masterFd_);
+  kill();
+  closeFd(outFd_);
   closeFd(errFd_);
-  closeFd(wakeFd_[0]);
-  closeFd(wakeFd_[1]);
 }
 
-bool Subprocess::start(const ProcessOptions& options) {
-  if (pid_ > 0) {
-    startError_ = "already started";
-    return false;
+bool Subprocess::start(const ProcessOptions& o) {
+  // Everything the child needs is built before fork: only async-signal-safe
+  // calls are allowed between fork and exec in a threaded test program.
+  std::vector<std::string> argvText{o.program}, envText;
+  argvText.insert(argvText.end(), o.args.begin(), o.args.end());
+  // The test's environment, then the options' entries; a later entry of a
+  // name replaces an earlier one.
+  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+  for (const std::string& entry : o.env) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(envText, [&](const std::string& x) { return x.rfind(name, 0) == 0; });
+    envText.push_back(entry);
   }
-  // Everything the child needs is built before fork: between fork and exec
-  // only async-signal-safe calls are allowed in a threaded test process.
-  std::vector<std::string> argvStrings{options.program};
-  argvStrings.insert(argvStrings.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> envStrings = buildEnvironment(options.env);
-  std::vector<char*> argv = pointers(argvStrings);
-  std::vector<char*> envp = pointers(envStrings);
-  const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
-
-  if (!makePipe(wakeFd_)) {
+  std::vector<char*> argv = pointers(argvText), envp = pointers(envText);
+  int out[2] = {-1, -1}, err[2] = {-1, -1};
+  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (devNull < 0 || (!o.pty && !o.quiet && ::pipe2(out, O_CLOEXEC) != 0) ||
+      ((!o.pty || o.stderrToPipe) && !o.quiet && ::pipe2(err, O_CLOEXEC) != 0)) {
     startError_ = std::string("pipe: ") + std::strerror(errno);
     return false;
   }
-  int outPipe[2] = {-1, -1};
-  int errPipe[2] = {-1, -1};
-  const bool wantErrPipe = !options.pty || options.stderrToPipe;
-  if ((!options.pty && !makePipe(outPipe)) || (wantErrPipe && !makePipe(errPipe))) {
-    startError_ = std::string("pipe: ") + std::strerror(errno);
-    closeFd(outPipe[0]);
-    closeFd(outPipe[1]);
-    return false;
+  pty_ = o.pty;
+  winsize size{};
+  size.ws_row = static_cast<unsigned short>(o.rows);
+  size.ws_col = static_cast<unsigned short>(o.cols);
+  pid_ = o.pty ? ::forkpty(&outFd_, nullptr, nullptr, &size) : ::fork();
+  if (pid_ == 0) {
+    if (!o.pty && o.noControllingTerminal) ::setsid();
+    if (!o.pty) ::dup2(devNull, 0);
+    if (o.quiet) ::dup2(devNull, 1), ::dup2(devNull, 2);
+    if (out[1] >= 0) ::dup2(out[1], 1);
+    if (err[1] >= 0) ::dup2(err[1], 2);
+    if (!o.cwd.empty() && ::chdir(o.cwd.c_str()) != 0) ::_exit(127);
+    ::execvpe(argv[0], argv.data(), envp.data());
+    ::_exit(127);
   }
-
-  isPty_ = options.pty;
-  if (options.pty) {
-    winsize size{};
-    size.ws_row = static_cast<unsigned short>(options.rows);
-    size.ws_col = static_cast<unsigned short>(options.cols);
-    int master = -1;
-    pid_ = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid_ == 0) {
-      if (!options.translateNewlines) {
-        termios t{};
-        if (::tcgetattr(0, &t) == 0) {
-          t.c_oflag &= static_cast<tcflag_t>(~OPOST);
-          ::tcsetattr(0, TCSANOW, &t);
-        }
-      }
-      if (options.stderrToPipe) ::dup2(errPipe[1], 2);
-      if (cwd && ::chdir(cwd) != 0) ::_exit(127);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    masterFd_ = master;
-    if (masterFd_ >= 0) ::fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
-  } else {
-    const int devNull = options.noControllingTerminal ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      if (options.noControllingTerminal) {
-        ::setsid();
-        ::close(0);
-      } else {
-        ::dup2(devNull, 0);
-      }
-      ::dup2(outPipe[1], 1);
-      ::dup2(errPipe[1], 2);
-      if (cwd && ::chdir(cwd) != 0) ::_exit(127);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    if (devNull >= 0) ::close(devNull);
-    masterFd_ = outPipe[0];
-    outPipe[0] = -1;
-  }
-  closeFd(outPipe[1]);
-  closeFd(errPipe[1]);
-  errFd_ = errPipe[0];
-
-  if (pid_ < 0) {
-    startError_ = std::string("fork: ") + std::strerror(errno);
-    closeFd(masterFd_);
-    closeFd(errFd_);
-    return false;
-  }
-  reader_ = std::thread([this] { readerLoop(); });
-  return true;
-}
-
-void Subprocess::readerLoop() {
-  pollfd fds[3] = {{masterFd_, POLLIN, 0}, {errFd_, POLLIN, 0}, {wakeFd_[0], POLLIN, 0}};
-  char buffer[4096];
-  for (;;) {
-    if (fds[0].fd < 0 && fds[1].fd < 0) break;
-    const int n = ::poll(fds, 3, -1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[2].revents) break;  // asked to stop
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        // End of the pipe, or EIO on the master once the terminal's last
-        // user has gone.
-        fds[i].fd = -1;
-        continue;
-      }
-      std::lock_guard<std::mutex> lock(mutex_);
-      (i == 0 ? out_ : err_).append(buffer, static_cast<std::size_t>(got));
-      changed_.notify_all();
-    }
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  outputEnded_ = true;
-  changed_.notify_all();
-}
-
-void Subprocess::stopReader() {
-  if (!reader_.joinable()) return;
-  if (wakeFd_[1] >= 0) (void)!::write(wakeFd_[1], "x", 1);
-  reader_.join();
+  ::close(devNull);
+  closeFd(out[1]);
+  closeFd(err[1]);
+  if (!o.pty) outFd_ = out[0];
+  errFd_ = err[0];
+  if (pid_ < 0) startError_ = std::string("fork: ") + std::strerror(errno);
+  if (outFd_ >= 0) ::fcntl(outFd_, F_SETFD, FD_CLOEXEC);
+  return pid_ > 0;
 }
 
 bool Subprocess::sendInput(const std::string& bytes) {
-  if (!isPty_ || masterFd_ < 0) return false;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(masterFd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return pty_ && outFd_ >= 0 && ::write(outFd_, bytes.data(), bytes.size()) == ssize_t(bytes.size());
 }
 
 bool Subprocess::signal(int signalNumber) { return running() && ::kill(pid_, signalNumber) == 0; }
 
-bool Subprocess::waitFor(const std::string& buffer, const std::string& needle, int timeoutMs,
-                         std::size_t from) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const auto found = [&] { return from <= buffer.size() && buffer.find(needle, from) != std::string::npos; };
-  changed_.wait_until(lock, Clock::now() + std::chrono::milliseconds(timeoutMs),
-                      [&] { return found() || outputEnded_; });
-  return found();
+void Subprocess::kill() {
+  if (!running()) return;
+  ::kill(pid_, SIGKILL);
+  reap(true);
 }
 
-bool Subprocess::waitForOutput(const std::string& needle, int timeoutMs, std::size_t from) {
-  return waitFor(out_, needle, timeoutMs, from);
+bool Subprocess::running() {
+  reap(false);
+  return pid_ > 0 && !reaped_;
 }
 
-bool Subprocess::waitForErrors(const std::string& needle, int timeoutMs, std::size_t from) {
-  return waitFor(err_, needle, timeoutMs, from);
-}
-
-int Subprocess::wait(int timeoutMs) {
-  if (pid_ <= 0) return kTimedOut;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!reaped_) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      reaped_ = true;
-      exitCode_ = decodeStatus(status);
-      break;
-    }
-    if (r < 0 && errno != EINTR) {
-      reaped_ = true;
-      break;
-    }
-    if (Clock::now() >= deadline) {
-      ::kill(pid_, SIGKILL);
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-      reaped_ = true;
-      timedOut_ = true;
-      exitCode_ = kTimedOut;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+void Subprocess::reap(bool block) {
+  if (pid_ <= 0 || reaped_) return;
+  int status = 0;
+  pid_t got;
+  while ((got = ::waitpid(pid_, &status, block ? 0 : WNOHANG)) < 0 && errno == EINTR) {
   }
-  // The child has gone; give the reader a moment to take what is still in
-  // the pipes, then stop it even if some other process holds them open.
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(2), [&] { return outputEnded_; });
-  }
-  stopReader();
-  return exitCode_;
+  if (got != pid_) return;
+  reaped_ = true;
+  exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string Subprocess::output() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+// Reads what the child wrote, waiting at most timeoutMs for something. A
+// stream that ends (a pty master gives EIO) is marked so; the master stays
+// open for terminalSettings().
+void Subprocess::pump(int timeoutMs) {
+  pollfd fds[2] = {{ended_[0] ? -1 : outFd_, POLLIN, 0}, {ended_[1] ? -1 : errFd_, POLLIN, 0}};
+  if (::poll(fds, 2, timeoutMs) <= 0) return;
+  std::string* texts[2] = {&out_, &err_};
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+    char chunk[4096];
+    const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+    if (n > 0) texts[i]->append(chunk, std::size_t(n));
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) ended_[i] = true;
+  }
+}
+
+bool Subprocess::streamsOpen() const {
+  return (outFd_ >= 0 && !ended_[0]) || (errFd_ >= 0 && !ended_[1]);
+}
+
+const std::string& Subprocess::output() {
+  pump(0);
   return out_;
 }
 
-std::string Subprocess::errors() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+const std::string& Subprocess::errors() {
+  pump(0);
   return err_;
 }
 
+bool Subprocess::waitFor(const std::string& (Subprocess::*text)(), const std::string& needle,
+                         int timeoutMs, std::size_t from) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    const std::string& have = (this->*text)();
+    if (have.size() >= from && have.find(needle, from) != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() >= deadline || !streamsOpen()) return false;
+    pump(20);
+  }
+}
+
+bool Subprocess::waitForOutput(const std::string& needle, int timeoutMs, std::size_t from) {
+  return waitFor(&Subprocess::output, needle, timeoutMs, from);
+}
+
+bool Subprocess::waitForErrors(const std::string& needle, int timeoutMs, std::size_t from) {
+  return waitFor(&Subprocess::errors, needle, timeoutMs, from);
+}
+
+int Subprocess::wait(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (running() && std::chrono::steady_clock::now() < deadline) pump(20);
+  if (running()) {
+    kill();
+    return kTimedOut;
+  }
+  // What it wrote last: until the streams end, or briefly when something it
+  // started still holds them open.
+  for (int i = 0; i < 50 && streamsOpen(); ++i) pump(20);
+  return exitCode_;
+}
+
 bool Subprocess::terminalSettings(termios& out) const {
-  return isPty_ && masterFd_ >= 0 && ::tcgetattr(masterFd_, &out) == 0;
+  return pty_ && outFd_ >= 0 && ::tcgetattr(outFd_, &out) == 0;
 }
 
 RunResult runVorta(const std::vector<std::string>& args, const std::vector<std::string>& env,
@@ -278,16 +181,31 @@ RunResult runVorta(const std::vector<std::string>& args, const std::vector<std::
   ProcessOptions options;
   options.args = args;
   options.env = env;
-  Subprocess process;
-  RunResult result;
-  if (!process.start(options)) {
-    result.err = process.startError();
-    return result;
+  options.noControllingTerminal = true;
+  Subprocess vorta;
+  RunResult r;
+  if (!vorta.start(options)) return r;
+  r.exitCode = vorta.wait(timeoutMs);
+  r.out = vorta.output();
+  r.err = vorta.errors();
+  return r;
+}
+
+termios freshTerminal() {
+  termios settings{};
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
+    ::tcgetattr(master, &settings);
+    ::close(slave);
+    ::close(master);
   }
-  result.exitCode = process.wait(timeoutMs);
-  result.out = process.output();
-  result.err = process.errors();
-  return result;
+  return settings;
+}
+
+bool sameTerminal(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 }  // namespace vorta::test

@@ -1,45 +1,36 @@
-// Running a program (normally the real vorta) from a test: with pipes, or on
-// a pseudo-terminal of a chosen size.
-//
-// A background thread reads the child's output all the time, so the child
-// never blocks on a full pipe. Every wait has a time-out; a child that
-// outlives wait()'s time-out is killed and the time-out is reported, so a
-// faulty program can fail a test but never hang it.
+// Running a program from a test (normally the real vorta): with pipes, on a
+// pseudo-terminal, or in the background with nothing to read (a player).
+// Output is read whenever the test waits or asks for it, so a test that does
+// not read for a while leaves the child's writes blocked, as a stalled reader
+// would. Every wait has a time-out, and the destructor kills a child still
+// running: a faulty program can fail a test but never hang or outlive it.
 #pragma once
 
 #include <sys/types.h>
 #include <termios.h>
 
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vorta::test {
 
 struct ProcessOptions {
-  // The program to run; argv[0] is the program, args follow it.
-  std::string program = VORTA_BINARY;
+  std::string program = VORTA_BINARY;  // looked up in PATH when it has no slash
   std::vector<std::string> args;
-  // "NAME=value" entries added to (or replacing in) the test's environment.
-  std::vector<std::string> env;
-  // Working directory of the child; empty: the test's own.
-  std::string cwd;
-  // Pseudo-terminal of rows x cols as stdin, stdout and stderr. The child is
-  // the session leader, so /dev/tty is the pseudo-terminal.
+  std::vector<std::string> env;  // "NAME=value" entries added to (or replacing) the test's
+  std::string cwd;               // empty: the test's own
+  // A pseudo-terminal of rows x cols as stdin, stdout, stderr and controlling
+  // terminal; stderrToPipe gives standard error a pipe of its own (errors()).
   bool pty = false;
   int rows = 25;
   int cols = 80;
-  // With pty: the terminal translates "\n" to "\r\n" as a real one does. Off
-  // gives the program's bytes unchanged in output().
-  bool translateNewlines = true;
-  // With pty: stderr goes to its own pipe (errors()) instead of the terminal.
   bool stderrToPipe = false;
-  // With pipes: a new session without a controlling terminal (as under cron
-  // or a service) and stdin closed. Otherwise stdin is /dev/null.
+  // With pipes: a session of its own without a controlling terminal, as a
+  // service runs. Standard input is /dev/null either way.
   bool noControllingTerminal = false;
+  // Standard output and error go to /dev/null: nothing to read.
+  bool quiet = false;
 };
 
 class Subprocess {
@@ -47,63 +38,51 @@ class Subprocess {
   static constexpr int kTimedOut = -1;
 
   Subprocess() = default;
-  ~Subprocess();  // kills a child still running and collects it
+  ~Subprocess();
   Subprocess(const Subprocess&) = delete;
   Subprocess& operator=(const Subprocess&) = delete;
 
-  // Starts the child. False (with the reason in startError()) when it could
-  // not be started; a program that cannot be executed exits with 127.
+  // False (the reason in startError()) when it could not be started; a
+  // program that cannot be executed exits with 127.
   bool start(const ProcessOptions& options);
   const std::string& startError() const { return startError_; }
   pid_t pid() const { return pid_; }
 
-  // Writes bytes to the terminal as if typed (pty only).
-  bool sendInput(const std::string& bytes);
-  // Sends a signal to the child.
+  bool sendInput(const std::string& bytes);  // typed on the terminal (pty only)
   bool signal(int signalNumber);
+  void kill();  // SIGKILL and collect; nothing when it has ended
+  bool running();
 
-  // Waits until output() (or errors()) holds the needle at or after the
-  // offset `from`. False on time-out or when the output ended without it.
+  // Until output() (or errors()) holds the needle at or after `from`; false
+  // on time-out or when the stream ended without it.
   bool waitForOutput(const std::string& needle, int timeoutMs, std::size_t from = 0);
   bool waitForErrors(const std::string& needle, int timeoutMs, std::size_t from = 0);
-
-  // Waits for the child to end and for its output to be read. Returns the
-  // exit code, 128 + signal when a signal ended it, or kTimedOut after
-  // killing a child that was still running at the time-out.
+  // The exit code, 128 + signal when a signal ended it, or kTimedOut after
+  // killing a child still running at the time-out.
   int wait(int timeoutMs);
-  bool timedOut() const { return timedOut_; }
-  bool running() const { return pid_ > 0 && !reaped_; }
 
-  // pty: everything written to the terminal; pipes: standard output.
-  std::string output() const;
-  // Standard error when it has its own pipe.
-  std::string errors() const;
-
-  // The current settings of the pseudo-terminal, read on the master side.
+  // pty: everything written to the terminal; pipes: standard output. Both
+  // read what has come so far first.
+  const std::string& output();
+  const std::string& errors();
+  // The pseudo-terminal's current settings, read on the master side.
   bool terminalSettings(termios& out) const;
 
  private:
-  void readerLoop();
-  bool waitFor(const std::string& buffer, const std::string& needle, int timeoutMs,
-               std::size_t from);
-  void stopReader();
+  void pump(int timeoutMs);
+  bool waitFor(const std::string& (Subprocess::*text)(), const std::string& needle,
+               int timeoutMs, std::size_t from);
+  void reap(bool block);
+  bool streamsOpen() const;
 
   pid_t pid_ = -1;
   bool reaped_ = false;
-  bool timedOut_ = false;
   int exitCode_ = kTimedOut;
-  int masterFd_ = -1;  // pty master, or the stdout pipe's read end
-  int errFd_ = -1;     // stderr pipe's read end, or -1
-  int wakeFd_[2] = {-1, -1};
-  bool isPty_ = false;
-  std::string startError_;
-
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string out_;
-  std::string err_;
-  bool outputEnded_ = false;
-  std::thread reader_;
+  int outFd_ = -1;  // pty master or the stdout pipe
+  int errFd_ = -1;
+  bool ended_[2] = {false, false};
+  bool pty_ = false;
+  std::string out_, err_, startError_;
 };
 
 struct RunResult {
@@ -111,9 +90,13 @@ struct RunResult {
   std::string out;
   std::string err;
 };
-
-// Runs vorta with pipes (stdin /dev/null), waits at most timeoutMs.
+// vorta with pipes and no controlling terminal, waited for at most timeoutMs.
 RunResult runVorta(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                    int timeoutMs = 30000);
+
+// The settings every new pseudo-terminal starts with, and whether two
+// settings are the same in every mode, control character and speed.
+termios freshTerminal();
+bool sameTerminal(const termios& a, const termios& b);
 
 }  // namespace vorta::test

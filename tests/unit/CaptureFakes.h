@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "KeptText.h"
+#include "Fakes.h"
 #include "base/Messages.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"

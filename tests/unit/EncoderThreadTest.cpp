@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "KeptText.h"
+#include "Fakes.h"
 #include "Mp3Decode.h"
 #include "base/Messages.h"
 #include "encode/EncoderThread.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "KeptText.h"
+#include "Fakes.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 

@@ -1,5 +1,6 @@
-// Keeps everything the program prints through the message catalogue, by
-// stream, for exact comparisons; installed for the object's lifetime.
+// The fakes the unit tests share, one of each kind, by owner: what the
+// program prints, the clock, the file system, the sound input and the
+// encoder engine. Each section says what it stands in for.
 #pragma once
 
 #include <string>
@@ -9,6 +10,8 @@
 
 namespace vorta {
 
+// --- Text sink: everything printed through the message catalogue, by stream,
+// for exact comparisons; installed for the object's lifetime.
 class KeptText : public TextSink {
  public:
   KeptText() { setTextSink(this); }
@@ -20,5 +23,13 @@ class KeptText : public TextSink {
   }
   std::string out, err;
 };
+
+// --- Clock (sound)
+
+// --- File system (encode)
+
+// --- Sound input (sound)
+
+// --- Encoder engine (encode)
 
 }  // namespace vorta
