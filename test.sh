@@ -56,7 +56,7 @@ want() { [[ " $stages " == *" $1 "* ]]; }
 
 if want main; then
   build "$here/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  run_ctest main "$here/build/test" "$@"
+  run_ctest main "$here/build/test" -LE long "$@"
 fi
 
 if want asan; then
