@@ -11,19 +11,21 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/RunSequence.h"
 #include "base/Messages.h"
 #include "platform/Memory.h"
+#include "base/Settings.h"
+#include "platform/Process.h"
 
 namespace {
 
 [[noreturn]] void outOfMemory(std::size_t bytes) {
-  // No allocation from here on: the text is formatted on the stack.
+  // No allocation from here on: the text is formatted on the stack and goes
+  // straight to standard error, past the console thread's queue.
   char line[160];
   const int n = std::snprintf(line, sizeof line, vorta::text(vorta::Msg::OutOfMemory),
                               static_cast<unsigned long>(bytes));
-  if (n > 0) vorta::writeText(vorta::Stream::Err, std::string_view(line, static_cast<std::size_t>(n)));
-  vorta::exitWith(vorta::ExitCode::Error);
+  if (n > 0) vorta::writeToStream(vorta::Stream::Err, std::string_view(line, static_cast<std::size_t>(n)));
+  vorta::exitNow(static_cast<int>(vorta::ExitCode::Error));
 }
 
 void* allocate(std::size_t bytes) {

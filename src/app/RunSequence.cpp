@@ -1,16 +1,20 @@
 // The main thread's path through a run.
 //
-// The command line is read first; then the encoder thread is started at its
-// level (normal, or one above with -a), the main thread raises itself to the
-// highest level and lends itself to the capture loop. The capture loop
-// returns only once the encoder thread has finished (it waits for
-// encoderDone), so the thread is joined, the rings go and the process ends
-// with the run's code (see ExitCode).
+// The command line is read first; then the console thread takes over every
+// text (so no console write can hold up the recording), the encoder thread is
+// started at its level (normal, or one above with -a), the main thread
+// raises itself to the highest level and lends itself to the capture loop.
+// The capture loop returns only once the encoder thread has finished (it
+// waits for encoderDone), so the thread is joined, the rings go, the console
+// writes what it still holds and the process ends with the run's code (see
+// ExitCode).
 #include "app/RunSequence.h"
 
 #include <memory>
 
 #include "app/CommandLine.h"
+#include "app/ConsoleWriter.h"
+#include "app/SystemCapturePorts.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
@@ -22,6 +26,7 @@
 #include "platform/Mp3Engine.h"
 #include "platform/Process.h"
 #include "platform/SoundInput.h"
+#include "platform/Terminal.h"
 #include "platform/Threads.h"
 
 namespace vorta {
@@ -39,11 +44,28 @@ RunState& processRunState() {
   return *run;
 }
 
+// The console thread from the start of the recording on; main thread only.
+ConsoleWriter* gConsole = nullptr;
+
+ConsoleWriter& startConsole() {
+  // Never destroyed: the process ends around it.
+  gConsole = new ConsoleWriter({writeToStream, [](std::string_view line) {
+                                  writeRawStderr(line.data(), line.size());
+                                }});
+  return *gConsole;
+}
+
 }  // namespace
 
-void exitWith(ExitCode code) { exitNow(static_cast<int>(code)); }
+void exitWith(ExitCode code) {
+  // A second stop signal does not wait for a console that stays blocked.
+  if (gConsole) gConsole->finish([] { return processRunState().endAtOnce.load(); });
+  exitNow(static_cast<int>(code));
+}
 
 void runProgram(int argc, char** argv) {
+  // Before anything is opened, so nothing opened can become fd 0, 1 or 2.
+  openMissingStandardDescriptors();
   installTerminalSafeSignals();
   Settings& settings = processSettings();
   const CommandLineResult commandLine =
@@ -55,12 +77,14 @@ void runProgram(int argc, char** argv) {
   auto mp3Ring = std::make_unique<RingBuffer>(kMp3RingBytes);
   leaveIdlePriorityClass();
   // From here on a signal ends the recording the way ESC does.
-  installStopSignals();
+  installStopSignals(&run.endAtOnce);
 
   std::unique_ptr<Mp3Engine> engine = makeLameEngine();
   std::unique_ptr<SoundInput> sound = makeAlsaSoundInput();
   const EncoderContext encoder{settings, run,   *pcmRing,           *mp3Ring,
                                *engine,  systemFileSystem(), systemPriority()};
+  ConsoleWriter& console = startConsole();
+  setTextSink(&console);  // before any other thread can write a text
   setCurrentThreadPriority(PriorityLevel::Highest);
   // The encoder's level is always set explicitly: a new thread would
   // otherwise inherit the main thread's raised one.
@@ -68,7 +92,7 @@ void runProgram(int argc, char** argv) {
       encoder, settings.raiseEncoderPriority ? PriorityLevel::AboveNormal : PriorityLevel::Normal);
 
   const CaptureResult capture =
-      runCaptureLoop(settings, run, *pcmRing, systemCapturePorts(*sound));
+      runCaptureLoop(settings, run, *pcmRing, systemCapturePorts(*sound, console));
   if (capture.exitAtOnce) exitWith(capture.exitCode);
 
   say(Msg::EndOfRecording);

@@ -1,8 +1,8 @@
-// The capture loop's real surroundings: the terminal's keys, the stop
-// signals, the system clock and files, the status line on file handle 2.
+#include "app/SystemCapturePorts.h"
+
 #include <memory>
 
-#include "capture/CaptureLoop.h"
+#include "app/ConsoleWriter.h"
 #include "app/Help.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -25,7 +25,7 @@ class TerminalKeys final : public KeySource {
 
 }  // namespace
 
-CapturePorts systemCapturePorts(SoundInput& sound) {
+CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console) {
   CapturePorts ports;
   ports.sound = &sound;
   ports.clock = &systemClock();
@@ -38,7 +38,9 @@ CapturePorts systemCapturePorts(SoundInput& sound) {
   ports.afterError = [] {
     if (isStdoutTerminal() && !stopSignalPending()) waitForEnter();
   };
-  ports.writeStatus = [](const char* bytes, std::size_t length) { writeRawStderr(bytes, length); };
+  ports.writeStatus = [&console](const char* bytes, std::size_t length) {
+    console.status(std::string_view(bytes, length));
+  };
   return ports;
 }
 

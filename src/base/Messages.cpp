@@ -263,7 +263,12 @@ void writeText(Stream stream, std::string_view bytes) {
     gSink->write(stream, bytes);
     return;
   }
+  writeToStream(stream, bytes);
+}
+
+void writeToStream(Stream stream, std::string_view bytes) {
   std::FILE* file = stream == Stream::Out ? stdout : stderr;
+  if (stream == Stream::Err) std::fflush(stdout);
   // One fwrite holds the stream's lock for the whole text. On a terminal the
   // text shows at once; redirected, stdio buffers it until exit.
   std::fwrite(bytes.data(), 1, bytes.size(), file);

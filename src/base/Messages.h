@@ -110,8 +110,13 @@ class TextSink {
   virtual void write(Stream stream, std::string_view bytes) = 0;
 };
 // Installs a sink (nullptr restores standard output and error). Main thread,
-// before other threads start.
+// while no other thread writes texts.
 void setTextSink(TextSink* sink);
+// To the sink when one is installed, else to the stream.
 void writeText(Stream stream, std::string_view bytes);
+// Straight to standard output or error, whatever sink is installed. Standard
+// output is flushed before anything goes to standard error, so the two keep
+// their order when they share a file or a pipe (a service's journal).
+void writeToStream(Stream stream, std::string_view bytes);
 
 }  // namespace vorta

@@ -47,6 +47,12 @@ struct RunState {
   // increment publishes encoderFailed and the closed file; readers acquire.
   std::atomic<std::uint32_t> encoderDone{0};
 
+  // Set by a second stop signal (Ctrl+C, SIGTERM, SIGHUP): whoever drains
+  // ends at once, the file cut back to its last whole frame, and the console
+  // is not waited for. Stored by the signal handler (lock-free, so
+  // async-signal-safe); relaxed, since it publishes nothing else.
+  std::atomic<bool> endAtOnce{false};
+
   // The encoder body's result: false after a normal end, true after a failure
   // it has reported. Written before encoderDone is raised, read after it is
   // seen; relaxed is enough because encoderDone orders it.

@@ -42,10 +42,6 @@ struct CapturePorts {
   RawWriter writeStatus;
 };
 
-// The real ones: the terminal's keys, the stop signals, the system clock and
-// files, the status line on file handle 2.
-CapturePorts systemCapturePorts(SoundInput& sound);
-
 // What the caller does once the loop has returned.
 struct CaptureResult {
   // A device error was reported: end the process now with exitCode (Error),

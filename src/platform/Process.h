@@ -1,26 +1,44 @@
-// Ending the process and stop requests from signals.
+// The process: its standard descriptors, its signals and its end.
 //
-// exitNow: any thread. Flushes standard output and error, restores the
-// terminal and ends the process at once with the code, without running static
-// destructors (other threads may still be running).
+// Start-up, on the main thread before any other thread exists:
+//   openMissingStandardDescriptors, then installTerminalSafeSignals, and
+//   installStopSignals once the recording is about to start.
+// exitNow and stopSignalPending may be called from any thread.
 //
-// Stop signals: installStopSignals is called once on the main thread before
-// other threads start. SIGINT, SIGTERM and SIGHUP then only raise a flag that
-// the capture loop polls, so they end a recording exactly as ESC does; SIGPIPE
-// is ignored. stopSignalPending is safe from any thread.
+// Signals, from installTerminalSafeSignals on:
+//   - SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT and std::terminate
+//     put the terminal back and then take their default action (core dump);
+//   - SIGINT, SIGTERM and SIGHUP put the terminal back and end the process
+//     as they normally would (while the help or a prompt is on screen);
+//   - SIGTSTP (Ctrl+Z) puts the terminal back before the process stops;
+//     SIGCONT takes the keyboard mode again when the process is the
+//     terminal's foreground job;
+//   - SIGPIPE and SIGTTOU are ignored: a closed reader is an error of the
+//     write, and a background job never stops for touching the terminal.
+// From installStopSignals on, SIGINT, SIGTERM and SIGHUP only count: the
+// first asks for the end of the recording (stopSignalPending), the second
+// sets the flag given to installStopSignals, which makes the draining end at
+// once. A stop signal ignored when the program started (nohup, a background
+// job of a script) stays ignored throughout.
 #pragma once
+
+#include <atomic>
 
 namespace vorta {
 
+// Flushes standard output and error, restores the terminal and ends the
+// process at once with the code, without running static destructors (other
+// threads may still be running).
 [[noreturn]] void exitNow(int code);
 
-// Until installStopSignals, SIGINT, SIGTERM, SIGHUP and SIGQUIT restore the
-// terminal and then end the process as they normally would (while the help
-// or a prompt is on screen).
+// Descriptors 0, 1 and 2 that are closed are opened on /dev/null, so that no
+// file opened later takes their number and receives the program's texts.
+void openMissingStandardDescriptors();
+
 void installTerminalSafeSignals();
-void installStopSignals();
+// endAtOnce (may be null) must live until the process ends; the signal
+// handler stores true into it with a lock-free store.
+void installStopSignals(std::atomic<bool>* endAtOnce);
 bool stopSignalPending();
-// The signal number that asked for the stop, 0 if none.
-int stopSignalNumber();
 
 }  // namespace vorta

@@ -2,12 +2,20 @@
 // the controlling terminal, the raw status-line write, and putting the
 // terminal back as it was.
 //
-// Contract: isStdoutTerminal and screenRows may be called from any thread.
+// Contract: isStdoutTerminal and terminalRows may be called from any thread;
+// writeRawStderr from the one thread that writes the console at the time.
 // KeyboardSession is used on the main thread only (help paging, the Enter
-// prompt, ESC while recording). Keys come from /dev/tty, never standard input,
-// which may be redirected. While a session lives the terminal is in
-// non-canonical, no-echo mode; its destructor restores the settings it found,
-// and restoreTerminal() does the same from a fatal exit or a signal handler.
+// prompt, ESC while recording), one at a time. Keys come from /dev/tty, never
+// standard input, which may be redirected.
+//
+// The keyboard mode (non-canonical, no echo, no XON/XOFF flow control, so
+// Ctrl+S cannot freeze the output) is set only while the program is the
+// terminal's foreground job: a background job (`vorta rec &`) neither reads
+// keys nor touches the terminal's settings. Ctrl+Z gives the settings back
+// before the process stops (suspendKeyboardMode, from the SIGTSTP handler);
+// SIGCONT takes the mode again when the job is in the foreground
+// (resumeKeyboardMode). A session's destructor, restoreTerminal() on a fatal
+// exit and the signal handlers restore the settings the session found.
 // Without a controlling terminal (a service, cron) a session is inert: no key
 // ever arrives and nothing blocks.
 #pragma once
@@ -21,7 +29,9 @@ bool isStdoutTerminal();
 // Rows of the terminal on standard output; 24 when they cannot be read.
 int terminalRows();
 
-// Writes the bytes straight to file descriptor 2, unbuffered (status line).
+// Writes the bytes straight to file descriptor 2, unbuffered (status line),
+// after flushing standard output so the two streams keep their order when
+// they go to one file.
 void writeRawStderr(const char* bytes, std::size_t length);
 
 // Key codes returned by readKey.
@@ -31,26 +41,27 @@ constexpr int kKeyEscape = 27;  // ESC pressed on its own, not an escape sequenc
 
 class KeyboardSession {
  public:
-  KeyboardSession();   // opens /dev/tty and switches it to raw keys
+  KeyboardSession();   // opens /dev/tty; keyboard mode while in the foreground
   ~KeyboardSession();  // restores the settings it found
   KeyboardSession(const KeyboardSession&) = delete;
   KeyboardSession& operator=(const KeyboardSession&) = delete;
 
   bool available() const { return fd_ >= 0; }
-  // Whether a key is waiting, without blocking.
+  // Whether a key is waiting, without blocking. False in the background.
   bool keyWaiting();
-  // Reads one key. Waits at most timeoutMs (-1: until a key comes). Returns
-  // kKeyNone on time-out, with no terminal, or when the terminal is gone.
+  // Reads one key: timeoutMs 0 does not wait, -1 waits until a key comes
+  // (through Ctrl+Z and fg; in the background it waits for the foreground).
+  // kKeyNone on time-out, with no terminal, when the terminal is gone or a
+  // signal other than SIGCONT interrupted the wait.
   int readKey(int timeoutMs);
 
  private:
   int fd_ = -1;
-  bool saved_ = false;
-  unsigned char savedState_[64] = {};  // the termios found at open
 };
 
-// Restores every terminal a live KeyboardSession has changed. Safe to call
-// from a signal handler and before _exit.
+// Signal handlers and fatal exits; async-signal-safe.
 void restoreTerminal();
+void suspendKeyboardMode();
+void resumeKeyboardMode();
 
 }  // namespace vorta

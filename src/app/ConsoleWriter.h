@@ -1,0 +1,63 @@
+// The console while recording: one thread, vorta-console, writes every text
+// and the status line, so that a console that blocks (a terminal paused with
+// Ctrl+S, a pipe whose reader has stalled) holds up only this thread, never
+// capture, the encoder or the reaction to a stop.
+//
+// Any thread may call write() and status(). The thread that creates the
+// writer calls finish() (and the destructor).
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "base/Messages.h"
+
+namespace vorta {
+
+class ConsoleWriter final : public TextSink {
+ public:
+  // Where the bytes end up: texts to their stream, status lines raw to file
+  // handle 2. Called on the writer's thread only.
+  struct Output {
+    std::function<void(Stream, std::string_view)> text;
+    std::function<void(std::string_view)> status;
+  };
+  // Texts queued beyond this while the console is blocked are dropped.
+  static constexpr std::size_t kMaxQueued = 256;
+
+  explicit ConsoleWriter(Output output);
+  ~ConsoleWriter();
+  ConsoleWriter(const ConsoleWriter&) = delete;
+  ConsoleWriter& operator=(const ConsoleWriter&) = delete;
+
+  // Queues a text; texts are written in the order they came.
+  void write(Stream stream, std::string_view bytes) override;
+  // Keeps the line for the next write; a newer line replaces one not yet
+  // written, so a slow console shows the latest figures.
+  void status(std::string_view line);
+  // Writes what is queued and ends the thread. Gives up on a console that
+  // stays blocked as soon as giveUp() says so (looked at every 100 ms).
+  void finish(const std::function<bool()>& giveUp = {});
+
+ private:
+  void run();
+
+  Output output_;
+  // Guards everything below; the writer thread waits on changed_.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::pair<Stream, std::string>> texts_;
+  std::optional<std::string> status_;
+  bool busy_ = false;       // the thread is writing something it has taken
+  bool finishing_ = false;  // no more work will come: end once idle
+  std::thread thread_;
+};
+
+}  // namespace vorta

@@ -1,0 +1,15 @@
+// The capture loop's real surroundings: the terminal's keys, the stop
+// signals, the system clock and files, the status line through the console
+// thread to file handle 2.
+#pragma once
+
+#include "capture/CaptureLoop.h"
+
+namespace vorta {
+
+class ConsoleWriter;
+class SoundInput;
+
+CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console);
+
+}  // namespace vorta
