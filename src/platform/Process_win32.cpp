@@ -16,11 +16,9 @@ namespace {
 
 // Written by the control handler's thread, read by the capture loop. Relaxed
 // is enough because nothing else is published with it.
-std::atomic<int> gStopEvent{0};
+std::atomic<int> gStopEvents{0};
 std::atomic<bool> gStopping{false};
-
-// Numbers reported by stopSignalNumber, as the C runtime numbers them.
-int signalNumber(DWORD event) { return event == CTRL_C_EVENT ? 2 /*SIGINT*/ : 21 /*SIGBREAK*/; }
+std::atomic<std::atomic<bool>*> gEndAtOnce{nullptr};
 
 BOOL WINAPI onControl(DWORD event) {
   if (!gStopping.load(std::memory_order_relaxed)) {
@@ -29,9 +27,11 @@ BOOL WINAPI onControl(DWORD event) {
     restoreTerminal();
     return FALSE;
   }
-  int expected = 0;
-  gStopEvent.compare_exchange_strong(expected, signalNumber(event),
-                                     std::memory_order_relaxed);
+  if (gStopEvents.fetch_add(1, std::memory_order_relaxed) > 0) {
+    // A second Ctrl+C: the draining ends at once.
+    std::atomic<bool>* endAtOnce = gEndAtOnce.load(std::memory_order_relaxed);
+    if (endAtOnce) endAtOnce->store(true, std::memory_order_relaxed);
+  }
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     // The system ends the process as soon as this handler returns (or after
     // its grace period): hold it here while the recording is finished; the
@@ -59,13 +59,16 @@ void installTerminalSafeSignals() {
   SetConsoleCtrlHandler(onControl, TRUE);
 }
 
-void installStopSignals() {
+// A console program always starts with its three standard handles; one
+// that is missing stays missing and its writes fail harmlessly.
+void openMissingStandardDescriptors() {}
+
+void installStopSignals(std::atomic<bool>* endAtOnce) {
+  gEndAtOnce.store(endAtOnce, std::memory_order_relaxed);
   gStopping.store(true, std::memory_order_relaxed);
   SetConsoleCtrlHandler(onControl, TRUE);
 }
 
-bool stopSignalPending() { return gStopEvent.load(std::memory_order_relaxed) != 0; }
-
-int stopSignalNumber() { return gStopEvent.load(std::memory_order_relaxed); }
+bool stopSignalPending() { return gStopEvents.load(std::memory_order_relaxed) != 0; }
 
 }  // namespace vorta

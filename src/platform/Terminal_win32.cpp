@@ -139,4 +139,8 @@ void restoreTerminal() {
   if (input) SetConsoleMode(input, gSavedModeForRestore);
 }
 
+// The console has no job control: nothing stops or continues the program.
+void suspendKeyboardMode() {}
+void resumeKeyboardMode() {}
+
 }  // namespace vorta
