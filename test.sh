@@ -9,6 +9,7 @@
 #   tsan      unit tests under ThreadSanitizer
 #   tsan-e2e  the end-to-end recordings with the ThreadSanitizer-built vorta
 #   fuzz      the command-line reader under libFuzzer for a bounded time
+#   windows   the Windows build under wine (not in the default list yet)
 # Every stage runs even when an earlier one failed, so that one run shows
 # everything; the last lines list each stage's result, and the exit code is
 # non-zero when any of them failed. Arguments go to the first ctest run.
@@ -99,6 +100,26 @@ if want fuzz; then
   if [ "$status" -ne 0 ]; then tail -60 "$here/build/fuzz/fuzz.log"; fi
   echo "=== fuzz: $([ "$status" -eq 0 ] && echo passed || echo "FAILED (exit $status)")"
   record fuzz "$status"
+fi
+
+if want windows; then
+  # The Windows build: cross-built with MinGW-w64 by scripts/build-windows.sh
+  # (which installs the cross tools and wine), its unit tests run under wine,
+  # then the e2e tests of the Windows program under wine (same bytes as the
+  # Linux build, a tone recorded from the test server through winepulse).
+  export WINEPREFIX=$here/build/windows/wineprefix WINEDEBUG=-all
+  echo
+  echo "=== windows: cross-build and unit tests under wine"
+  status=0
+  "$here/scripts/build-windows.sh" --run-unit || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "=== windows: FAILED (build or unit tests, exit $status)"
+    record windows "$status"
+  else
+    want main || build "$here/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    VORTA_WINDOWS_EXE=$here/build/windows/vorta.exe run_ctest windows "$here/build/test" \
+      -L e2e -R '^Windows\.'
+  fi
 fi
 
 echo

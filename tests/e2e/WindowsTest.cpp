@@ -1,0 +1,101 @@
+// The Windows build under wine (VORTA_WINDOWS_EXE, set by the windows stage of
+// test.sh after scripts/build-windows.sh): the same bytes as the Linux build
+// for the help and the run summaries, and a tone recorded from the test
+// server through wine's PulseAudio driver and the wave-input service, ended
+// by the stop-file. Skipped when VORTA_WINDOWS_EXE is not set.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "E2eTest.h"
+#include "Signals.h"
+
+namespace vorta::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Windows : public E2eTest {
+ protected:
+  void SetUp() override {
+    E2eTest::SetUp();
+    const char* exe = std::getenv("VORTA_WINDOWS_EXE");
+    if (!exe || !*exe) GTEST_SKIP() << "VORTA_WINDOWS_EXE is not set";
+    exe_ = exe;
+  }
+  // Either build with the same arguments in the test's folder.
+  ProcessOptions options(std::vector<std::string> args, bool windows) const {
+    ProcessOptions o = vorta(args);
+    if (windows) {
+      args.insert(args.begin(), exe_);
+      o.program = "wine";
+      o.args = args;
+      o.env.push_back("WINEDEBUG=-all");  // wine's own diagnostics would land on stderr
+    }
+    return o;
+  }
+  RunResult run(const std::vector<std::string>& args, bool windows) {
+    std::ofstream(path("stop.now")) << "stop\n";  // a recording ends at once
+    Subprocess p;
+    RunResult r;
+    if (!p.start(options(args, windows))) return r;
+    r.exitCode = p.wait(60000);
+    r.out = p.output();
+    r.err = p.errors();
+    return r;
+  }
+  std::string exe_;
+};
+
+struct Line {
+  std::vector<std::string> args;
+  bool records;  // the status line (CPU figure) makes stderr differ
+};
+
+TEST_F(Windows, PrintsTheSameBytesAsTheLinuxBuild) {
+  const std::vector<Line> lines = {
+      {{}, false},
+      {{"-rus"}, false},
+      {{"-b", "999", "x"}, false},
+      {{"-rus", "-d", "7"}, false},
+      {{"-f", "1000", "-x", "stop.now", "rec"}, true},
+      {{"-b", "64", "-d", "22", "-mm", "-ql", "-s", "300", "-t", "5", "-x", "stop.now", "r"}, true},
+      {{"-rus", "-split3", "-x", "stop.now"}, true},
+  };
+  for (const Line& line : lines) {
+    std::string shown;
+    for (const std::string& a : line.args) shown += a + " ";
+    const RunResult linux = run(line.args, false);
+    const RunResult windows = run(line.args, true);
+    EXPECT_EQ(windows.exitCode, linux.exitCode) << shown;
+    EXPECT_EQ(windows.out, linux.out) << shown;
+    if (!line.records) {
+      EXPECT_EQ(windows.err, linux.err) << shown;
+    }
+  }
+}
+
+TEST_F(Windows, RecordsAToneAtItsPitchUntilTheStopFile) {
+  Subprocess vorta;
+  ASSERT_TRUE(startRecording(vorta, options({"-x", "stop.now", "tone"}, true)));
+  ASSERT_EQ(play(TestSignal(48000, 2).tone(1000, 3))->wait(20000), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::ofstream(path("stop.now")) << "stop\n";
+  ASSERT_EQ(vorta.wait(60000), 0) << vorta.errors();
+  EXPECT_FALSE(fs::exists(path("stop.now")));
+
+  const DecodedMp3 decoded = decodeWhole(path("tone.mp3"));
+  ASSERT_TRUE(decoded.ok);
+  EXPECT_EQ(decoded.rate, 44100);
+  for (int c = 0; c < 2; ++c) {
+    const std::vector<Stretch> loud = loudStretches(decoded.channel(c), decoded.rate, 4000, 0.2);
+    ASSERT_EQ(loud.size(), 1u) << "channel " << c << ": one unbroken tone";
+    EXPECT_NEAR(loud[0].length(), 3.0, 0.2) << "channel " << c;
+    const auto middle = slice(decoded.channel(c), decoded.rate, loud[0].begin + 0.5, loud[0].end - 0.5);
+    EXPECT_NEAR(dominantFrequency(middle, decoded.rate, 200, 5000), 1000.0, 5.0) << "channel " << c;
+  }
+}
+
+}  // namespace
+}  // namespace vorta::test
