@@ -11,6 +11,7 @@
 #include "base/Messages.h"
 #include "base/SplitName.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "platform/Terminal.h"
 
 namespace vorta {
@@ -87,13 +88,14 @@ int silenceLevelDb(int threshold) {
   return static_cast<int>(std::trunc(20.0 * std::log10(threshold / 32767.0) - 0.5));
 }
 
-// A name without a full stop after its last directory separator gets ".mp3".
-// On Linux the separator is '/'. An empty name means the default.
+// A name without a full stop after its last directory separator (the
+// system's: '/' on Linux, '\' or '/' on Windows) gets ".mp3". An empty name
+// means the default.
 std::string completeOutputName(const std::string& name) {
   if (name.empty()) return "out.mp3";
-  const std::size_t dot = name.rfind('.');
-  const std::size_t slash = name.rfind('/');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const auto last = std::find_if(name.rbegin(), name.rend(),
+                                 [](char c) { return c == '.' || isDirectorySeparator(c); });
+  const bool hasExtension = last != name.rend() && *last == '.';
   return hasExtension ? name : name + ".mp3";
 }
 

@@ -76,6 +76,15 @@ TEST_F(Windows, PrintsTheSameBytesAsTheLinuxBuild) {
   }
 }
 
+// Windows takes '\' as a directory separator too: the full stop in the
+// folder's name is no extension of the file's.
+TEST_F(Windows, BackslashEndsTheFolderPartOfTheOutputName) {
+  fs::create_directory(path("sub.d"));
+  const RunResult r = run({"-x", "stop.now", "sub.d\\rec"}, true);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("* Resulting file: sub.d\\rec.mp3\n"), std::string::npos) << r.out;
+}
+
 TEST_F(Windows, RecordsAToneAtItsPitchUntilTheStopFile) {
   Subprocess vorta;
   ASSERT_TRUE(startRecording(vorta, options({"-x", "stop.now", "tone"}, true)));

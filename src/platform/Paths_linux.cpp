@@ -1,0 +1,7 @@
+#include "platform/Paths.h"
+
+namespace vorta {
+
+bool isDirectorySeparator(char c) { return c == '/'; }
+
+}  // namespace vorta
