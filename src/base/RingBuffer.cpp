@@ -1,161 +1,142 @@
 #include "base/RingBuffer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
+#include <new>
 
 #include "base/Messages.h"
+#include "platform/Memory.h"
 
-// Exclusion: busy_ is the buffer's lock. A write, a read and the count of
-// available() each claim their own bit with one compare-and-exchange while no
-// other side holds the buffer, so testing the others and claiming for oneself
-// is a single step. The claim is an acquire (everything the previous holder
-// did to the positions is visible), letting go is a release (everything done
-// here is published to the next holder).
+// Why no lock is needed: the writer only ever copies into the free part
+// [writeCount_, readCount_ + size_) and then moves writeCount_; the reader
+// only ever copies out of the held part [readCount_, writeCount_) and then
+// moves readCount_. Each side reads the other's position once per call; what
+// it sees can only be behind the truth, which makes the free part look
+// smaller to the writer and the held part smaller to the reader, never the
+// other way round. So the two copies never touch the same byte, and they run
+// side by side.
 //
-// The lock covers the bookkeeping only, never the copies: a write claims,
-// checks the space and lets go, copies into the free part (which the reader
-// never touches), then claims again to move writePos_ and set the mark; a
-// read likewise copies out of the held part (which the writer never touches)
-// between its check and the step of readPos_. Only the writer moves writePos_
-// and only the reader moves readPos_, so what one side saw at its check can
-// only have grown for it by the time it publishes. The two copies therefore
-// run side by side, and a holder keeps the buffer for a few instructions: the
-// waiting side yields a few times before it sleeps 1 ms between looks.
-//
-// kWriting stays set from a write's check to its publishing step; it takes
-// no part in the exclusion and only tells empty() that a write is under way.
-//
-// Every field but busy_ and empty_ is touched only while holding busy_.
+// The mark: the writer sets it (tag, then position) before it publishes the
+// marked write, so a reader that sees the position below the write count it
+// loaded also sees the marked bytes published. Replacing a mark withdraws the
+// old position first; the reader takes a mark by exchanging the position it
+// saw for kNoMark. With every mark access sequentially consistent, a reader
+// that loaded a replacing tag finds the old position already withdrawn and
+// its exchange fails, so no position is reported with another one's tag.
 
 namespace vorta {
-namespace {
 
-constexpr std::uint32_t kWriterBusy = 1u;
-constexpr std::uint32_t kReaderBusy = 2u;
-constexpr std::uint32_t kCounting = 4u;
-constexpr std::uint32_t kHolding = kWriterBusy | kReaderBusy | kCounting;
-constexpr std::uint32_t kWriting = 8u;
-constexpr int kYieldsBeforeSleep = 64;
-constexpr std::uint32_t kNoMark = 0xFFFFFFFFu;
+void RingBuffer::FreeStorage::operator()(std::uint8_t* p) const {
+  ::operator delete[](p, std::align_val_t{memoryPageBytes()});
+}
 
-}  // namespace
-
+// Page-aligned storage, so that steps of discarded pages are whole pages.
+// The pages become resident only as the writer first touches them.
 RingBuffer::RingBuffer(std::uint32_t size)
-    : size_(size), data_(new std::uint8_t[size == 0 ? 1 : size]) {}
+    : size_(size),
+      data_(static_cast<std::uint8_t*>(
+          ::operator new[](size == 0 ? 1 : size, std::align_val_t{memoryPageBytes()}))) {}
 
 RingBuffer::~RingBuffer() = default;
 
-void RingBuffer::claim(std::uint32_t bits) {
-  for (int looks = 0;; ++looks) {
-    std::uint32_t current = busy_.load(std::memory_order_relaxed);
-    if ((current & kHolding) == 0 &&
-        busy_.compare_exchange_weak(current, current | bits, std::memory_order_acquire,
-                                    std::memory_order_relaxed)) {
-      return;
-    }
-    if (looks < kYieldsBeforeSleep) {
-      std::this_thread::yield();
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
+void RingBuffer::copyIn(std::uint64_t at, const std::uint8_t* from, std::uint32_t length) {
+  const auto cell = static_cast<std::uint32_t>(at % size_);
+  const std::uint32_t first = std::min(length, size_ - cell);
+  std::memcpy(data_.get() + cell, from, first);
+  std::memcpy(data_.get(), from + first, length - first);
 }
 
-void RingBuffer::release(std::uint32_t bits) {
-  busy_.fetch_and(~bits, std::memory_order_release);
-}
-
-std::uint32_t RingBuffer::heldBytes() const {
-  return wrapped_ ? size_ - readPos_ + writePos_ : writePos_ - readPos_;
+void RingBuffer::copyOut(std::uint64_t at, std::uint8_t* to, std::uint32_t length) const {
+  const auto cell = static_cast<std::uint32_t>(at % size_);
+  const std::uint32_t first = std::min(length, size_ - cell);
+  std::memcpy(to, data_.get() + cell, first);
+  std::memcpy(to + first, data_.get(), length - first);
 }
 
 int RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t mark) {
   if (length == 0) return 0;
-  claim(kWriterBusy | kWriting);
-  if (length > size_ - heldBytes()) {
-    release(kWriterBusy | kWriting);
+  // Sequentially consistent: a reader's end test that finds writing_ clear
+  // cannot also miss the bytes of a write that had begun before it looked.
+  writing_.store(true);
+  const std::uint64_t start = writeCount_.load(std::memory_order_relaxed);  // own position
+  const std::uint64_t read = readCount_.load(std::memory_order_acquire);
+  if (length > size_ - (start - read)) {
+    writing_.store(false, std::memory_order_release);
     say(Msg::RingOverflow);
     return 1;
   }
-  const std::uint32_t start = writePos_;
-  release(kWriterBusy);
-  // The free part from start on is this thread's until writePos_ moves.
-  const auto* from = static_cast<const std::uint8_t*>(source);
-  const std::uint32_t firstPiece = std::min(length, size_ - start);
-  std::memcpy(data_.get() + start, from, firstPiece);
-  std::memcpy(data_.get(), from + firstPiece, length - firstPiece);
-  claim(kWriterBusy);
+  copyIn(start, static_cast<const std::uint8_t*>(source), length);
   if (mark != 0) {
-    splitMark_ = start;
-    markTag_ = mark;
+    markAt_.store(kNoMark);  // withdraw an unreported mark before its tag changes
+    markTag_.store(mark);
+    markAt_.store(start);
   }
-  // Computed in 64 bits: start + length may exceed 32 bits for a huge ring.
-  std::uint64_t end = std::uint64_t{start} + length;
-  if (end >= size_) {
-    end -= size_;
-    wrapped_ = true;
-  }
-  writePos_ = static_cast<std::uint32_t>(end);
-  empty_.store(false, std::memory_order_release);
-  release(kWriterBusy | kWriting);
+  writeCount_.store(start + length, std::memory_order_release);
+  // Release: whoever sees the write finished also sees its bytes counted.
+  writing_.store(false, std::memory_order_release);
   return 0;
 }
 
-bool RingBuffer::markInRange(std::uint64_t end) const {
-  if (splitMark_ == kNoMark) return false;
-  // Both ends included: a mark just after the last byte read counts too.
-  if (end <= size_) return readPos_ <= splitMark_ && splitMark_ <= end;
-  return splitMark_ >= readPos_ || splitMark_ <= end - size_;
+// The tag of the mark in [start, readEnd], taken so it is reported once; 0
+// when there is none. A mark at or past `written` belongs to a write not yet
+// published when the count was loaded: it is left for a later read.
+std::uint64_t RingBuffer::takeMark(std::uint64_t readEnd, std::uint64_t written) {
+  std::uint64_t at = markAt_.load();
+  while (at != kNoMark && at <= readEnd && at < written) {
+    const std::uint64_t tag = markTag_.load();
+    if (markAt_.compare_exchange_strong(at, kNoMark)) return tag;
+    // Replaced meanwhile: `at` now holds the current position; look again.
+  }
+  return 0;
+}
+
+// Discards whole steps the reader has passed: a step is kDiscardStep bytes
+// of storage starting at a multiple of it (the last one ends with the
+// storage). Called before readCount_ moves past them, while the writer still
+// keeps out of that part.
+void RingBuffer::discardPassedPages(std::uint64_t readEnd) {
+  if (size_ <= kKeepPagesUpTo) return;
+  for (;;) {
+    const auto cell = static_cast<std::uint32_t>(discardedTo_ % size_);
+    const std::uint32_t step = std::min(kDiscardStep, size_ - cell);
+    if (readEnd - discardedTo_ < step) return;
+    discardPages(data_.get() + cell, step);
+    discardedTo_ += step;
+  }
 }
 
 int RingBuffer::read(void* destination, std::uint32_t length, std::uint64_t* markTag) {
   if (length == 0) return 0;
-  claim(kReaderBusy);
-  if (length > heldBytes()) {
-    release(kReaderBusy);
+  const std::uint64_t start = readCount_.load(std::memory_order_relaxed);  // own position
+  const std::uint64_t written = writeCount_.load(std::memory_order_acquire);
+  if (length > written - start) {
     say(Msg::RingUnderflow);
     return 1;
   }
-  const std::uint32_t start = readPos_;
-  release(kReaderBusy);
-  // The held part from start on stays as it is until readPos_ moves.
-  auto* to = static_cast<std::uint8_t*>(destination);
-  const std::uint32_t firstPiece = std::min(length, size_ - start);
-  std::memcpy(to, data_.get() + start, firstPiece);
-  std::memcpy(to + firstPiece, data_.get(), length - firstPiece);
-  claim(kReaderBusy);
-  std::uint64_t end = std::uint64_t{start} + length;
-  const bool crossed = markInRange(end);
-  if (end >= size_) {
-    end -= size_;
-    wrapped_ = false;
-  }
-  readPos_ = static_cast<std::uint32_t>(end);
-  if (readPos_ == writePos_ && !wrapped_) empty_.store(true, std::memory_order_release);
-  const std::uint64_t tag = crossed ? markTag_ : 0;
-  if (crossed) splitMark_ = kNoMark;
+  const std::uint64_t end = start + length;
+  copyOut(start, static_cast<std::uint8_t*>(destination), length);
+  const std::uint64_t tag = takeMark(end, written);
+  discardPassedPages(end);
+  readCount_.store(end, std::memory_order_release);
   if (markTag) *markTag = tag;
-  release(kReaderBusy);
   return 0;
 }
 
-std::uint32_t RingBuffer::available() {
-  if (empty_.load(std::memory_order_acquire)) return 0;
-  claim(kCounting);
-  const std::uint32_t held = heldBytes();
-  release(kCounting);
-  return held;
+std::uint32_t RingBuffer::available() const {
+  // The read count first: both only grow and read <= written, so a written
+  // count loaded after it is never the smaller. From a third thread both
+  // may have moved between the loads, so the difference is capped at size_.
+  const std::uint64_t read = readCount_.load(std::memory_order_acquire);
+  const std::uint64_t written = writeCount_.load(std::memory_order_acquire);
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(written - read, size_));
 }
 
 bool RingBuffer::empty() const {
-  // A write in progress counts as not empty, so its bytes are not left
-  // behind by a reader that tests for the end. The busy word is loaded first:
-  // a write that claims after that load has set empty_ false by the time it
-  // lets go, and a write still holding the buffer shows here.
-  if (busy_.load(std::memory_order_acquire) & (kWriterBusy | kWriting)) return false;
-  return empty_.load(std::memory_order_acquire);
+  // Acquire pairs with the release that clears writing_: a finished write
+  // is counted by the loads below.
+  if (writing_.load()) return false;
+  const std::uint64_t read = readCount_.load(std::memory_order_acquire);
+  return writeCount_.load(std::memory_order_acquire) == read;
 }
 
 }  // namespace vorta

@@ -4,12 +4,18 @@
 // once.
 //
 // Threads: write() only from the instance's writer, read() only from its
-// reader, available() and empty() from any thread. The bookkeeping of a
-// write, a read and the count of available() never overlaps; the copies of a
-// write and a read run side by side (see the .cpp for the exclusion).
-// Neither write nor read blocks for space or data: a write that does not fit
-// and a read of more than is held fail at once, print their message and
-// change nothing.
+// reader (one thread may be both), available(), empty() and size() from any
+// thread. No lock: each side publishes its own position with one atomic store
+// and copies outside any exclusion, so the writer never waits for the reader
+// nor the reader for the writer. Neither write nor read waits for space or
+// data either: a write that does not fit and a read of more than is held fail
+// at once, print their message and change nothing. A side that has to wait
+// for the other waits on its own event, outside the ring.
+//
+// Memory: a ring larger than kKeepPagesUpTo gives the pages the reader has
+// passed back to the system, a step of kDiscardStep at a time, so its
+// resident memory follows what it holds rather than every byte it has ever
+// held. Smaller rings keep their pages.
 #pragma once
 
 #include <atomic>
@@ -20,6 +26,9 @@ namespace vorta {
 
 class RingBuffer {
  public:
+  static constexpr std::uint32_t kDiscardStep = 1u << 20;
+  static constexpr std::uint32_t kKeepPagesUpTo = 8u << 20;
+
   explicit RingBuffer(std::uint32_t size);
   ~RingBuffer();
   RingBuffer(const RingBuffer&) = delete;
@@ -31,39 +40,59 @@ class RingBuffer {
   int write(const void* source, std::uint32_t length, std::uint64_t mark = 0);
   // 0 on success, 1 on underflow ("\nError: buffer underflow\n" on stdout).
   // markTag, when given, is written only by a successful non-empty read: the
-  // tag of the mark this read reached (0: none).
+  // tag of the mark this read reached (0: none). A mark counts as reached by
+  // a read that covers its first byte or ends right before it.
   int read(void* destination, std::uint32_t length, std::uint64_t* markTag = nullptr);
-  // Bytes held.
-  std::uint32_t available();
-  // The empty flag, read without waiting.
+  // Bytes held, as far as the calling thread can know: on the reader's thread
+  // every byte counted can be read, on the writer's thread size() minus the
+  // count can be written; from a third thread a figure for display, at most
+  // size().
+  std::uint32_t available() const;
+  // True when the ring held nothing and no write was under way: a reader
+  // that tests for the end never leaves a write in progress behind.
   bool empty() const;
   std::uint32_t size() const { return size_; }
 
  private:
-  // Waits (a few yields, then 1 ms between looks) until no side holds the
-  // buffer, then sets `bits` in busy_; release clears them.
-  void claim(std::uint32_t bits);
-  void release(std::uint32_t bits);
-  // Under the exclusion only.
-  std::uint32_t heldBytes() const;
-  bool markInRange(std::uint64_t end) const;
+  struct FreeStorage {
+    void operator()(std::uint8_t* p) const;
+  };
+  static constexpr std::uint64_t kNoMark = ~std::uint64_t{0};
+
+  void copyIn(std::uint64_t at, const std::uint8_t* from, std::uint32_t length);
+  void copyOut(std::uint64_t at, std::uint8_t* to, std::uint32_t length) const;
+  std::uint64_t takeMark(std::uint64_t readEnd, std::uint64_t written);
+  void discardPassedPages(std::uint64_t readEnd);
 
   const std::uint32_t size_;
-  std::unique_ptr<std::uint8_t[]> data_;
-  // Positions and flags, touched only under the busy-word exclusion.
-  std::uint32_t writePos_ = 0;
-  std::uint32_t readPos_ = 0;
-  std::uint32_t splitMark_ = 0xFFFFFFFFu;
-  std::uint64_t markTag_ = 0;
-  bool wrapped_ = false;
-  // Written only under the exclusion; read without waiting by the encoder's
-  // end test and by available(). Release stores, acquire loads: whoever sees
-  // the buffer not empty also sees the write that made it so.
-  std::atomic<bool> empty_{true};
-  // Bit 0 writer busy, bit 1 reader busy, bit 2 counting: one word changed by
-  // compare-and-exchange, so testing the other side and claiming one's own
-  // is a single atomic step. Bit 3: a write is under way (for empty() only).
-  std::atomic<std::uint32_t> busy_{0};
+  std::unique_ptr<std::uint8_t[], FreeStorage> data_;
+
+  // Positions count every byte ever written and read (2^64 bytes is never
+  // reached), so full and empty need no extra flag: held = written - read.
+  // A byte's cell is its position modulo size_. Each is stored by one side
+  // only and sits on its own cache line, so the two sides' stores do not
+  // fight over one line.
+  //
+  // writeCount_: stored by the writer with release after the bytes are
+  // copied in; loaded by the reader with acquire, so the bytes it then copies
+  // out are the ones written.
+  alignas(64) std::atomic<std::uint64_t> writeCount_{0};
+  // readCount_: stored by the reader with release after the bytes are copied
+  // out (and their pages discarded); loaded by the writer with acquire, so
+  // its copy into that space comes after the reader is done there.
+  alignas(64) std::atomic<std::uint64_t> readCount_{0};
+  // Reader only: where the next step of pages to discard begins.
+  std::uint64_t discardedTo_ = 0;
+
+  // The split mark: the position of the marked write's first byte (kNoMark:
+  // none) and its tag. Set by the writer before it publishes the marked
+  // bytes, taken by the reader with compare-and-exchange so it is reported
+  // once. Sequentially consistent, so a reader that sees a replacing tag
+  // also sees the old position withdrawn and cannot pair them (see .cpp).
+  alignas(64) std::atomic<std::uint64_t> markAt_{kNoMark};
+  std::atomic<std::uint64_t> markTag_{0};
+  // Set by the writer for the whole of a write, for empty().
+  std::atomic<bool> writing_{false};
 };
 
 }  // namespace vorta

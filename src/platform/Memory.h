@@ -1,7 +1,8 @@
-// Physical memory and locking pages in memory.
+// Physical memory, locking pages in memory, and giving pages back.
 //
-// Contract: any thread. Results of lock and unlock are ignored by design: a
-// failed lock only means the pages may be swapped.
+// Contract: any thread. Results of lock, unlock and discard are ignored by
+// design: a failed lock only means the pages may be swapped, a failed discard
+// only that they stay resident.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,17 @@ std::uint64_t physicalMemoryBytes();
 void* allocateAligned(std::size_t bytes, std::size_t alignment);
 void freeAligned(void* p);
 
+// The size of a page of memory, a power of two.
+std::size_t memoryPageBytes();
+
 void lockMemory(const void* address, std::size_t length);
 void unlockMemory(const void* address, std::size_t length);
+
+// Gives the whole pages inside [address, address + length) back to the
+// system: they stop counting as resident and stay allocated to the caller,
+// but their contents are lost (the next touch finds zeros or anything).
+// Bytes of a page only partly inside the range are kept. No other thread may
+// touch the range during the call.
+void discardPages(void* address, std::size_t length);
 
 }  // namespace vorta

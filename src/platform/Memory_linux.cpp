@@ -22,8 +22,24 @@ void* allocateAligned(std::size_t bytes, std::size_t alignment) {
 
 void freeAligned(void* p) { std::free(p); }
 
+std::size_t memoryPageBytes() {
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  return pageSize > 0 ? static_cast<std::size_t>(pageSize) : 4096;
+}
+
 void lockMemory(const void* address, std::size_t length) { (void)mlock(address, length); }
 
 void unlockMemory(const void* address, std::size_t length) { (void)munlock(address, length); }
+
+void discardPages(void* address, std::size_t length) {
+  const std::uintptr_t page = memoryPageBytes();
+  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(address);
+  const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
+  const std::uintptr_t last = (begin + length) & ~(page - 1);
+  if (first >= last) return;
+  // MADV_DONTNEED, not MADV_FREE: the pages leave the resident set now, not
+  // only once the system runs short of memory.
+  (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
 
 }  // namespace vorta

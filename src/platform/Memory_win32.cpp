@@ -18,6 +18,12 @@ void* allocateAligned(std::size_t bytes, std::size_t alignment) {
 
 void freeAligned(void* p) { _aligned_free(p); }
 
+std::size_t memoryPageBytes() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+
 // VirtualLock is limited by the process's working-set minimum: a refusal
 // only means the pages may be paged out.
 void lockMemory(const void* address, std::size_t length) {
@@ -26,6 +32,20 @@ void lockMemory(const void* address, std::size_t length) {
 
 void unlockMemory(const void* address, std::size_t length) {
   (void)VirtualUnlock(const_cast<void*>(address), length);
+}
+
+// MEM_RESET tells the system the contents are no longer needed (never paged
+// out); unlocking pages that are not locked takes them out of the working
+// set at once, which is what the caller asks for. Results ignored: the pages
+// merely stay resident.
+void discardPages(void* address, std::size_t length) {
+  const std::uintptr_t page = memoryPageBytes();
+  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(address);
+  const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
+  const std::uintptr_t last = (begin + length) & ~(page - 1);
+  if (first >= last) return;
+  (void)VirtualAlloc(reinterpret_cast<void*>(first), last - first, MEM_RESET, PAGE_READWRITE);
+  (void)VirtualUnlock(reinterpret_cast<void*>(first), last - first);
 }
 
 }  // namespace vorta
