@@ -14,7 +14,8 @@
 // it sees can only be behind the truth, which makes the free part look
 // smaller to the writer and the held part smaller to the reader, never the
 // other way round. So the two copies never touch the same byte, and they run
-// side by side.
+// side by side. The writer also gives back pages of its free part (see
+// discardPassedPages), which the reader no longer touches.
 //
 // The mark: the writer sets it (tag, then position) before it publishes the
 // marked write, so a reader that sees the position below the write count it
@@ -74,6 +75,7 @@ int RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t ma
   writeCount_.store(start + length, std::memory_order_release);
   // Release: whoever sees the write finished also sees its bytes counted.
   writing_.store(false, std::memory_order_release);
+  discardPassedPages(read, start + length);
   return 0;
 }
 
@@ -90,17 +92,21 @@ std::uint64_t RingBuffer::takeMark(std::uint64_t readEnd, std::uint64_t written)
   return 0;
 }
 
-// Discards whole steps the reader has passed: a step is kDiscardStep bytes
-// of storage starting at a multiple of it (the last one ends with the
-// storage). Called before readCount_ moves past them, while the writer still
-// keeps out of that part.
-void RingBuffer::discardPassedPages(std::uint64_t readEnd) {
+// Discards the steps of storage that the reader has passed and this side
+// has not written again: a step is kDiscardStep bytes starting at a multiple
+// of it (the last one ends with the storage). The writer does it, not the
+// reader: the free part is the writer's alone, so nobody else touches those
+// pages meanwhile, whereas a reader would have to discard pages partly
+// consumed by earlier reads, which the writer may already be filling again.
+// A step the writer has reached again (the ring nearly full) holds new bytes
+// and is skipped for this lap.
+void RingBuffer::discardPassedPages(std::uint64_t read, std::uint64_t written) {
   if (size_ <= kKeepPagesUpTo) return;
   for (;;) {
     const auto cell = static_cast<std::uint32_t>(discardedTo_ % size_);
     const std::uint32_t step = std::min(kDiscardStep, size_ - cell);
-    if (readEnd - discardedTo_ < step) return;
-    discardPages(data_.get() + cell, step);
+    if (read - discardedTo_ < step) return;
+    if (written <= discardedTo_ + size_) discardPages(data_.get() + cell, step);
     discardedTo_ += step;
   }
 }
@@ -116,7 +122,6 @@ int RingBuffer::read(void* destination, std::uint32_t length, std::uint64_t* mar
   const std::uint64_t end = start + length;
   copyOut(start, static_cast<std::uint8_t*>(destination), length);
   const std::uint64_t tag = takeMark(end, written);
-  discardPassedPages(end);
   readCount_.store(end, std::memory_order_release);
   if (markTag) *markTag = tag;
   return 0;

@@ -15,7 +15,8 @@
 // Memory: a ring larger than kKeepPagesUpTo gives the pages the reader has
 // passed back to the system, a step of kDiscardStep at a time, so its
 // resident memory follows what it holds rather than every byte it has ever
-// held. Smaller rings keep their pages.
+// held. Smaller rings keep their pages: for them the page faults of the next
+// lap would cost more than the memory is worth.
 #pragma once
 
 #include <atomic>
@@ -62,7 +63,7 @@ class RingBuffer {
   void copyIn(std::uint64_t at, const std::uint8_t* from, std::uint32_t length);
   void copyOut(std::uint64_t at, std::uint8_t* to, std::uint32_t length) const;
   std::uint64_t takeMark(std::uint64_t readEnd, std::uint64_t written);
-  void discardPassedPages(std::uint64_t readEnd);
+  void discardPassedPages(std::uint64_t read, std::uint64_t written);
 
   const std::uint32_t size_;
   std::unique_ptr<std::uint8_t[], FreeStorage> data_;
@@ -78,10 +79,10 @@ class RingBuffer {
   // out are the ones written.
   alignas(64) std::atomic<std::uint64_t> writeCount_{0};
   // readCount_: stored by the reader with release after the bytes are copied
-  // out (and their pages discarded); loaded by the writer with acquire, so
-  // its copy into that space comes after the reader is done there.
+  // out; loaded by the writer with acquire, so its copy into that space (or
+  // the discarding of it) comes after the reader is done there.
   alignas(64) std::atomic<std::uint64_t> readCount_{0};
-  // Reader only: where the next step of pages to discard begins.
+  // Writer only: the position where the next step of pages to discard begins.
   std::uint64_t discardedTo_ = 0;
 
   // The split mark: the position of the marked write's first byte (kNoMark:

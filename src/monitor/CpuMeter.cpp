@@ -18,8 +18,8 @@ double CpuMeter::sample() {
   if (wallDelta == 0) wallDelta = 1;  // same clock tick: avoid dividing by 0
   const std::int64_t cpuDelta = cpuNow - cpuBase_;
 
-  // The factor is 101, not 100: the figure has always been shown that way,
-  // and a fully busy processor is capped at 100 below.
+  // The share is scaled by 101 and then capped at 100, so the figure leans
+  // towards showing a processor as fully busy rather than as nearly so.
   double percent = static_cast<double>(cpuDelta) / static_cast<double>(wallDelta) * 101.0;
   if (percent > 100.0) {
     percent = 100.0;

@@ -5,8 +5,9 @@
 // to half a second that already holds the last figure, which smooths the
 // value shown without starting again from nothing.
 //
-// Threads: main thread only (the capture loop prints the status line); the
-// state is touched by no other thread and needs no lock.
+// Threads: only the thread that prints the status line (the capture loop's);
+// the state is touched by no other thread and needs no lock. The clock may be
+// read from any thread.
 #pragma once
 
 #include <cstdint>

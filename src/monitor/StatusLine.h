@@ -1,10 +1,13 @@
 // The status line: MP3 kilobytes written, time recorded, free share of the
-// PCM ring and the process's CPU usage. Rewritten in place:
-// it ends with a carriage return and no line feed.
+// PCM ring and the process's CPU usage. Rewritten in place: it ends with a
+// carriage return and no line feed.
 //
-// Threads: main thread only (the capture loop). The values it shows are read
-// without locks from atomics that the encoder thread writes (RunState) and
-// from the ring's own available(); they are only displayed.
+// Threads: one thread only, the one that runs the capture loop; it owns the
+// CPU meter and the chosen format. The values shown are loaded without
+// waiting: RunState's bytesWritten and encodedSeconds (atomics the encoder
+// thread stores) and the ring's available(). They are only displayed, so
+// relaxed loads do: each value is whole, and nothing else is read through
+// them.
 #pragma once
 
 #include <cstddef>
@@ -24,17 +27,16 @@ using RawWriter = std::function<void(const char* bytes, std::size_t length)>;
 
 class StatusLine {
  public:
-  // The line buffer's size: the longest line the value ranges allow fits.
-  // 100 bytes held every line when the Russian texts were one byte a letter;
-  // in UTF-8 the Cyrillic letters take two and the longest line is 115.
+  // The line buffer's size: the longest line the value ranges allow (the
+  // Russian one at its largest figures, 115 bytes in UTF-8) fits.
   static constexpr std::size_t kLineBytes = 128;
 
   StatusLine(const RunState& run, RingBuffer& pcmRing, Clock& clock, RawWriter write);
 
   // Once, before the device opens: picks the format in the selected language
-  // and starts the CPU meter.
+  // and starts the CPU meter. print() prepares if nobody has.
   void prepare();
-  // Formats one line and writes it.
+  // Formats one line, taking one CPU reading, and writes it.
   void print();
   // The line print() would write now (takes a CPU reading).
   std::string format();
