@@ -61,15 +61,19 @@ if [ ! -f "$lame_lib" ]; then
   rm -rf "$deps/lame-build" && mkdir -p "$deps/lame-build"
   (cd "$deps/lame-build" &&
      "$src/configure" --host=$host --disable-shared --enable-static --disable-frontend \
-       --disable-decoder --prefix="$deps/lame-install" CC=$host-gcc-posix >configure.log &&
-     nice -n 10 make -j"$(nproc)" -C libmp3lame >make.log &&
-     make -C libmp3lame install >>make.log && make -C include install >>make.log)
+       --disable-decoder --prefix="$deps/lame-install" CC=$host-gcc-posix >configure.log 2>&1 &&
+     nice -n 10 make -j"$(nproc)" -C libmp3lame >make.log 2>&1 &&
+     make -C libmp3lame install >>make.log 2>&1 && make -C include install >>make.log 2>&1) ||
+    { echo "libmp3lame did not build; see $deps/lame-build/*.log" >&2; exit 1; }
 fi
 
 # --- vorta.exe and the unit tests -------------------------------------------
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$here" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DVORTA_WERROR=ON -DVORTA_BENCH=OFF \
-  -DMP3LAME_LIBRARY="$lame_lib" -DMP3LAME_INCLUDE="$deps/lame-install/include" >/dev/null
+  -DMP3LAME_LIBRARY="$lame_lib" -DMP3LAME_INCLUDE="$deps/lame-install/include" \
+  "${launcher[@]}" >/dev/null
 nice -n 10 cmake --build "$out" -j"$(nproc)" --target vorta vorta_unit
 
 # Only the system's own DLLs may be needed.
