@@ -65,40 +65,66 @@ class NullSink : public TextSink {
   void write(Stream, std::string_view) override {}
 };
 
-// Times the engine calls as seen by the encoder thread: from its first call
-// (version) to its last (closeStream), in that thread's CPU time.
+// Times the encoder thread's work in that thread's CPU time: from its first
+// engine call (version) to its last act on the file (finish).
+struct EncoderTimes {
+  double start = 0, end = 0;
+};
+
 class TimedEngine : public Mp3Engine {
  public:
-  explicit TimedEngine(std::unique_ptr<Mp3Engine> real) : real_(std::move(real)) {}
-  void version(EngineVersion& out) override {
-    start = threadCpuSeconds();
-    real_->version(out);
+  TimedEngine(std::unique_ptr<Mp3Engine> real, EncoderTimes& times)
+      : real_(std::move(real)), times_(times) {}
+  Mp3Version version() override {
+    times_.start = threadCpuSeconds();
+    return real_->version();
   }
-  std::uint32_t initStream(const EngineConfig& c, std::uint32_t& a, std::uint32_t& b,
-                           std::uint32_t& s) override {
-    return real_->initStream(c, a, b, s);
-  }
-  std::uint32_t encodeChunk(std::uint32_t s, std::uint32_t n, const std::int16_t* p,
-                            std::uint8_t* o, std::uint32_t& b) override {
-    return real_->encodeChunk(s, n, p, o, b);
-  }
-  std::uint32_t deinitStream(std::uint32_t s, std::uint8_t* o, std::uint32_t& b) override {
-    return real_->deinitStream(s, o, b);
-  }
-  void closeStream(std::uint32_t s) override {
-    real_->closeStream(s);
-    end = threadCpuSeconds();
-  }
-  double start = 0, end = 0;
+  Result<Mp3Stream> open(const Mp3Params& params) override { return real_->open(params); }
 
  private:
   std::unique_ptr<Mp3Engine> real_;
+  EncoderTimes& times_;
+};
+
+class TimedFiles : public FileSystem {
+ public:
+  explicit TimedFiles(EncoderTimes& times) : times_(times) {}
+  Result<std::unique_ptr<OutputFile>> open(const std::string& name) override {
+    Result<std::unique_ptr<OutputFile>> real = systemFileSystem().open(name);
+    if (!real.ok()) return real;
+    return std::unique_ptr<OutputFile>(std::make_unique<File>(std::move(real).value(), times_));
+  }
+  bool exists(const std::string& path) override { return systemFileSystem().exists(path); }
+  void remove(const std::string& path) override { systemFileSystem().remove(path); }
+
+ private:
+  class File : public OutputFile {
+   public:
+    File(std::unique_ptr<OutputFile> real, EncoderTimes& times)
+        : real_(std::move(real)), times_(times) {}
+    const FileFacts& facts() const override { return real_->facts(); }
+    Result<std::size_t> readAt(std::uint64_t at, void* bytes, std::size_t n) override {
+      return real_->readAt(at, bytes, n);
+    }
+    Status write(const void* bytes, std::size_t n) override { return real_->write(bytes, n); }
+    Status truncate(std::uint64_t size) override { return real_->truncate(size); }
+    Status finish() override {
+      Status done = real_->finish();
+      times_.end = threadCpuSeconds();
+      return done;
+    }
+
+   private:
+    std::unique_ptr<OutputFile> real_;
+    EncoderTimes& times_;
+  };
+  EncoderTimes& times_;
 };
 
 class KeepPriority : public PrioritySeam {
  public:
-  int current() override { return 0; }
-  void set(int) override {}
+  PriorityLevel current() override { return PriorityLevel::Normal; }
+  void set(PriorityLevel) override {}
 };
 
 struct PipelineTimes {
@@ -116,14 +142,15 @@ PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, Quality qual
   settings.outputName = "/tmp/vorta-bench-pipeline.mp3";
   RunState run;
   RingBuffer pcmRing(static_cast<std::uint32_t>(settings.bufferSize));
-  RingBuffer mp3Ring(kMp3RingBytes);
-  TimedEngine engine(makeLameEngine());
+  EncoderTimes times;
+  TimedEngine engine(makeLameEngine(), times);
+  TimedFiles files(times);
   KeepPriority priority;
   run.encoderEvent.open();
   double feeder = 0;
   {
-    EncoderThread thread({settings, run, pcmRing, mp3Ring, engine, systemFileSystem(), priority},
-                         std::nullopt);
+    EncoderThread thread({settings, run, pcmRing, engine, files, systemClock(), priority},
+                         PriorityLevel::Normal);
     // The capture side: half-second buffers, as fast as the ring takes them.
     // Only its work per buffer counts, as in the program, not this loop's
     // waiting for room.
@@ -146,7 +173,7 @@ PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, Quality qual
     run.encoderEvent.set();
   }
   if (run.encoderFailed.load()) std::fprintf(stderr, "pipeline failed\n");
-  return {engine.end - engine.start, feeder};
+  return {times.end - times.start, feeder};
 }
 
 double bareSeconds(const std::vector<std::int16_t>& pcm, Quality quality) {

@@ -74,15 +74,14 @@ void runProgram(int argc, char** argv) {
 
   RunState& run = processRunState();
   auto pcmRing = std::make_unique<RingBuffer>(static_cast<std::uint32_t>(settings.bufferSize));
-  auto mp3Ring = std::make_unique<RingBuffer>(kMp3RingBytes);
   leaveIdlePriorityClass();
   // From here on a signal ends the recording the way ESC does.
   installStopSignals(&run.endAtOnce);
 
   std::unique_ptr<Mp3Engine> engine = makeLameEngine();
   std::unique_ptr<SoundInput> sound = makeAlsaSoundInput();
-  const EncoderContext encoder{settings, run,   *pcmRing,           *mp3Ring,
-                               *engine,  systemFileSystem(), systemPriority()};
+  const EncoderContext encoder{settings,           run,           *pcmRing,       *engine,
+                               systemFileSystem(), systemClock(), systemPriority()};
   ConsoleWriter& console = startConsole();
   setTextSink(&console);  // before any other thread can write a text
   setCurrentThreadPriority(PriorityLevel::Highest);
@@ -97,7 +96,6 @@ void runProgram(int argc, char** argv) {
 
   say(Msg::EndOfRecording);
   encoderThread.reset();  // joins: the capture loop saw encoderDone
-  mp3Ring.reset();
   pcmRing.reset();
 
   if (run.encoderFailed.load(std::memory_order_relaxed)) exitWith(ExitCode::EncoderFailed);

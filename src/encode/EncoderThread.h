@@ -1,14 +1,14 @@
 // The encoder thread: drains pcmRing through the MP3 engine into the output
-// files, switches files at split marks, enforces the time limit and raises its
-// own priority while pcmRing fills up.
+// files, starts a new file at each split mark, enforces the time limit and
+// raises its own priority while pcmRing fills up.
 #pragma once
 
-#include <optional>
 #include <thread>
 
+#include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
-#include "base/RingBuffer.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Mp3Engine.h"
 #include "platform/Threads.h"
@@ -29,28 +29,27 @@ struct EncoderContext {
   const Settings& settings;
   RunState& run;
   RingBuffer& pcmRing;  // this thread is its only reader
-  RingBuffer& mp3Ring;  // this thread is its only user
   Mp3Engine& engine;
   FileSystem& files;
+  Clock& clock;  // names the file a split mark starts
   PrioritySeam& priority;
 };
 
-// Bytes moved from mp3Ring to the file per write.
-constexpr std::uint32_t kFileBlockBytes = 16384;
-// Capacity of mp3Ring.
-constexpr std::uint32_t kMp3RingBytes = 20480;
+// The engine's parameters for the settings.
+Mp3Params mp3ParamsFor(const Settings& settings);
 
-// The encoder body, run on the calling thread: 0 after a normal end (capture
-// stopped and pcmRing drained, or the time limit passed), -1 after an error
-// it has reported.
-int runEncoder(const EncoderContext& context);
+// The encoder body, run on the calling thread: true after a normal end
+// (capture stopped and pcmRing drained, or the time limit passed), false
+// after a failure it has reported.
+bool runEncoder(const EncoderContext& context);
 
-// Starts a thread that first applies `startPriority` (none: leaves the level
-// alone), runs the body, stores its result in run.encoderFailed and raises
-// run.encoderDone as its last act. The destructor joins.
+// Starts the thread `vorta-encoder`, which first sets its priority to
+// `startPriority` (threads inherit their creator's), runs the body, stores
+// its result in run.encoderFailed and raises run.encoderDone as its last act.
+// The destructor joins.
 class EncoderThread {
  public:
-  EncoderThread(const EncoderContext& context, std::optional<PriorityLevel> startPriority);
+  EncoderThread(const EncoderContext& context, PriorityLevel startPriority);
   ~EncoderThread();
   EncoderThread(const EncoderThread&) = delete;
   EncoderThread& operator=(const EncoderThread&) = delete;

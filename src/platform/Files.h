@@ -1,53 +1,65 @@
 // Files: MP3 output files and the stop-file.
 //
 // Contract: FileSystem is a seam; the program uses systemFileSystem(), tests
-// pass a fake. Output files are created and written by the encoder thread
-// only; exists and remove are used by the capture loop on the main thread.
-// Errors are returned as the system's error number, turned into the system's
-// own text by errorText, once, where the message is printed.
+// pass a fake. Output files are opened, written and finished by the encoder
+// thread only; exists and remove are used by the capture loop. Every failure
+// comes back as an Error with the system's number and its own text.
+//
+// Opening changes nothing on disk: an existing file keeps its bytes until the
+// first write or truncate, and a file that did not exist is created by the
+// first write or truncate (whether it can be created is tried at the open, by
+// creating it and removing it again). So a run that records nothing, however
+// it ends, leaves the file system as it found it.
 #pragma once
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "platform/Result.h"
+
 namespace vorta {
 
-// One open output file. Owned by whoever created it; the destructor closes a
-// file that was not closed explicitly, ignoring errors (error paths only).
+// What was on disk under the name when it was opened.
+struct FileFacts {
+  bool existed = false;
+  std::uint64_t size = 0;
+  std::int64_t modifiedSeconds = 0;  // last modification, seconds since the epoch
+};
+
+// One open output file, owned by whoever opened it. The destructor closes a
+// file that was not finished, without syncing (error paths only). Writes go
+// to the end of the file (an existing file's end at first); truncate moves
+// that end.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  // Writes every byte: short writes are finished and EINTR is retried.
-  // Returns 0 or the error number. All or nothing: a write that fails part-way
-  // (a full disk) takes back what it did write, so the file holds exactly the
-  // bytes of the calls that succeeded.
-  virtual int write(const void* bytes, std::size_t length) = 0;
-  // Cuts the file back to its first `size` bytes; later writes follow them.
-  // Returns 0 or the error number. A file that cannot be cut keeps its bytes
-  // and says so.
-  virtual int truncate(std::uint64_t size) {
-    static_cast<void>(size);
-    return ENOTSUP;
-  }
-  // Closes the file; a failing close is reported like a failing write.
-  virtual int close() = 0;
+  virtual const FileFacts& facts() const = 0;
+  // Reads up to `length` bytes at `offset`; fewer (0) at the file's end.
+  virtual Result<std::size_t> readAt(std::uint64_t offset, void* bytes, std::size_t length) = 0;
+  // Writes every byte: short writes are finished and EINTR is retried. All or
+  // nothing: a write that fails part-way (a full disk) takes back what it did
+  // write, so the file holds exactly the bytes of the calls that succeeded.
+  virtual Status write(const void* bytes, std::size_t length) = 0;
+  // Cuts the file to its first `size` bytes; later writes follow them.
+  virtual Status truncate(std::uint64_t size) = 0;
+  // Forces the bytes to the disk (fsync) and closes the file; either
+  // failing is reported like a failed write. Call once, last.
+  virtual Status finish() = 0;
 };
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Creates (or truncates) the file for writing, readable by others, with the
-  // sequential-access hint. On failure returns nullptr and sets error.
-  virtual std::unique_ptr<OutputFile> create(const std::string& name, int& error) = 0;
+  // Opens `name` for writing (readable by others, the umask applies) with
+  // the sequential-access hint; fails when the file cannot be written or
+  // created.
+  virtual Result<std::unique_ptr<OutputFile>> open(const std::string& name) = 0;
   // Whether a file or directory of that name exists.
   virtual bool exists(const std::string& path) = 0;
   // Deletes the file; the result is ignored by callers.
   virtual void remove(const std::string& path) = 0;
-  // The system's own text for an error number.
-  virtual std::string errorText(int error) = 0;
 };
 
 FileSystem& systemFileSystem();

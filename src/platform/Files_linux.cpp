@@ -1,3 +1,5 @@
+// Output files over POSIX descriptors, with 64-bit offsets on every build
+// (the build defines _FILE_OFFSET_BITS=64, checked below).
 #include "platform/Files.h"
 
 #include <fcntl.h>
@@ -9,39 +11,78 @@
 
 #include "platform/Syscall.h"
 
+static_assert(sizeof(off_t) == 8, "output files need 64-bit offsets");
+
 namespace vorta {
 namespace {
 
+Error systemError(int code) { return Error{code, std::strerror(code)}; }
+Error lastError() { return systemError(errno); }
+
 class LinuxOutputFile final : public OutputFile {
  public:
-  explicit LinuxOutputFile(int fd) : fd_(fd) {}
+  LinuxOutputFile(std::string name, int fd, FileFacts facts)
+      : name_(std::move(name)), fd_(fd), facts_(facts), end_(facts.size) {}
   ~LinuxOutputFile() override {
     if (fd_ >= 0) ::close(fd_);
   }
+  LinuxOutputFile(const LinuxOutputFile&) = delete;
+  LinuxOutputFile& operator=(const LinuxOutputFile&) = delete;
 
-  int write(const void* bytes, std::size_t length) override {
+  const FileFacts& facts() const override { return facts_; }
+
+  Result<std::size_t> readAt(std::uint64_t offset, void* bytes, std::size_t length) override {
+    if (fd_ < 0) return std::size_t{0};  // not created yet: empty
+    const ssize_t n = retryOnInterrupt(
+        [&] { return ::pread(fd_, bytes, length, static_cast<off_t>(offset)); });
+    if (n < 0) return lastError();
+    return static_cast<std::size_t>(n);
+  }
+
+  Status write(const void* bytes, std::size_t length) override {
+    if (Status made = materialise(); !made.ok()) return made;
     const int error = writeAll(static_cast<const char*>(bytes), length);
     if (error == 0) {
-      size_ += length;
-      return 0;
+      end_ += length;
+      return {};
     }
     // Whatever the failing call did write would sit in the file uncounted,
     // most likely as the front part of a frame: take it back. The caller
     // hears of the original failure, not of the clean-up.
-    static_cast<void>(cutTo(size_));
-    return error;
+    static_cast<void>(cutTo(end_));
+    return systemError(error);
   }
 
-  int truncate(std::uint64_t size) override { return cutTo(size); }
+  Status truncate(std::uint64_t size) override {
+    if (Status made = materialise(); !made.ok()) return made;
+    return cutTo(size);
+  }
 
-  int close() override {
+  Status finish() override {
+    if (fd_ < 0) return {};
     const int fd = fd_;
     fd_ = -1;
+    // Devices and pipes (an output of /dev/null) cannot be synced: EINVAL
+    // there means there is nothing to force to a disk.
+    const int synced = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
     // Never retry close on EINTR: the descriptor is gone either way on Linux.
-    return ::close(fd) == 0 ? 0 : errno;
+    const int closed = ::close(fd) == 0 ? 0 : errno;
+    if (synced != 0) return systemError(synced);
+    return closed == 0 ? Status{} : systemError(closed);
   }
 
  private:
+  // A file that did not exist at the open is created by its first change.
+  Status materialise() {
+    if (fd_ >= 0) return {};
+    fd_ = retryOnInterrupt(
+        [&] { return ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+    if (fd_ < 0) return lastError();
+    (void)posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    end_ = 0;
+    return {};
+  }
+
   int writeAll(const char* p, std::size_t length) {
     while (length > 0) {
       const ssize_t n = retryOnInterrupt([&] { return ::write(fd_, p, length); });
@@ -55,29 +96,44 @@ class LinuxOutputFile final : public OutputFile {
 
   // The size and the write position go back together, so that the next
   // write continues at the cut instead of leaving a hole.
-  int cutTo(std::uint64_t size) {
+  Status cutTo(std::uint64_t size) {
     const auto at = static_cast<off_t>(size);
-    if (retryOnInterrupt([&] { return ::ftruncate(fd_, at); }) != 0) return errno;
-    if (::lseek(fd_, at, SEEK_SET) < 0) return errno;
-    size_ = size;
-    return 0;
+    if (retryOnInterrupt([&] { return ::ftruncate(fd_, at); }) != 0) {
+      // Devices and pipes have no length to cut; nothing was written there.
+      if (errno != EINVAL || end_ != size) return lastError();
+    }
+    if (::lseek(fd_, at, SEEK_SET) < 0 && errno != ESPIPE) return lastError();
+    end_ = size;
+    return {};
   }
 
-  int fd_;
-  std::uint64_t size_ = 0;  // bytes of the successful writes (the file was created empty)
+  std::string name_;
+  int fd_;  // -1: not created yet, or finished
+  FileFacts facts_;
+  std::uint64_t end_;  // where the next write goes
 };
+
+// An existing file: opened for reading too (a restarted recording reads its
+// frames back), or write-only where reading is not allowed.
+int openExisting(const std::string& name) {
+  const int fd = retryOnInterrupt([&] { return ::open(name.c_str(), O_RDWR | O_CLOEXEC); });
+  if (fd >= 0 || errno != EACCES) return fd;
+  return retryOnInterrupt([&] { return ::open(name.c_str(), O_WRONLY | O_CLOEXEC); });
+}
 
 class LinuxFileSystem final : public FileSystem {
  public:
-  std::unique_ptr<OutputFile> create(const std::string& name, int& error) override {
-    const int fd = retryOnInterrupt(
-        [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
-    if (fd < 0) {
-      error = errno;
-      return nullptr;
-    }
-    (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<LinuxOutputFile>(fd);
+  Result<std::unique_ptr<OutputFile>> open(const std::string& name) override {
+    const int fd = openExisting(name);
+    if (fd >= 0) return opened(name, fd);
+    if (errno != ENOENT) return lastError();
+    // Not there: make sure it can be created, and leave nothing behind.
+    const int probe = retryOnInterrupt(
+        [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+    if (probe < 0) return lastError();
+    ::close(probe);
+    (void)::unlink(name.c_str());
+    return std::unique_ptr<OutputFile>(std::make_unique<LinuxOutputFile>(name, -1, FileFacts{}));
   }
 
   bool exists(const std::string& path) override {
@@ -87,7 +143,20 @@ class LinuxFileSystem final : public FileSystem {
 
   void remove(const std::string& path) override { (void)::unlink(path.c_str()); }
 
-  std::string errorText(int error) override { return std::strerror(error); }
+ private:
+  static Result<std::unique_ptr<OutputFile>> opened(const std::string& name, int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      const Error error = lastError();
+      ::close(fd);
+      return error;
+    }
+    FileFacts facts{true, static_cast<std::uint64_t>(S_ISREG(st.st_mode) ? st.st_size : 0),
+                    static_cast<std::int64_t>(st.st_mtime)};
+    (void)::lseek(fd, 0, SEEK_END);
+    (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::unique_ptr<OutputFile>(std::make_unique<LinuxOutputFile>(name, fd, facts));
+  }
 };
 
 }  // namespace

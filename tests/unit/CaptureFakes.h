@@ -29,9 +29,8 @@ class FakeClock final : public Clock {
 
 class FakeFiles final : public FileSystem {
  public:
-  std::unique_ptr<OutputFile> create(const std::string&, int& error) override {
-    error = 13;
-    return nullptr;
+  Result<std::unique_ptr<OutputFile>> open(const std::string&) override {
+    return Error{13, "error"};
   }
   bool exists(const std::string& path) override {
     ++existsCalls;
@@ -41,7 +40,6 @@ class FakeFiles final : public FileSystem {
     removed.push_back(path);
     if (!undeletable.count(path)) existing.erase(path);
   }
-  std::string errorText(int) override { return "error"; }
 
   std::set<std::string> existing;
   std::set<std::string> undeletable;  // directories

@@ -3,10 +3,14 @@
 // encoder engine. Each section says what it stands in for.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/Messages.h"
+#include "platform/Files.h"
+#include "platform/Mp3Engine.h"
 
 namespace vorta {
 
@@ -26,10 +30,79 @@ class KeptText : public TextSink {
 
 // --- Clock (sound)
 
-// --- File system (encode)
-
 // --- Sound input (sound)
 
 // --- Encoder engine (encode)
+
+// A stream of 384-byte frames (MPEG-1 Layer III, 128 kbit/s, 48 kHz), frame
+// k carrying k after its header, cut into outputs that ignore the frames, as
+// the real engine's do; chunks of 6 samples. The flush completes the frame.
+struct FakeEngine : Mp3Engine {
+  static constexpr std::uint32_t kFrame = 384;
+  static constexpr std::uint32_t kChunkSamples = 6;
+  std::uint32_t output = 5000;  // bytes per encode call
+  int failEncodeAt = -1;
+  bool failFlush = false;
+  std::uint64_t produced = 0;
+  std::function<void(int call)> onEncode;
+
+  struct Codec : Mp3Stream::Codec {
+    explicit Codec(FakeEngine& e) : e(e) {}
+    Result<std::uint32_t> encode(const std::int16_t*, std::uint32_t n, std::uint8_t* out,
+                                 std::uint32_t) override {
+      if (e.onEncode) e.onEncode(calls);
+      if (calls++ == e.failEncodeAt) return Error{4, "failed"};
+      return e.emit(out, n == 0 ? 0 : e.output);
+    }
+    Result<std::uint32_t> flush(std::uint8_t* out, std::uint32_t) override {
+      if (e.failFlush) return Error{3, "failed"};
+      return e.emit(out, static_cast<std::uint32_t>((kFrame - e.produced % kFrame) % kFrame));
+    }
+    FakeEngine& e;
+    int calls = 0;
+  };
+  Mp3Version version() override { return {3, 7}; }
+  Result<Mp3Stream> open(const Mp3Params&) override {
+    return Mp3Stream(std::make_unique<Codec>(*this), kChunkSamples);
+  }
+  std::uint32_t emit(std::uint8_t* out, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n; ++i, ++produced) {
+      const std::uint64_t frame = produced / kFrame, at = produced % kFrame;
+      const std::uint8_t header[4] = {0xFF, 0xFB, 0x94, 0x00};
+      out[i] = at < 4 ? header[at] : at < 8 ? std::uint8_t(frame >> (8 * (at - 4))) : 0x55;
+    }
+    return n;
+  }
+};
+
+// --- File system (encode)
+
+// The real file system, with an open or a finish (sync) that can be made to fail.
+struct FlakyFiles : FileSystem {
+  int failOpenAt = -1, failFinishAt = -1, opens = 0, finishes = 0;
+  struct File : OutputFile {
+    File(std::unique_ptr<OutputFile> f, FlakyFiles& o) : real(std::move(f)), owner(o) {}
+    const FileFacts& facts() const override { return real->facts(); }
+    Result<std::size_t> readAt(std::uint64_t at, void* b, std::size_t n) override {
+      return real->readAt(at, b, n);
+    }
+    Status write(const void* b, std::size_t n) override { return real->write(b, n); }
+    Status truncate(std::uint64_t n) override { return real->truncate(n); }
+    Status finish() override {
+      Status s = real->finish();
+      return owner.finishes++ == owner.failFinishAt ? Error{5, "sync failed"} : s;
+    }
+    std::unique_ptr<OutputFile> real;
+    FlakyFiles& owner;
+  };
+  Result<std::unique_ptr<OutputFile>> open(const std::string& name) override {
+    if (opens++ == failOpenAt) return Error{13, "open refused"};
+    auto real = systemFileSystem().open(name);
+    if (!real.ok()) return real;
+    return std::unique_ptr<OutputFile>(std::make_unique<File>(std::move(real).value(), *this));
+  }
+  bool exists(const std::string&) override { return false; }
+  void remove(const std::string&) override {}
+};
 
 }  // namespace vorta

@@ -1,0 +1,208 @@
+#include "encode/SplitFileWriter.h"
+
+#include <algorithm>
+
+#include "base/Messages.h"
+
+namespace vorta {
+
+SplitFileWriter::SplitFileWriter(FileSystem& files) : files_(files) {
+  // Room for a block, one engine output and a carried frame: the pass loop
+  // never allocates.
+  pending_.reserve(2 * kFileBlockBytes + tail_.size());
+  carried_.reserve(2 * kFileBlockBytes + tail_.size());
+}
+
+bool SplitFileWriter::open(const std::string& name) {
+  if (!openFile(name)) return false;
+  ends_.moveToNextFile(0, base_);
+  return true;
+}
+
+bool SplitFileWriter::openFile(const std::string& name) {
+  Result<std::unique_ptr<OutputFile>> opened = files_.open(name);
+  if (!opened.ok()) return fail(true, opened.error());
+  file_ = std::move(opened).value();
+  name_ = name;
+  touched_ = false;
+  tailBytes_ = 0;
+  base_ = 0;
+  if (!file_->facts().existed) {
+    start_ = Start::Fresh;
+  } else if (written_.count(name) != 0) {
+    start_ = Start::Append;
+    base_ = wholeFramesOnDisk();
+  } else {
+    start_ = Start::Replace;
+  }
+  fileBytes_ = base_;
+  return true;
+}
+
+// The length of the whole frames at the start of the file on disk. A file
+// that cannot be read back is taken as it is: its bytes are kept.
+std::uint64_t SplitFileWriter::wholeFramesOnDisk() {
+  const std::uint64_t size = file_->facts().size;
+  std::vector<std::uint8_t> buffer(1 << 16);
+  std::uint64_t at = 0;  // where the next frame starts
+  std::uint64_t from = 0;
+  std::size_t held = 0;  // buffer holds the file's bytes [from, from + held)
+  while (at + 4 <= size) {
+    if (at + 4 > from + held) {
+      const Result<std::size_t> read = file_->readAt(at, buffer.data(), buffer.size());
+      if (!read.ok()) return size;
+      if (read.value() < 4) return at;
+      from = at;
+      held = read.value();
+    }
+    const std::uint32_t frame = mpegFrameLength(buffer.data() + (at - from));
+    if (frame == 0 || at + frame > size) break;
+    at += frame;
+  }
+  return at;
+}
+
+bool SplitFileWriter::add(std::span<const std::uint8_t> bytes) {
+  ends_.add(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+  return writeBlocks();
+}
+
+bool SplitFileWriter::writeBlocks() {
+  std::size_t done = 0;
+  for (; pending_.size() - done >= kFileBlockBytes; done += kFileBlockBytes) {
+    if (!write(pending_.data() + done, kFileBlockBytes)) return false;
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+  return true;
+}
+
+bool SplitFileWriter::writePending(std::uint64_t count) {
+  std::uint64_t done = 0;
+  while (done < count) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(count - done, kFileBlockBytes));
+    if (!write(pending_.data() + done, n)) return false;
+    done += n;
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+  return true;
+}
+
+bool SplitFileWriter::write(const std::uint8_t* bytes, std::uint32_t length) {
+  if (length == 0) return true;
+  if (!touched_ && !prepareFirstWrite()) return false;
+  const Status written = file_->write(bytes, length);
+  if (!written.ok()) return fail(false, written.error());
+  fileBytes_ += length;
+  keepTail(bytes, length);
+  ends_.reached(fileBytes_);
+  return true;
+}
+
+// The file changes on disk only now, with the first sound it receives:
+// replaced, or cut back to its last whole frame when this run appends.
+bool SplitFileWriter::prepareFirstWrite() {
+  touched_ = true;
+  written_.insert(name_);
+  const std::uint64_t size = file_->facts().size;
+  if (start_ == Start::Fresh || size == base_) return true;
+  const Status cut = file_->truncate(base_);
+  return cut.ok() ? true : fail(false, cut.error());
+}
+
+// The last bytes written to the current file, enough for one frame of any
+// rate (the largest is 1441 bytes): a split can take back the start of a
+// frame the file already holds and carry it into the next file.
+void SplitFileWriter::keepTail(const std::uint8_t* bytes, std::uint32_t length) {
+  const auto size = static_cast<std::uint32_t>(tail_.size());
+  if (length >= size) {
+    std::copy(bytes + length - size, bytes + length, tail_.begin());
+    tailBytes_ = size;
+    return;
+  }
+  const std::uint32_t keep = std::min(tailBytes_, size - length);
+  std::copy(tail_.begin() + (tailBytes_ - keep), tail_.begin() + tailBytes_, tail_.begin());
+  std::copy(bytes, bytes + length, tail_.begin() + keep);
+  tailBytes_ = keep + length;
+}
+
+// Ends the current file at its last whole frame; `carried` receives the
+// bytes after that frame, which start the next file.
+bool SplitFileWriter::endAtFrame(std::vector<std::uint8_t>& carried) {
+  carried.clear();
+  if (ends_.lost()) return writePending(pending_.size());
+  const std::uint64_t end = ends_.lastEndWithin(fileBytes_ + pending_.size());
+  if (end < fileBytes_) {
+    // The last block stopped inside a frame whose end the engine has not
+    // produced yet: take the frame's start back from the file.
+    const std::uint64_t back = fileBytes_ - end;
+    if (back > tailBytes_ || !file_->truncate(end).ok()) return writePending(pending_.size());
+    carried.assign(tail_.begin() + (tailBytes_ - back), tail_.begin() + tailBytes_);
+    fileBytes_ = end;
+  } else if (!writePending(end - fileBytes_)) {
+    return false;
+  }
+  carried.insert(carried.end(), pending_.begin(), pending_.end());
+  pending_.clear();
+  return true;
+}
+
+bool SplitFileWriter::split(const std::string& name) {
+  if (!endAtFrame(carried_)) return false;
+  const std::uint64_t end = fileBytes_;
+  if (!closeFile() || !openFile(name)) return false;
+  ends_.moveToNextFile(end, base_);
+  pending_.swap(carried_);
+  return writeBlocks();
+}
+
+bool SplitFileWriter::closeFile() {
+  finishedBytes_ += fileBytes_ - base_;
+  fileBytes_ = base_ = 0;
+  const Status finished = file_->finish();
+  file_.reset();
+  return finished.ok() ? true : fail(false, finished.error());
+}
+
+bool SplitFileWriter::finish() {
+  if (!file_) return false;
+  return writePending(pending_.size()) && closeFile();
+}
+
+void SplitFileWriter::finishAtWholeFrame() {
+  if (!file_) return;
+  const std::uint64_t sent = fileBytes_ + pending_.size();
+  const std::uint64_t end = ends_.lost() ? sent : ends_.lastEndWithin(sent);
+  if (end > fileBytes_ && !writePending(end - fileBytes_)) return;
+  cutToWholeFrames();
+  static_cast<void>(closeFile());
+}
+
+// The file may end inside a frame (a failed write, an engine that stopped in
+// the middle of one): back to the last whole one. Should the cut itself fail,
+// the failure already met is still the one to report.
+void SplitFileWriter::cutToWholeFrames() {
+  if (!file_ || ends_.lost() || ends_.whole() >= fileBytes_) return;
+  if (file_->truncate(ends_.whole()).ok()) fileBytes_ = ends_.whole();
+}
+
+std::uint64_t SplitFileWriter::bytesWritten() const {
+  if (!file_) return finishedBytes_;
+  return finishedBytes_ + (ends_.lost() ? fileBytes_ : ends_.whole()) - base_;
+}
+
+// Reports the failure and finishes the file as far as it can: cut back to its
+// last whole frame, synced and closed. The writer takes no more calls.
+bool SplitFileWriter::fail(bool creating, const Error& error) {
+  say(Msg::FileErrorLead, text(creating ? Msg::FileCreationError : Msg::FileWriteError));
+  say(Msg::FileErrorSystem, error.text.c_str());
+  cutToWholeFrames();
+  if (file_) {
+    finishedBytes_ += fileBytes_ - base_;
+    static_cast<void>(file_->finish());
+    file_.reset();
+  }
+  return false;
+}
+
+}  // namespace vorta

@@ -1,0 +1,93 @@
+// The MP3 bytes' way into the output files: 16384-byte blocks, whole frames
+// in every file, and the file-system rules of a long unattended recording.
+//
+// Used by the encoder thread only. It owns the open output file, the bytes
+// not yet written (pending), the frame ends of the current file and the last
+// bytes written to it; each failure it meets is reported here, once, with the
+// system's text.
+//
+// - Every file ends with a whole frame. At a split the old file stops at its
+//   last frame end and the frame in progress starts the next file, so each
+//   file plays on its own and the files joined are the engine's one stream.
+//   A failed write cuts the file back to its last whole frame.
+// - Nothing on disk changes before the first byte is written to a file: an
+//   existing file keeps its bytes, a missing one is not created, so a run
+//   that records nothing leaves the file system as it found it.
+// - A file this run has written is never replaced: a split that comes back
+//   to its name (the clock stepped back into an hour already recorded)
+//   appends to it, after cutting it back to its last whole frame.
+// - Each finished file is synced to the disk; a failure there is a failed
+//   write.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "encode/MpegFrame.h"
+#include "platform/Files.h"
+
+namespace vorta {
+
+// Bytes moved to the file per write.
+constexpr std::uint32_t kFileBlockBytes = 16384;
+
+class SplitFileWriter {
+ public:
+  explicit SplitFileWriter(FileSystem& files);
+
+  // Each returns false after a failure it has reported; the writer is then
+  // finished and takes no more calls.
+
+  // Opens the first file (a file that cannot be created is reported here).
+  bool open(const std::string& name);
+  // Engine output, in stream order.
+  bool add(std::span<const std::uint8_t> bytes);
+  // Ends the current file at its last whole frame and goes on in `name`.
+  bool split(const std::string& name);
+  // Writes everything, syncs and closes the file.
+  bool finish();
+  // After a failure of the engine: writes what it holds up to the last whole
+  // frame, cuts the file back to that frame and finishes it.
+  void finishAtWholeFrame();
+
+  // Bytes of whole frames this run has written to all files: always a
+  // length the files can end at.
+  std::uint64_t bytesWritten() const;
+
+ private:
+  enum class Start { Fresh, Replace, Append };
+
+  bool openFile(const std::string& name);
+  std::uint64_t wholeFramesOnDisk();
+  bool write(const std::uint8_t* bytes, std::uint32_t length);
+  bool prepareFirstWrite();
+  bool writeBlocks();
+  bool writePending(std::uint64_t count);
+  void keepTail(const std::uint8_t* bytes, std::uint32_t length);
+  bool endAtFrame(std::vector<std::uint8_t>& carried);
+  bool closeFile();
+  void cutToWholeFrames();
+  bool fail(bool creating, const Error& error);
+
+  FileSystem& files_;
+  std::unique_ptr<OutputFile> file_;
+  std::string name_;
+  Start start_ = Start::Fresh;
+  bool touched_ = false;            // the current file has been changed on disk
+  std::uint64_t base_ = 0;          // bytes of the current file before this run's
+  std::uint64_t fileBytes_ = 0;     // what the current file holds (or will, once touched)
+  std::uint64_t finishedBytes_ = 0; // this run's bytes in the files before it
+  std::vector<std::uint8_t> pending_;
+  std::vector<std::uint8_t> carried_;
+  std::array<std::uint8_t, 2048> tail_{};  // the last bytes written to the current file
+  std::uint32_t tailBytes_ = 0;
+  FrameEnds ends_;                    // offsets in the current file
+  std::set<std::string> written_;     // names of the files this run has written
+};
+
+}  // namespace vorta
