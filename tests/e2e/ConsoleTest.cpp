@@ -1,0 +1,111 @@
+// Where a recorder left running meets the system: job control on a terminal,
+// nohup, closed descriptors, both streams in one journal, crashes.
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "E2eTest.h"
+#include "ExpectedTexts.h"
+
+namespace vorta::test {
+namespace {
+
+void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
+
+ProcessOptions sh(const std::string& script) {  // vorta as $0
+  ProcessOptions o;
+  o.program = "sh";
+  o.args = {"-c", script, VORTA_BINARY};
+  return o;
+}
+
+class Console : public E2eTest {
+ protected:
+  // `script` run by a shell, vorta as $0: bash with job control (set -m) on
+  // the terminal, which it needs as standard error too; or sh with pipes.
+  ProcessOptions shell(const std::string& script, bool jobs = true) {
+    ProcessOptions o = vorta({}, /*pty=*/jobs);
+    o.stderrToPipe = false;
+    o.program = jobs ? "bash" : "sh";
+    o.args = {"-c", (jobs ? "set -m; " : "") + script, VORTA_BINARY};
+    return o;
+  }
+  void start(Subprocess& sh, const std::string& script) {  // until a second is recorded
+    ASSERT_TRUE(sh.start(shell(script)) && sh.waitForOutput("(0:00:01)", 30000)) << sh.output();
+  }
+  bool fileReaches(const std::string& name, off_t bytes) {
+    struct stat file {};
+    for (int i = 0; i < 300; ++i, pause())
+      if (::stat(path(name).c_str(), &file) == 0 && file.st_size >= bytes) return true;
+    return false;
+  }
+};
+
+TEST_F(Console, BackgroundJobNeverTouchesTheTerminalAndEndsOnSigterm) {
+  Subprocess sh;
+  ASSERT_NO_FATAL_FAILURE(start(sh, "\"$0\" rec & echo \"pid $!\"; wait $!; echo \"exit $?\""));
+  termios during{};
+  EXPECT_TRUE(sh.terminalSettings(during) && sameTerminal(during, freshTerminal()));
+  const std::string out = sh.output();
+  ASSERT_EQ(::kill(std::stoi(out.substr(out.find("pid ") + 4)), SIGTERM), 0);
+  EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
+  decodeWhole(path("rec.mp3"));
+}
+
+TEST_F(Console, AfterCtrlZAndFgTheKeyboardModeIsSetAgain) {
+  Subprocess sh;  // `stty sane`: the shell takes the terminal back as it likes it
+  ASSERT_NO_FATAL_FAILURE(start(sh, "\"$0\" rec; stty sane; echo resumed; fg; echo \"exit $?\""));
+  ASSERT_TRUE(sh.sendInput("\x1a"));
+  ASSERT_TRUE(sh.waitForOutput("resumed", 20000)) << sh.output();
+  termios t{};
+  for (int i = 0; i < 100 && sh.terminalSettings(t) && (t.c_lflag & ICANON); ++i) pause();
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+  ASSERT_TRUE(sh.sendInput("\x1b"));
+  EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
+}
+
+// As nohup leaves it, and with all three standard descriptors closed.
+TEST_F(Console, IgnoredHangupStaysIgnoredAndClosedDescriptorsAreDevNull) {
+  Subprocess v;
+  ASSERT_TRUE(v.start(shell("trap '' HUP; exec \"$0\" rec <&- >&- 2>&-", false)));
+  ASSERT_TRUE(fileReaches("rec.mp3", 32768));  // two seconds at 128 kbit/s
+  for (const char* fd : {"/0", "/1", "/2"}) {
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(v.pid()) + "/fd" + fd, error),
+              "/dev/null") << fd;
+  }
+  ASSERT_TRUE(v.signal(SIGHUP));
+  EXPECT_TRUE(fileReaches("rec.mp3", 65536)) << "a hangup ended the recording";
+  ASSERT_TRUE(v.signal(SIGTERM));
+  EXPECT_EQ(v.wait(20000), 0);
+  decodeWhole(path("rec.mp3"));
+}
+
+TEST(ConsoleStreams, OneJournalGetsBothStreamsInTheOrderWritten) {
+  Subprocess v;
+  ASSERT_TRUE(v.start(sh("exec \"$0\" rec extra 2>&1")));
+  EXPECT_EQ(v.wait(20000), 3);
+  EXPECT_EQ(v.output().rfind(kBanner + "* Invalid argument rec.\n\r\n* Execute vorta -rus", 0), 0u)
+      << v.output();
+}
+
+TEST(ConsoleStreams, CrashesPutTheTerminalBackBeforeTheirDefaultAction) {
+  for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT}) {
+    SCOPED_TRACE(sigabbrev_np(signal));  // at the help's Enter prompt, in the keyboard mode
+    ProcessOptions o = sh("ulimit -c 0; exec \"$0\"");
+    o.pty = true;
+    Subprocess v;
+    ASSERT_TRUE(v.start(o));
+    ASSERT_TRUE(v.waitForOutput("Press ENTER to continue...", 20000)) << v.output();
+    ASSERT_TRUE(v.signal(signal));
+    EXPECT_EQ(v.wait(20000), 128 + signal);
+    termios after{};
+    EXPECT_TRUE(v.terminalSettings(after) && sameTerminal(after, freshTerminal()));
+  }
+}
+
+}  // namespace
+}  // namespace vorta::test
