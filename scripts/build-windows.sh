@@ -80,7 +80,7 @@ nice -n 10 cmake --build "$out" -j"$(nproc)" --target vorta vorta_unit
 dlls=$($host-objdump -p "$out/vorta.exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort)
 for dll in $dlls; do
   case $dll in
-    kernel32.dll | msvcrt.dll | winmm.dll | user32.dll | advapi32.dll | api-ms-win-*) ;;
+    kernel32.dll | msvcrt.dll | winmm.dll | shell32.dll | user32.dll | advapi32.dll | api-ms-win-*) ;;
     *) echo "vorta.exe needs $dll, which Windows does not have" >&2; exit 1 ;;
   esac
 done

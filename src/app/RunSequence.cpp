@@ -11,6 +11,8 @@
 #include "app/RunSequence.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/ConsoleWriter.h"
@@ -68,8 +70,12 @@ void runProgram(int argc, char** argv) {
   openMissingStandardDescriptors();
   installTerminalSafeSignals();
   Settings& settings = processSettings();
+  const std::vector<std::string> words = commandLineWords(argc, argv);
+  std::vector<const char*> wordPointers;
+  for (const std::string& word : words) wordPointers.push_back(word.c_str());
   const CommandLineResult commandLine =
-      readSettings(argc, argv, settings, systemClock(), physicalMemoryBytes());
+      readSettings(static_cast<int>(wordPointers.size()), wordPointers.data(), settings,
+                   systemClock(), physicalMemoryBytes());
   if (!commandLine.run) exitWith(commandLine.exitCode);
 
   RunState& run = processRunState();

@@ -23,6 +23,8 @@
 #pragma once
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 namespace vorta {
 
@@ -34,6 +36,11 @@ namespace vorta {
 // Descriptors 0, 1 and 2 that are closed are opened on /dev/null, so that no
 // file opened later takes their number and receives the program's texts.
 void openMissingStandardDescriptors();
+
+// The command line's words, the program's path first, in UTF-8: on Linux
+// argv as it is; on Windows the system's UTF-16 command line converted, as
+// argv there is in the ANSI code page, which cannot hold every file name.
+std::vector<std::string> commandLineWords(int argc, char** argv);
 
 void installTerminalSafeSignals();
 // endAtOnce (may be null) must live until the process ends; the signal

@@ -135,4 +135,8 @@ void installStopSignals(std::atomic<bool>* endAtOnce) {
 
 bool stopSignalPending() { return gStopSignals.load(std::memory_order_relaxed) != 0; }
 
+std::vector<std::string> commandLineWords(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace vorta

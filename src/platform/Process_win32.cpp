@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstdio>
 
 #include "platform/Terminal.h"
+#include "platform/Wide_win32.h"
 
 // Ctrl+C, Ctrl+Break and closing the console window arrive as console
 // control events, on a thread the system starts for the handler.
@@ -70,5 +72,15 @@ void installStopSignals(std::atomic<bool>* endAtOnce) {
 }
 
 bool stopSignalPending() { return gStopEvents.load(std::memory_order_relaxed) != 0; }
+
+std::vector<std::string> commandLineWords(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> words;
+  for (int i = 0; i < count; ++i) words.push_back(fromWide(wide[i]));
+  LocalFree(wide);
+  return words;
+}
 
 }  // namespace vorta

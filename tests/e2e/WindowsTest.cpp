@@ -62,6 +62,7 @@ TEST_F(Windows, PrintsTheSameBytesAsTheLinuxBuild) {
       {{"-f", "1000", "-x", "stop.now", "rec"}, true},
       {{"-b", "64", "-d", "22", "-mm", "-ql", "-s", "300", "-t", "5", "-x", "stop.now", "r"}, true},
       {{"-rus", "-split3", "-x", "stop.now"}, true},
+      {{"-x", "stop.now", "запись"}, true},  // a name beyond the ANSI code page
   };
   for (const Line& line : lines) {
     std::string shown;
