@@ -1,90 +1,163 @@
+// Output files over Win32 file handles (CreateFileW, WriteFile,
+// SetEndOfFile, FlushFileBuffers); names arrive in UTF-8 and are converted to
+// UTF-16, so any name the file system takes can be used.
 #include "platform/Files.h"
 
 #include <windows.h>
 
 #include "platform/Wide_win32.h"
 
-// Error numbers here are GetLastError() codes; errorText gives the system's
-// text for them.
 namespace vorta {
 namespace {
 
-int lastError() {
+Error systemError(DWORD code) { return Error{static_cast<int>(code), systemErrorText(code)}; }
+Error lastError() {
   const DWORD code = GetLastError();
-  return code == 0 ? static_cast<int>(ERROR_GEN_FAILURE) : static_cast<int>(code);
+  return systemError(code == 0 ? ERROR_GEN_FAILURE : code);
+}
+
+// FILETIME counts 100 ns units from 1601-01-01 UTC.
+std::int64_t epochSeconds(const FILETIME& t) {
+  const auto units = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  return (units - 116444736000000000LL) / 10000000;
 }
 
 class Win32OutputFile final : public OutputFile {
  public:
-  explicit Win32OutputFile(HANDLE file) : file_(file) {}
+  Win32OutputFile(std::wstring name, HANDLE file, FileFacts facts)
+      : name_(std::move(name)), file_(file), facts_(facts), end_(facts.size) {}
   ~Win32OutputFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
   }
+  Win32OutputFile(const Win32OutputFile&) = delete;
+  Win32OutputFile& operator=(const Win32OutputFile&) = delete;
 
-  int write(const void* bytes, std::size_t length) override {
-    const int error = writeAll(static_cast<const char*>(bytes), length);
+  const FileFacts& facts() const override { return facts_; }
+
+  Result<std::size_t> readAt(std::uint64_t offset, void* bytes, std::size_t length) override {
+    if (file_ == INVALID_HANDLE_VALUE) return std::size_t{0};  // not created yet: empty
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    const DWORD asked = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+    if (!ReadFile(file_, bytes, asked, &n, &at) && GetLastError() != ERROR_HANDLE_EOF)
+      return lastError();
+    return static_cast<std::size_t>(n);
+  }
+
+  Status write(const void* bytes, std::size_t length) override {
+    if (Status made = materialise(); !made.ok()) return made;
+    // A read moves the handle's position: every write starts at the end.
+    if (Status placed = seek(end_); !placed.ok()) return placed;
+    const DWORD error = writeAll(static_cast<const char*>(bytes), length);
     if (error == 0) {
-      size_ += length;
-      return 0;
+      end_ += length;
+      return {};
     }
     // Whatever the failing call did write would sit in the file uncounted,
     // most likely as the front part of a frame: take it back. The caller
     // hears of the original failure, not of the clean-up.
-    static_cast<void>(cutTo(size_));
-    return error;
+    static_cast<void>(cutTo(end_));
+    return systemError(error);
   }
 
-  int truncate(std::uint64_t size) override { return cutTo(size); }
+  Status truncate(std::uint64_t size) override {
+    if (Status made = materialise(); !made.ok()) return made;
+    return cutTo(size);
+  }
 
-  // The file's bytes reach the disk before the close counts as done, so a
-  // finished file survives a power cut.
-  int close() override {
+  Status finish() override {
+    if (file_ == INVALID_HANDLE_VALUE) return {};
     const HANDLE file = file_;
     file_ = INVALID_HANDLE_VALUE;
-    int error = FlushFileBuffers(file) ? 0 : lastError();
-    if (!CloseHandle(file) && error == 0) error = lastError();
-    return error;
+    // A device (an output of NUL) has nothing to force to a disk.
+    const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+    const DWORD flushed = !disk || FlushFileBuffers(file) ? 0 : GetLastError();
+    const DWORD closed = CloseHandle(file) ? 0 : GetLastError();
+    if (flushed != 0) return systemError(flushed);
+    return closed == 0 ? Status{} : systemError(closed);
   }
 
  private:
-  int writeAll(const char* p, std::size_t length) {
+  // A file that did not exist at the open is created by its first change.
+  Status materialise() {
+    if (file_ != INVALID_HANDLE_VALUE) return {};
+    file_ = CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                        nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) return lastError();
+    end_ = 0;
+    return {};
+  }
+
+  DWORD writeAll(const char* p, std::size_t length) {
     while (length > 0) {
       const DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
       DWORD written = 0;
-      if (!WriteFile(file_, p, chunk, &written, nullptr)) return lastError();
-      if (written == 0) return static_cast<int>(ERROR_WRITE_FAULT);
+      if (!WriteFile(file_, p, chunk, &written, nullptr)) return GetLastError();
+      if (written == 0) return ERROR_WRITE_FAULT;
       p += written;
       length -= written;
     }
     return 0;
   }
 
-  // The size and the write position go back together, so that the next
-  // write continues at the cut instead of leaving a hole.
-  int cutTo(std::uint64_t size) {
+  Status seek(std::uint64_t offset) {
+    if (GetFileType(file_) != FILE_TYPE_DISK) return {};  // devices have no position
     LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(size);
+    at.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return lastError();
-    if (!SetEndOfFile(file_)) return lastError();
-    size_ = size;
-    return 0;
+    return {};
   }
 
-  HANDLE file_;
-  std::uint64_t size_ = 0;  // bytes of the successful writes (the file was created empty)
+  // The size and the write position go back together, so that the next
+  // write continues at the cut instead of leaving a hole.
+  Status cutTo(std::uint64_t size) {
+    if (GetFileType(file_) != FILE_TYPE_DISK) {
+      // Devices have no length to cut; nothing was written there.
+      if (end_ != size) return systemError(ERROR_INVALID_FUNCTION);
+      return {};
+    }
+    if (Status placed = seek(size); !placed.ok()) return placed;
+    if (!SetEndOfFile(file_)) return lastError();
+    end_ = size;
+    return {};
+  }
+
+  std::wstring name_;
+  HANDLE file_;  // INVALID_HANDLE_VALUE: not created yet, or finished
+  FileFacts facts_;
+  std::uint64_t end_;  // where the next write goes
 };
+
+// An existing file: opened for reading too (a restarted recording reads its
+// frames back), or write-only where reading is not allowed.
+HANDLE openExisting(const std::wstring& name) {
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, flags, nullptr);
+  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return file;
+  return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
+                     nullptr);
+}
 
 class Win32FileSystem final : public FileSystem {
  public:
-  std::unique_ptr<OutputFile> create(const std::string& name, int& error) override {
-    const HANDLE file = CreateFileW(toWide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = lastError();
-      return nullptr;
-    }
-    return std::make_unique<Win32OutputFile>(file);
+  Result<std::unique_ptr<OutputFile>> open(const std::string& utf8) override {
+    const std::wstring name = toWide(utf8);
+    const HANDLE file = openExisting(name);
+    if (file != INVALID_HANDLE_VALUE) return opened(name, file);
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return lastError();
+    // Not there: make sure it can be created, and leave nothing behind.
+    const HANDLE probe = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return lastError();
+    CloseHandle(probe);
+    (void)DeleteFileW(name.c_str());
+    return std::unique_ptr<OutputFile>(
+        std::make_unique<Win32OutputFile>(name, INVALID_HANDLE_VALUE, FileFacts{}));
   }
 
   bool exists(const std::string& path) override {
@@ -93,8 +166,22 @@ class Win32FileSystem final : public FileSystem {
 
   void remove(const std::string& path) override { (void)DeleteFileW(toWide(path).c_str()); }
 
-  std::string errorText(int error) override {
-    return systemErrorText(static_cast<DWORD>(error));
+ private:
+  static Result<std::unique_ptr<OutputFile>> opened(const std::wstring& name, HANDLE file) {
+    FileFacts facts;
+    facts.existed = true;
+    if (GetFileType(file) == FILE_TYPE_DISK) {
+      LARGE_INTEGER size{};
+      FILETIME modified{};
+      if (!GetFileSizeEx(file, &size) || !GetFileTime(file, nullptr, nullptr, &modified)) {
+        const Error error = lastError();
+        CloseHandle(file);
+        return error;
+      }
+      facts.size = static_cast<std::uint64_t>(size.QuadPart);
+      facts.modifiedSeconds = epochSeconds(modified);
+    }
+    return std::unique_ptr<OutputFile>(std::make_unique<Win32OutputFile>(name, file, facts));
   }
 };
 
