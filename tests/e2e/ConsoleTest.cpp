@@ -1,19 +1,15 @@
-// Where a recorder left running meets the system: job control on a terminal,
-// nohup, closed descriptors, both streams in one journal, crashes.
+// A recorder left running: job control, nohup, closed descriptors, one journal, crashes.
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
-
+#include <unistd.h>
 #include <filesystem>
-#include <thread>
 
 #include "E2eTest.h"
 #include "ExpectedTexts.h"
 
 namespace vorta::test {
 namespace {
-
-void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
 
 ProcessOptions sh(const std::string& script) {  // vorta as $0
   ProcessOptions o;
@@ -24,8 +20,7 @@ ProcessOptions sh(const std::string& script) {  // vorta as $0
 
 class Console : public E2eTest {
  protected:
-  // `script` run by a shell, vorta as $0: bash with job control (set -m) on
-  // the terminal, which it needs as standard error too; or sh with pipes.
+  // vorta as $0 of bash with job control on the terminal (its stderr too), or of sh on pipes.
   ProcessOptions shell(const std::string& script, bool jobs = true) {
     ProcessOptions o = vorta({}, /*pty=*/jobs);
     o.stderrToPipe = false;
@@ -38,7 +33,7 @@ class Console : public E2eTest {
   }
   bool fileReaches(const std::string& name, off_t bytes) {
     struct stat file {};
-    for (int i = 0; i < 300; ++i, pause())
+    for (int i = 0; i < 300; ++i, ::usleep(100000))
       if (::stat(path(name).c_str(), &file) == 0 && file.st_size >= bytes) return true;
     return false;
   }
@@ -49,10 +44,8 @@ TEST_F(Console, BackgroundJobNeverTouchesTheTerminalAndEndsOnSigterm) {
   ASSERT_NO_FATAL_FAILURE(start(sh, "\"$0\" rec & echo \"pid $!\"; wait $!; echo \"exit $?\""));
   termios during{};
   EXPECT_TRUE(sh.terminalSettings(during) && sameTerminal(during, freshTerminal()));
-  const std::string out = sh.output();
-  ASSERT_EQ(::kill(std::stoi(out.substr(out.find("pid ") + 4)), SIGTERM), 0);
+  ASSERT_EQ(::kill(std::stoi(sh.output().substr(sh.output().find("pid ") + 4)), SIGTERM), 0);
   EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
-  decodeWhole(path("rec.mp3"));
 }
 
 TEST_F(Console, AfterCtrlZAndFgTheKeyboardModeIsSetAgain) {
@@ -61,13 +54,12 @@ TEST_F(Console, AfterCtrlZAndFgTheKeyboardModeIsSetAgain) {
   ASSERT_TRUE(sh.sendInput("\x1a"));
   ASSERT_TRUE(sh.waitForOutput("resumed", 20000)) << sh.output();
   termios t{};
-  for (int i = 0; i < 100 && sh.terminalSettings(t) && (t.c_lflag & ICANON); ++i) pause();
+  for (int i = 0; i < 100 && sh.terminalSettings(t) && (t.c_lflag & ICANON); ++i) ::usleep(100000);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
   ASSERT_TRUE(sh.sendInput("\x1b"));
   EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
 }
 
-// As nohup leaves it, and with all three standard descriptors closed.
 TEST_F(Console, IgnoredHangupStaysIgnoredAndClosedDescriptorsAreDevNull) {
   Subprocess v;
   ASSERT_TRUE(v.start(shell("trap '' HUP; exec \"$0\" rec <&- >&- 2>&-", false)));
