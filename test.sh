@@ -9,7 +9,8 @@
 #   tsan      unit tests under ThreadSanitizer
 #   tsan-e2e  the end-to-end recordings with the ThreadSanitizer-built vorta
 #   fuzz      the command-line reader under libFuzzer for a bounded time
-#   windows   the Windows build under wine (not in the default list yet)
+#   windows   the Windows build (MinGW-w64) under wine: unit tests, same bytes
+#             as the Linux build, a tone recorded through winepulse
 # Every stage runs even when an earlier one failed, so that one run shows
 # everything; the last lines list each stage's result, and the exit code is
 # non-zero when any of them failed. Arguments go to the first ctest run.
@@ -19,7 +20,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/scripts/install-deps.sh" test
 jobs=$(nproc)
-stages=${VORTA_STAGES:-main asan tsan tsan-e2e fuzz}
+stages=${VORTA_STAGES:-main asan tsan tsan-e2e fuzz windows}
 fuzz_seconds=${VORTA_FUZZ_SECONDS:-60}
 
 # A finding ends the program at once with its own exit code, so no report
