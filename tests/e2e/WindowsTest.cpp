@@ -2,7 +2,8 @@
 // test.sh after scripts/build-windows.sh): the same bytes as the Linux build
 // for the help and the run summaries, and a tone recorded from the test
 // server through wine's PulseAudio driver and the wave-input service, ended
-// by the stop-file. Skipped when VORTA_WINDOWS_EXE is not set.
+// by the stop-file or Ctrl+C. Skipped when VORTA_WINDOWS_EXE is not set.
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -86,24 +87,31 @@ TEST_F(Windows, BackslashEndsTheFolderPartOfTheOutputName) {
   EXPECT_NE(r.out.find("* Resulting file: sub.d\\rec.mp3\n"), std::string::npos) << r.out;
 }
 
-TEST_F(Windows, RecordsAToneAtItsPitchUntilTheStopFile) {
-  Subprocess vorta;
-  ASSERT_TRUE(startRecording(vorta, options({"-x", "stop.now", "tone"}, true)));
-  ASSERT_EQ(play(TestSignal(48000, 2).tone(1000, 3))->wait(20000), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  std::ofstream(path("stop.now")) << "stop\n";
-  ASSERT_EQ(vorta.wait(60000), 0) << vorta.errors();
-  EXPECT_FALSE(fs::exists(path("stop.now")));
+// Ended by the stop-file, then by Ctrl+C (wine turns SIGINT into the
+// console's Ctrl+C event): the tone whole and at its pitch either way.
+TEST_F(Windows, RecordsAToneAtItsPitchUntilTheStopFileOrCtrlC) {
+  for (const bool ctrlC : {false, true}) {
+    const std::string name = ctrlC ? "ctrl-c" : "stop-file";
+    Subprocess vorta;
+    ASSERT_TRUE(startRecording(vorta, options({"-x", "stop.now", name}, true)));
+    ASSERT_EQ(play(TestSignal(48000, 2).tone(1000, 3))->wait(20000), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (ctrlC) ASSERT_TRUE(vorta.signal(SIGINT));
+    else std::ofstream(path("stop.now")) << "stop\n";
+    ASSERT_EQ(vorta.wait(60000), 0) << name << vorta.errors();
+    EXPECT_FALSE(fs::exists(path("stop.now")));
 
-  const DecodedMp3 decoded = decodeWhole(path("tone.mp3"));
-  ASSERT_TRUE(decoded.ok);
-  EXPECT_EQ(decoded.rate, 44100);
-  for (int c = 0; c < 2; ++c) {
-    const std::vector<Stretch> loud = loudStretches(decoded.channel(c), decoded.rate, 4000, 0.2);
-    ASSERT_EQ(loud.size(), 1u) << "channel " << c << ": one unbroken tone";
-    EXPECT_NEAR(loud[0].length(), 3.0, 0.2) << "channel " << c;
-    const auto middle = slice(decoded.channel(c), decoded.rate, loud[0].begin + 0.5, loud[0].end - 0.5);
-    EXPECT_NEAR(dominantFrequency(middle, decoded.rate, 200, 5000), 1000.0, 5.0) << "channel " << c;
+    const DecodedMp3 decoded = decodeWhole(path(name + ".mp3"));
+    ASSERT_TRUE(decoded.ok) << name;
+    EXPECT_EQ(decoded.rate, 44100);
+    for (int c = 0; c < 2; ++c) {
+      const std::vector<Stretch> loud = loudStretches(decoded.channel(c), decoded.rate, 4000, 0.2);
+      ASSERT_EQ(loud.size(), 1u) << name << " channel " << c << ": one unbroken tone";
+      EXPECT_NEAR(loud[0].length(), 3.0, 0.2) << name << " channel " << c;
+      const auto middle =
+          slice(decoded.channel(c), decoded.rate, loud[0].begin + 0.5, loud[0].end - 0.5);
+      EXPECT_NEAR(dominantFrequency(middle, decoded.rate, 200, 5000), 1000.0, 5.0) << name;
+    }
   }
 }
 
