@@ -26,8 +26,8 @@ class Windows : public E2eTest {
     exe_ = exe;
   }
   // Either build with the same arguments in the test's folder.
-  ProcessOptions options(std::vector<std::string> args, bool windows) const {
-    ProcessOptions o = vorta(args);
+  ProcessOptions options(std::vector<std::string> args, bool windows, bool pty = false) const {
+    ProcessOptions o = vorta(args, pty);
     if (windows) {
       args.insert(args.begin(), exe_);
       o.program = "wine";
@@ -87,16 +87,17 @@ TEST_F(Windows, BackslashEndsTheFolderPartOfTheOutputName) {
   EXPECT_NE(r.out.find("* Resulting file: sub.d\\rec.mp3\n"), std::string::npos) << r.out;
 }
 
-// Ended by the stop-file, then by Ctrl+C (wine turns SIGINT into the
-// console's Ctrl+C event): the tone whole and at its pitch either way.
-TEST_F(Windows, RecordsAToneAtItsPitchUntilTheStopFileOrCtrlC) {
-  for (const bool ctrlC : {false, true}) {
-    const std::string name = ctrlC ? "ctrl-c" : "stop-file";
+// Ended by the stop-file, by Ctrl+C (wine turns SIGINT into the console's
+// Ctrl+C event) and by ESC on wine's console: the tone whole and at its
+// pitch every time.
+TEST_F(Windows, RecordsAToneAtItsPitchUntilTheStopFileCtrlCOrEsc) {
+  for (const std::string name : {"stop-file", "ctrl-c", "esc"}) {
     Subprocess vorta;
-    ASSERT_TRUE(startRecording(vorta, options({"-x", "stop.now", name}, true)));
+    ASSERT_TRUE(startRecording(vorta, options({"-x", "stop.now", name}, true, name == "esc")));
     ASSERT_EQ(play(TestSignal(48000, 2).tone(1000, 3))->wait(20000), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    if (ctrlC) ASSERT_TRUE(vorta.signal(SIGINT));
+    if (name == "ctrl-c") ASSERT_TRUE(vorta.signal(SIGINT));
+    else if (name == "esc") ASSERT_TRUE(vorta.sendInput("\x1b"));
     else std::ofstream(path("stop.now")) << "stop\n";
     ASSERT_EQ(vorta.wait(60000), 0) << name << vorta.errors();
     EXPECT_FALSE(fs::exists(path("stop.now")));
