@@ -50,9 +50,9 @@ class KeyboardSession {
   // Whether a key is waiting, without blocking. False in the background.
   bool keyWaiting();
   // Reads one key: timeoutMs 0 does not wait, -1 waits until a key comes
-  // (through Ctrl+Z and fg; in the background it waits for the foreground).
-  // kKeyNone on time-out, with no terminal, when the terminal is gone or a
-  // signal other than SIGCONT interrupted the wait.
+  // (on through Ctrl+Z and fg). kKeyNone on time-out, in the background,
+  // with no terminal, when the terminal is gone or a signal other than
+  // SIGCONT interrupted the wait.
   int readKey(int timeoutMs);
 
  private:

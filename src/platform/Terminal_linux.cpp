@@ -28,9 +28,6 @@ std::atomic<bool> gApplied{false};
 // Raised by each SIGCONT: a wait interrupted by it goes on waiting.
 std::atomic<unsigned> gContinued{0};
 
-// Looked at background jobs between two looks for the foreground.
-constexpr int kBackgroundLookMs = 200;
-
 enum class Keys { Ours, Background, Gone };
 
 // Sets the keyboard mode when the process is the foreground job. SIGTTOU is
@@ -105,13 +102,8 @@ int KeyboardSession::readKey(int timeoutMs) {
   pollfd p{fd_, POLLIN, 0};
   for (;;) {
     const unsigned continued = gContinued.load(std::memory_order_relaxed);
-    const Keys keys = holdKeyboard(fd_);
-    if (keys == Keys::Gone) return kKeyNone;
-    if (keys == Keys::Background) {
-      if (timeoutMs >= 0) return kKeyNone;
-      ::poll(nullptr, 0, kBackgroundLookMs);
-      continue;
-    }
+    // In the background no key is ours: a prompt there does not wait.
+    if (holdKeyboard(fd_) != Keys::Ours) return kKeyNone;
     const int n = ::poll(&p, 1, timeoutMs);
     if (n < 0 && errno == EINTR && gContinued.load(std::memory_order_relaxed) != continued)
       continue;
