@@ -1,12 +1,9 @@
-// What the end-to-end tests share: the private sound server, a fresh folder
-// per test, vorta started against that server, sound played into it, and the
-// MP3 files that come out checked by walking and decoding them.
-//
-// ctest starts the server with scripts/pulse-private.sh before the e2e tests
-// (folder in VORTA_PULSE_DIR) and stops it after them; run by hand, the test
-// program starts one of its own. Its only device is the null sink "vsink",
-// whose monitor is the default source: what a test plays is what vorta
-// records through ALSA's "default" device.
+// The end-to-end tests' fixture: a private PulseAudio server whose only
+// device is the null sink "vsink", its monitor the default source, so what a
+// test plays is what vorta records through ALSA's "default" device. ctest
+// starts it with scripts/pulse-private.sh (folder in VORTA_PULSE_DIR); run by
+// hand, the test program starts its own. Each test gets a fresh folder, kept
+// when the test fails.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,56 +17,38 @@
 
 namespace vorta::test {
 
-class PulseServer {
- public:
-  explicit PulseServer(std::string dir) : dir_(std::move(dir)) {}
-  // The server in VORTA_PULSE_DIR, or one started on first use and stopped
-  // at exit; null when none could be started.
-  static PulseServer* forTests();
-  const std::string& dir() const { return dir_; }
-  std::vector<std::string> env() const;  // "NAME=value" entries for its clients
-  pid_t pid() const;                     // from its pid file; 0 when there is none
-  bool alive(int timeoutMs = 5000) const;
-  bool restart();  // the start script again: same folder, same socket
-  bool stop();
-
- private:
-  std::string dir_;
+struct PulseServer {
+  std::string dir;
+  std::vector<std::string> env() const;  // "NAME=value" for its clients
+  pid_t pid() const;                     // to freeze or kill it; 0 when none
+  bool alive() const;
+  bool run(const std::string& command);  // the script's start (again) or stop
 };
 
-// Environment entries that set the wall clock (not the monotonic one) to
-// "YYYY-MM-DD hh:mm:ss" UTC at the start, running on from there.
+// LD_PRELOAD and friends for a wall clock (not the monotonic one) that starts
+// at "YYYY-MM-DD hh:mm:ss" UTC.
 std::vector<std::string> wallClockAt(const std::string& when);
 
 class E2eTest : public ::testing::Test {
  protected:
   static constexpr double kBuffer = 0.5;  // seconds in one capture block
 
-  // Restarts a server that an earlier test killed or froze; keeps the folder
-  // of a failed test and prints its path.
-  void SetUp() override;
+  void SetUp() override;  // thaws or restarts a server an earlier test froze or killed
   void TearDown() override;
-
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  PulseServer& server() { return *server_; }
+  static PulseServer& server();
 
-  // vorta in the test's folder, recording from the test server. With pipes
-  // it has no controlling terminal, as under a service; on a pty its
-  // standard error still has a pipe of its own (errors()).
+  // vorta in the test's folder; with pipes it has no controlling terminal
+  // (as a service), on a pty its standard error has a pipe of its own.
   ProcessOptions vorta(const std::vector<std::string>& args, bool pty = false) const;
-  // Starts it and waits until the status line shows a second of sound
-  // recorded, so that the stream really runs. False (the test failed) when
-  // it did not come.
+  // Starts it and waits for a second of sound recorded (the stream runs).
   bool startRecording(Subprocess& process, const ProcessOptions& options);
-  // Plays the signal into the server's sink in the background; the player
-  // ends by itself when the signal is over (wait()) or is killed with it.
+  // Plays into the sink in the background; wait() ends with the sound.
   std::unique_ptr<Subprocess> play(const TestSignal& signal);
-  // Walks and decodes a file; the test fails unless every byte is in a whole
-  // frame and every frame decodes.
+  // Fails the test unless every byte is in a whole frame and every frame decodes.
   DecodedMp3 decodeWhole(const std::string& file);
 
  private:
-  PulseServer* server_ = nullptr;
   std::string dir_;
 };
 

@@ -16,11 +16,6 @@ extern char** environ;
 namespace vorta::test {
 namespace {
 
-void closeFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> p;
   for (std::string& s : strings) p.push_back(s.data());
@@ -28,70 +23,64 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return p;
 }
 
+auto deadline(int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
+
 }  // namespace
 
 Subprocess::~Subprocess() {
   kill();
-  closeFd(outFd_);
-  closeFd(errFd_);
+  for (int fd : fds_)
+    if (fd >= 0) ::close(fd);
 }
 
 bool Subprocess::start(const ProcessOptions& o) {
-  // Everything the child needs is built before fork: only async-signal-safe
-  // calls are allowed between fork and exec in a threaded test program.
+  // Built before fork: only async-signal-safe calls between fork and exec.
   std::vector<std::string> argvText{o.program}, envText;
   argvText.insert(argvText.end(), o.args.begin(), o.args.end());
-  // The test's environment, then the options' entries; a later entry of a
-  // name replaces an earlier one.
   for (char** e = environ; *e; ++e) envText.emplace_back(*e);
   for (const std::string& entry : o.env) {
     const std::string name = entry.substr(0, entry.find('=') + 1);
-    std::erase_if(envText, [&](const std::string& x) { return x.rfind(name, 0) == 0; });
+    std::erase_if(envText, [&](const std::string& x) { return x.starts_with(name); });
     envText.push_back(entry);
   }
   std::vector<char*> argv = pointers(argvText), envp = pointers(envText);
   int out[2] = {-1, -1}, err[2] = {-1, -1};
   const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (devNull < 0 || (!o.pty && !o.quiet && ::pipe2(out, O_CLOEXEC) != 0) ||
+  if ((!o.pty && !o.quiet && ::pipe2(out, O_CLOEXEC) != 0) ||
       ((!o.pty || o.stderrToPipe) && !o.quiet && ::pipe2(err, O_CLOEXEC) != 0)) {
-    startError_ = std::string("pipe: ") + std::strerror(errno);
+    startError_ = std::strerror(errno);
     return false;
   }
+  winsize size{static_cast<unsigned short>(o.rows), static_cast<unsigned short>(o.cols), 0, 0};
   pty_ = o.pty;
-  winsize size{};
-  size.ws_row = static_cast<unsigned short>(o.rows);
-  size.ws_col = static_cast<unsigned short>(o.cols);
-  pid_ = o.pty ? ::forkpty(&outFd_, nullptr, nullptr, &size) : ::fork();
+  pid_ = o.pty ? ::forkpty(&fds_[0], nullptr, nullptr, &size) : ::fork();
   if (pid_ == 0) {
     if (!o.pty && o.noControllingTerminal) ::setsid();
     if (!o.pty) ::dup2(devNull, 0);
     if (o.quiet) ::dup2(devNull, 1), ::dup2(devNull, 2);
     if (out[1] >= 0) ::dup2(out[1], 1);
     if (err[1] >= 0) ::dup2(err[1], 2);
-    if (!o.cwd.empty() && ::chdir(o.cwd.c_str()) != 0) ::_exit(127);
-    ::execvpe(argv[0], argv.data(), envp.data());
+    if (o.cwd.empty() || ::chdir(o.cwd.c_str()) == 0) ::execvpe(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
-  ::close(devNull);
-  closeFd(out[1]);
-  closeFd(err[1]);
-  if (!o.pty) outFd_ = out[0];
-  errFd_ = err[0];
-  if (pid_ < 0) startError_ = std::string("fork: ") + std::strerror(errno);
-  if (outFd_ >= 0) ::fcntl(outFd_, F_SETFD, FD_CLOEXEC);
+  for (int fd : {devNull, out[1], err[1]})
+    if (fd >= 0) ::close(fd);
+  if (!o.pty) fds_[0] = out[0];
+  fds_[1] = err[0];
+  if (fds_[0] >= 0) ::fcntl(fds_[0], F_SETFD, FD_CLOEXEC);
+  for (int i : {0, 1}) ended_[i] = fds_[i] < 0;
+  if (pid_ < 0) startError_ = std::strerror(errno);
   return pid_ > 0;
 }
 
 bool Subprocess::sendInput(const std::string& bytes) {
-  return pty_ && outFd_ >= 0 && ::write(outFd_, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+  return pty_ && ::write(fds_[0], bytes.data(), bytes.size()) == ssize_t(bytes.size());
 }
 
 bool Subprocess::signal(int signalNumber) { return running() && ::kill(pid_, signalNumber) == 0; }
 
 void Subprocess::kill() {
-  if (!running()) return;
-  ::kill(pid_, SIGKILL);
-  reap(true);
+  if (running() && ::kill(pid_, SIGKILL) == 0) reap(true);
 }
 
 bool Subprocess::running() {
@@ -100,7 +89,6 @@ bool Subprocess::running() {
 }
 
 void Subprocess::reap(bool block) {
-  if (pid_ <= 0 || reaped_) return;
   int status = 0;
   pid_t got;
   while ((got = ::waitpid(pid_, &status, block ? 0 : WNOHANG)) < 0 && errno == EINTR) {
@@ -110,84 +98,57 @@ void Subprocess::reap(bool block) {
   exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Reads what the child wrote, waiting at most timeoutMs for something. A
-// stream that ends (a pty master gives EIO) is marked so; the master stays
-// open for terminalSettings().
+// Reads what has come within timeoutMs. A stream that ends is marked (a pty
+// master gives EIO) and stays open, for terminalSettings().
 void Subprocess::pump(int timeoutMs) {
-  pollfd fds[2] = {{ended_[0] ? -1 : outFd_, POLLIN, 0}, {ended_[1] ? -1 : errFd_, POLLIN, 0}};
+  pollfd fds[2] = {{ended_[0] ? -1 : fds_[0], POLLIN, 0}, {ended_[1] ? -1 : fds_[1], POLLIN, 0}};
   if (::poll(fds, 2, timeoutMs) <= 0) return;
-  std::string* texts[2] = {&out_, &err_};
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+  for (int i : {0, 1}) {
     char chunk[4096];
-    const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-    if (n > 0) texts[i]->append(chunk, std::size_t(n));
-    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) ended_[i] = true;
+    const ssize_t n = fds[i].revents ? ::read(fds[i].fd, chunk, sizeof chunk) : -2;
+    if (n > 0) texts_[i].append(chunk, std::size_t(n));
+    if (n == 0 || (n == -1 && errno != EINTR)) ended_[i] = true;
   }
 }
 
-bool Subprocess::streamsOpen() const {
-  return (outFd_ >= 0 && !ended_[0]) || (errFd_ >= 0 && !ended_[1]);
-}
+const std::string& Subprocess::output() { return pump(0), texts_[0]; }
+const std::string& Subprocess::errors() { return pump(0), texts_[1]; }
 
-const std::string& Subprocess::output() {
-  pump(0);
-  return out_;
-}
-
-const std::string& Subprocess::errors() {
-  pump(0);
-  return err_;
-}
-
-bool Subprocess::waitFor(const std::string& (Subprocess::*text)(), const std::string& needle,
-                         int timeoutMs, std::size_t from) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (true) {
-    const std::string& have = (this->*text)();
-    if (have.size() >= from && have.find(needle, from) != std::string::npos) return true;
-    if (std::chrono::steady_clock::now() >= deadline || !streamsOpen()) return false;
-    pump(20);
+bool Subprocess::waitFor(int stream, const std::string& needle, int timeoutMs, std::size_t from) {
+  for (const auto end = deadline(timeoutMs);; pump(20)) {
+    if (texts_[stream].size() >= from && texts_[stream].find(needle, from) != std::string::npos)
+      return true;
+    if (std::chrono::steady_clock::now() >= end || (ended_[0] && ended_[1])) return false;
   }
 }
 
 bool Subprocess::waitForOutput(const std::string& needle, int timeoutMs, std::size_t from) {
-  return waitFor(&Subprocess::output, needle, timeoutMs, from);
+  return waitFor(0, needle, timeoutMs, from);
 }
 
 bool Subprocess::waitForErrors(const std::string& needle, int timeoutMs, std::size_t from) {
-  return waitFor(&Subprocess::errors, needle, timeoutMs, from);
+  return waitFor(1, needle, timeoutMs, from);
 }
 
 int Subprocess::wait(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (running() && std::chrono::steady_clock::now() < deadline) pump(20);
-  if (running()) {
-    kill();
-    return kTimedOut;
-  }
-  // What it wrote last: until the streams end, or briefly when something it
-  // started still holds them open.
-  for (int i = 0; i < 50 && streamsOpen(); ++i) pump(20);
+  for (const auto end = deadline(timeoutMs); running() && std::chrono::steady_clock::now() < end;)
+    pump(20);
+  if (running()) return kill(), kTimedOut;
+  // The last output, unless something it started holds the streams open.
+  for (int i = 0; i < 50 && !(ended_[0] && ended_[1]); ++i) pump(20);
   return exitCode_;
 }
 
 bool Subprocess::terminalSettings(termios& out) const {
-  return pty_ && outFd_ >= 0 && ::tcgetattr(outFd_, &out) == 0;
+  return pty_ && ::tcgetattr(fds_[0], &out) == 0;
 }
 
 RunResult runVorta(const std::vector<std::string>& args, const std::vector<std::string>& env,
                    int timeoutMs) {
-  ProcessOptions options;
-  options.args = args;
-  options.env = env;
-  options.noControllingTerminal = true;
   Subprocess vorta;
   RunResult r;
-  if (!vorta.start(options)) return r;
-  r.exitCode = vorta.wait(timeoutMs);
-  r.out = vorta.output();
-  r.err = vorta.errors();
+  if (vorta.start({.args = args, .env = env, .noControllingTerminal = true}))
+    r = {vorta.wait(timeoutMs), vorta.output(), vorta.errors()};
   return r;
 }
 

@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <regex>
 
-#include "ExpectedTexts.h"
 #include "Fakes.h"
 #include "Subprocess.h"
 #include "app/CommandLine.h"
