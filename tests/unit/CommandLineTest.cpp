@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <regex>
 
+#include "ExpectedTexts.h"
 #include "Fakes.h"
 #include "Subprocess.h"
 #include "app/CommandLine.h"

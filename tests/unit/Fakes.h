@@ -28,14 +28,6 @@ class KeptText : public TextSink {
   std::string out, err;
 };
 
-// --- Texts the program prints first, byte for byte (Russian in UTF-8, as
-// written in the C locale).
-inline const std::string kBanner =
-    "\nMP3-encoder of signal from soundcard. Version 1.0.7, 13.11.2000\nMP3-engine: Lame\n\n";
-inline const std::string kBannerRu =
-    "\nMP3-кодер сигнала со звуковой платы. Версия 1.0.7 от 13.11.2000\nMP3-движок: Lame\n\n";
-inline const std::string kSeparator = std::string(75, '-') + "\n\n";
-
 // --- Clock (sound)
 
 // --- Sound input (sound)
