@@ -69,7 +69,6 @@ const Entry kEntries[] = {
     {Msg::NoDevice, Stream::Err, "\r\n* Error: Soundrecord device not found.\r\n",
      "\r\n* Ошибка: Нет звукозаписывающего устройства.\r\n"},
     {Msg::DeviceOpenError, Stream::Err, "\r\nMMSystem error: %s\r\n", nullptr},
-    {Msg::DeviceQueueError, Stream::Err, "\r\nMMSystem error: %s.\r\n", nullptr},
     {Msg::Overrun, Stream::Err, "\r\n* Sound input overrun: about %d ms of sound lost.\r\n",
      "\r\n* Переполнение звукового входа: потеряно около %d мс звука.\r\n"},
     {Msg::DeviceLost, Stream::Err, "\r\n* Error: the sound input stopped working (%s).\r\n",
@@ -242,19 +241,6 @@ const char* channelModeName(ChannelMode mode) {
 }
 
 const char* qualityName(Quality quality) { return quality == Quality::Low ? "low" : "high"; }
-
-const char* deviceErrorText(int code) {
-  switch (code) {
-    case 2: return "Specified device identifier is out of range";
-    case 4: return "Specified resource is already allocated";
-    case 5: return "Specified device handle is invalid";
-    case 6: return "No device driver is present";
-    case 7: return "Unable to allocate or lock memory";
-    case 32: return "Attempted to open with an unsupported";
-    case 34: return "The buffer pointed to by the pwh parameter hasn't been prepared";
-    default: return "Undefined error";
-  }
-}
 
 void setTextSink(TextSink* sink) { gSink = sink; }
 

@@ -49,7 +49,6 @@ enum class Msg {
   // Sound capture
   NoDevice,
   DeviceOpenError,        // %s: the sound service's own text
-  DeviceQueueError,       // %s: text from the re-queue error table
   Overrun,                // %d: milliseconds of sound lost
   DeviceLost,             // %s: the sound service's own text
   // Encoding and files
@@ -89,9 +88,6 @@ std::string vformat(const char* fmt, va_list args);
 // Channel-mode and quality names, the same in both languages.
 const char* channelModeName(ChannelMode mode);
 const char* qualityName(Quality quality);
-
-// Text for a sound input result code in the re-queue error table.
-const char* deviceErrorText(int code);
 
 // One line of the help screen: counted lines call the pager after they are
 // printed; plusOne lines end with an empty line and add one more row.

@@ -1,7 +1,7 @@
 // State shared by the threads of one recording run.
 //
 // Threads: the main thread (capture loop, status line), the sound input's
-// service thread (capture callback) and the encoder thread. Every field that
+// thread (capture callback) and the encoder thread. Every field that
 // more than one of them touches is atomic; the comment on each field says who
 // writes it, who reads it and why its memory ordering is what it is.
 //
@@ -18,7 +18,7 @@
 namespace vorta {
 
 // The name of the file that the next split mark starts. Written by the
-// capture loop before it raises newFilePending, read by the encoder thread
+// capture loop before it posts splitRequest, read by the encoder thread
 // after it has crossed the mark that request produced. A mutex, not an
 // atomic: it is a string, touched a few times an hour.
 class SplitNameSlot {
@@ -58,23 +58,25 @@ struct RunState {
   // seen; relaxed is enough because encoderDone orders it.
   std::atomic<bool> encoderFailed{false};
 
-  // Split request: set to 1 by the capture loop (release, after it wrote
-  // nextSplitName), taken by the capture callback with one exchange (acq_rel), so
-  // a request can never be cleared unseen.
-  std::atomic<std::uint32_t> newFilePending{0};
+  // Split request: the wall-clock moment (seconds since the epoch, never 0)
+  // of the newest request for a new file; 0 when none waits. Posted by the
+  // capture loop (release store, after it wrote nextSplitName), taken by the
+  // capture callback with one exchange (acquire), which passes it on as the
+  // tag of its next ring write's mark, and put back by it with a
+  // compare-exchange when that write stored nothing: a request is never
+  // cleared unseen and never overwrites a newer one.
+  std::atomic<std::int64_t> splitRequest{0};
   SplitNameSlot nextSplitName;
-
-  // Byte rate of the capture format: written by the capture loop before the
-  // device opens, read by the callback. The open orders them; relaxed.
-  std::atomic<std::int32_t> captureBytesPerSecond{0};
 
   // Written only by the encoder thread, read by the status line at any
   // moment. Each is one whole value; relaxed, since they are only displayed.
   std::atomic<double> encodedSeconds{0.0};
   std::atomic<std::uint64_t> bytesWritten{0};
 
-  // Auto-reset events, open from the device's open to its close. They live as
-  // long as the RunState; a closed event returns from waits at once.
+  // Auto-reset events, opened by the capture loop before the input opens and
+  // closed after it is closed. captureEvent wakes the capture loop (the
+  // input's trouble), encoderEvent the encoder (a block in the ring). They
+  // live as long as the RunState; a closed event returns from waits at once.
   Event captureEvent;
   Event encoderEvent;
 };

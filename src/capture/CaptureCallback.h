@@ -1,17 +1,22 @@
-// The sound input's callback: opens and closes the two events with the
-// device, and hands every filled capture buffer to the PCM ring, with long
-// silences cut out when silence cutting is on.
+// What the sound input hands over, taken on the input's thread: every block
+// goes into the PCM ring, with long silences cut out when silence cutting is
+// on and with the split mark when the capture loop has asked for one; the
+// trouble the input reports is kept for the capture loop, which prints it.
 //
-// Threads: Open and Close arrive on the main thread inside the device's open()
-// and close(); Data arrives on the sound input's service thread. The callback's
-// own state (trailingSilenceUs_) is touched by Data only, and the service
-// delivers Data messages one at a time, so it needs no lock. What it shares
-// with other threads lives in RunState (atomics, see there) and in the ring
-// (its own exclusion).
+// Threads: onBlock, onOverrun and onInputLost run on the input's thread, one
+// at a time (the input's contract), so the silence cut needs no lock.
+// takeOverrunMs and lostReason run on the main thread. What the callback
+// shares with other threads lives in RunState (atomics, see there), in the
+// ring (its own exclusion) and in the trouble fields below.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
 
+#include "capture/SilenceCut.h"
 #include "platform/SoundInput.h"
 
 namespace vorta {
@@ -20,58 +25,35 @@ struct RunState;
 struct Settings;
 class RingBuffer;
 
-// The silence cut's decision for one buffer: how many of its bytes to keep.
-// It also carries the length of the silence kept after the last sound across
-// buffers. Pure, so it can be tested on its own.
-class SilenceCut {
- public:
-  static constexpr std::int32_t kSilenceCapUs = 2000000;  // most silence kept
-  static constexpr std::uint32_t kBlockStep = 44;         // values between tests
-  static constexpr std::uint32_t kLoudRun = 10;           // loud values per test
-  static constexpr std::uint32_t kShortestCut = 88;       // shorter: keep whole
-
-  // threshold: absolute 16-bit level; bytesPerSecond and blockAlign of the
-  // capture format.
-  SilenceCut(int threshold, std::int32_t bytesPerSecond, int blockAlign)
-      : threshold_(threshold), bytesPerSecond_(bytesPerSecond), blockAlign_(blockAlign) {}
-
-  // Bytes of the buffer to keep, from its start; always a whole number of
-  // frames when the buffer is cut short.
-  std::uint32_t keep(const std::uint8_t* data, std::uint32_t length);
-
-  std::int32_t trailingSilenceUs() const { return trailingSilenceUs_; }
-
- private:
-  bool loudAt(const std::uint8_t* data, std::uint32_t position) const;
-  std::uint32_t keepSilent(std::uint32_t length);
-
-  const int threshold_;
-  const std::int32_t bytesPerSecond_;
-  const int blockAlign_;
-  // Silence at the end of what has been kept so far, in microseconds; never
-  // above kSilenceCapUs. Reset only by a buffer with sound.
-  std::int32_t trailingSilenceUs_ = 0;
-};
-
 class CaptureCallback final : public SoundCallback {
  public:
-  // Reads settings.silenceEnabled, silenceThreshold and the channel count,
-  // and run.captureBytesPerSecond, which the capture loop stores before it
-  // creates the callback (the settings' byte rate when it is still 0).
   CaptureCallback(RunState& run, const Settings& settings, RingBuffer& pcmRing);
 
-  void onSound(SoundMessage message, CaptureBuffer* buffer) override;
+  void onBlock(const std::uint8_t* data, std::uint32_t bytes) override;
+  void onOverrun(int lostMs) override;
+  void onInputLost(const Error& why) override;
 
-  // For tests: the silence total carried between buffers.
+  // Main thread: the sound lost in overruns since the last call, if any.
+  std::optional<int> takeOverrunMs();
+  // Main thread: the system's text once the input has stopped working.
+  std::optional<std::string> lostReason();
+
   std::int32_t trailingSilenceUs() const { return cut_.trailingSilenceUs(); }
 
  private:
-  void onData(const CaptureBuffer& buffer);
-
   RunState& run_;
   RingBuffer& pcmRing_;
   const bool silenceEnabled_;
-  SilenceCut cut_;
+  SilenceCut cut_;  // input thread only
+
+  // Milliseconds first, then the count with release: a taker that sees the
+  // count (acquire) also sees the milliseconds that came with it.
+  std::atomic<int> overruns_{0};
+  std::atomic<int> lostMs_{0};
+  // The loss and its text, set once by the input thread, read by the main
+  // thread: a string, so under the mutex.
+  std::mutex lostMutex_;
+  std::optional<std::string> lostReason_;
 };
 
 }  // namespace vorta

@@ -1,140 +1,55 @@
-// The capture loop, on the main thread.
+// The capture loop, on the main thread. It is not on the data path: the
+// sound input hands every block to the capture callback on the input's own
+// thread, so a blocked terminal write or a slow stop-file test here never
+// holds capture up.
 //
-// What it owns: the three half-second capture blocks (allocated, locked in
-// memory, prepared and queued here, released here in reverse order), the
-// capture callback and the trouble report that the device calls, the status
-// line, the hour last seen in split mode, and, while recording, the key
+// What it owns: the capture callback (which the open input calls), the
+// status line, the split name last asked for, and, while recording, the key
 // source (the terminal in raw mode).
 //
-// What it waits on: run.captureEvent, which the callback sets after every
-// filled buffer and the trouble report sets when the device reports an
-// overrun or its loss; at most 1000 ms, so keys, the stop-file, stop signals
-// and the encoder's end are noticed within about a second even when the
-// device delivers nothing. Each wake-up is one pass: hour check, re-queue of
-// every block the device has handed back, device trouble, status line, ESC,
-// stop-file, stop signal, encoder done.
+// What it waits on: run.captureEvent, which the callback sets when the input
+// reports trouble; at most 500 ms, so keys, the stop-file, stop signals and
+// the encoder's end are noticed within half a second. Each wake-up is one
+// pass: split check, the input's trouble, status line (every second pass),
+// ESC, stop-file, stop signal, encoder done.
 //
-// How it ends: ESC, the stop-file, a stop signal, the device's loss or the
-// encoder's end leave the pass loop; then captureStopped is raised (from then
-// on the callback drops every buffer), the device is stopped, reset and
-// closed, and the status line keeps moving every 500 ms until the encoder
-// has drained the ring and finished its file. A device error (no device, a
-// refused open, a failed re-queue) instead prints its message and returns at
-// once with exitAtOnce: the process ends with code 3 without stopping the
-// device, so the blocks and the callback the device may still touch are
-// deliberately never freed.
+// How it ends: ESC, the stop-file, a stop signal, the input's loss or the
+// encoder's end leave the pass loop; the input is stopped (it hands over the
+// sound up to that moment), then captureStopped is raised (from then on the
+// encoder drains the ring and finishes its file), the input is closed, and
+// the status line keeps moving every 500 ms until the encoder is done. A
+// device that cannot be opened or started ends the run at once with code 3.
 #include "capture/CaptureLoop.h"
 
-#include <array>
-#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
+#include <optional>
 #include <string>
 
-#include "capture/CaptureCallback.h"
 #include "base/Messages.h"
+#include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
-#include "base/RingBuffer.h"
 #include "base/SplitName.h"
+#include "capture/CaptureCallback.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
-#include "platform/Memory.h"
 #include "platform/SoundInput.h"
 #include "platform/Terminal.h"
 
 namespace vorta {
 namespace {
 
-constexpr int kBlockCount = 3;
-constexpr int kPassWaitMs = 1000;
+constexpr int kPassWaitMs = 500;
 constexpr int kDrainStatusMs = 500;
 constexpr int kDrainStepMs = 20;
 
-// Trouble the sound input reports from its service thread, kept for the
-// loop's next pass (which prints it on the main thread) and waking that pass.
-class TroubleReport final : public SoundTroubleListener {
- public:
-  explicit TroubleReport(Event& wake) : wake_(wake) {}
-
-  void onOverrun(int lostMs) override {
-    // Milliseconds first, then the count with release: a pass that sees the
-    // count (acquire) also sees the milliseconds that came with it.
-    lostMs_.fetch_add(lostMs > 0 ? lostMs : 0, std::memory_order_relaxed);
-    overruns_.fetch_add(1, std::memory_order_release);
-    wake_.set();
-  }
-
-  void onDeviceLost(const std::string& reason) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!lost_) reason_ = reason;
-      lost_ = true;
-    }
-    wake_.set();
-  }
-
-  // Overruns since the last call: whether there were any, and the sound lost.
-  bool takeOverruns(int& lostMs) {
-    if (overruns_.exchange(0, std::memory_order_acquire) == 0) return false;
-    lostMs = lostMs_.exchange(0, std::memory_order_relaxed);
-    return true;
-  }
-
-  bool deviceLost(std::string& reason) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    reason = reason_;
-    return lost_;
-  }
-
- private:
-  Event& wake_;
-  std::atomic<int> overruns_{0};
-  std::atomic<int> lostMs_{0};
-  // The loss and its reason, set once by the service thread, read by the
-  // loop: a string, so under the mutex.
-  std::mutex mutex_;
-  bool lost_ = false;
-  std::string reason_;
-};
-
-// One capture block: allocated (through the program's allocation handler),
-// locked in memory for its whole life, unlocked and freed with it.
-class CaptureBlock {
- public:
-  explicit CaptureBlock(std::uint32_t bytes) : data_(new std::uint8_t[bytes]), bytes_(bytes) {
-    lockMemory(data_.get(), bytes_);
-    buffer.data = data_.get();
-    buffer.length = bytes_;
-  }
-  ~CaptureBlock() { unlockMemory(data_.get(), bytes_); }
-  CaptureBlock(const CaptureBlock&) = delete;
-  CaptureBlock& operator=(const CaptureBlock&) = delete;
-
-  CaptureBuffer buffer;
-
- private:
-  std::unique_ptr<std::uint8_t[]> data_;
-  std::uint32_t bytes_;
-};
-
-// What the open device may touch from its service thread.
-struct LiveCapture {
-  LiveCapture(RunState& run, const Settings& settings, RingBuffer& pcmRing)
-      : callback(run, settings, pcmRing), trouble(run.captureEvent) {}
-  CaptureCallback callback;
-  TroubleReport trouble;
-  std::array<std::unique_ptr<CaptureBlock>, kBlockCount> blocks;
-};
-
-enum class LoopEnd { Stopped, DeviceLost, DeviceError };
+enum class LoopEnd { Stopped, InputLost };
 
 SoundFormat captureFormat(const Settings& settings) {
   SoundFormat format;
   format.channels = settings.channels();
   format.samplesPerSecond = settings.sampleRate;
-  format.blockAlign = format.channels * 16 / 8;
-  format.bytesPerSecond = format.blockAlign * format.samplesPerSecond;
   return format;
 }
 
@@ -143,69 +58,66 @@ CaptureResult deviceError(const CapturePorts& ports) {
   return CaptureResult{true, ExitCode::Error};
 }
 
+bool encoderDone(const RunState& run) {
+  // Acquire pairs with the encoder entry's release increment: once it is
+  // seen, the file is finished and the rings are no longer touched.
+  return run.encoderDone.load(std::memory_order_acquire) != 0;
+}
+
 // Everything the pass loop works with.
 class Recorder {
  public:
-  Recorder(const Settings& settings, RunState& run, LiveCapture& live, StatusLine& status,
+  Recorder(const Settings& settings, RunState& run, CaptureCallback& callback, StatusLine& status,
            const CapturePorts& ports)
-      : settings_(settings), run_(run), live_(live), status_(status), ports_(ports) {}
+      : settings_(settings),
+        run_(run),
+        callback_(callback),
+        status_(status),
+        ports_(ports),
+        lastAsked_(settings.outputName) {}
 
   LoopEnd run() {
-    if (run_.encoderDone.load(std::memory_order_acquire) != 0) return LoopEnd::Stopped;
+    if (encoderDone(run_)) return LoopEnd::Stopped;
     // The terminal is raw only while this loop runs; the source's destructor
     // puts it back on every way out of here.
     std::unique_ptr<KeySource> keys = ports_.openKeys ? ports_.openKeys() : nullptr;
     for (;;) {
       run_.captureEvent.wait(kPassWaitMs);  // a time-out is an ordinary pass
-      if (settings_.splitMode != SplitMode::None) watchHour();
-      if (!requeue()) return LoopEnd::DeviceError;
+      if (settings_.splitMode != SplitMode::None) checkSplit();
       reportOverruns();
-      if (deviceLost()) return LoopEnd::DeviceLost;
+      if (inputLost()) return LoopEnd::InputLost;
       statusToggle_ = !statusToggle_;
       if (statusToggle_) status_.print();  // every second pass, the first at once
       if (escapePressed(keys.get())) return LoopEnd::Stopped;
       if (stopFileFound()) return LoopEnd::Stopped;
       if (ports_.stopRequested && ports_.stopRequested()) return LoopEnd::Stopped;
-      if (run_.encoderDone.load(std::memory_order_acquire) != 0) return LoopEnd::Stopped;
+      if (encoderDone(run_)) return LoopEnd::Stopped;
     }
   }
 
  private:
-  // A new clock hour starts a new file: the name first, then the request
-  // (release), so the encoder that crosses the mark reads the whole new name.
-  void watchHour() {
-    const LocalTime now = ports_.clock->localTime();
-    if (now.hour == lastHour_) return;
-    run_.nextSplitName.set(makeSplitName(settings_.splitMode, now));
-    run_.newFilePending.store(1, std::memory_order_release);
-    lastHour_ = now.hour;
-  }
-
-  bool requeue() {
-    for (auto& block : live_.blocks) {
-      CaptureBuffer& buffer = block->buffer;
-      // Acquire pairs with the service's release: its bytes are complete
-      // and the callback is done with them.
-      if (!buffer.done.load(std::memory_order_acquire)) continue;
-      int code = ports_.sound->prepare(buffer);
-      if (code == 0) code = ports_.sound->add(buffer);
-      if (code != 0) {
-        say(Msg::DeviceQueueError, deviceErrorText(code));
-        return false;
-      }
-    }
-    return true;
+  // A new file starts whenever the name the clock gives now differs from the
+  // one last asked for, in either direction: a clock stepped back or a new
+  // day with the same hour is a new name too. The request carries the moment
+  // (never 0, which means none), from which the encoder names the file.
+  void checkSplit() {
+    const std::int64_t now = ports_.clock->wallSeconds();
+    std::string name = makeSplitName(settings_.splitMode, ports_.clock->localTime(now));
+    if (name == lastAsked_) return;
+    run_.nextSplitName.set(name);
+    lastAsked_ = std::move(name);
+    // Release: the callback that takes the request also sees the name.
+    run_.splitRequest.store(now != 0 ? now : 1, std::memory_order_release);
   }
 
   void reportOverruns() {
-    int lostMs = 0;
-    if (live_.trouble.takeOverruns(lostMs)) say(Msg::Overrun, lostMs);
+    if (const std::optional<int> lostMs = callback_.takeOverrunMs()) say(Msg::Overrun, *lostMs);
   }
 
-  bool deviceLost() {
-    std::string reason;
-    if (!live_.trouble.deviceLost(reason)) return false;
-    say(Msg::DeviceLost, reason.c_str());
+  bool inputLost() {
+    const std::optional<std::string> reason = callback_.lostReason();
+    if (!reason) return false;
+    say(Msg::DeviceLost, reason->c_str());
     return true;
   }
 
@@ -226,26 +138,12 @@ class Recorder {
 
   const Settings& settings_;
   RunState& run_;
-  LiveCapture& live_;
+  CaptureCallback& callback_;
   StatusLine& status_;
   const CapturePorts& ports_;
-  int lastHour_ = -1;  // -1: the first pass in split mode always marks
+  std::string lastAsked_;  // the file the encoder writes, or the last one asked for
   bool statusToggle_ = false;
 };
-
-void queueBlocks(SoundInput& sound, LiveCapture& live, std::uint32_t blockBytes) {
-  for (auto& block : live.blocks) {
-    block = std::make_unique<CaptureBlock>(blockBytes);
-    sound.prepare(block->buffer);  // results checked at the re-queue only
-    sound.add(block->buffer);
-  }
-}
-
-bool encoderDone(const RunState& run) {
-  // Acquire pairs with the encoder entry's release increment: once it is
-  // seen, the file is finished and the rings are no longer touched.
-  return run.encoderDone.load(std::memory_order_acquire) != 0;
-}
 
 // Sleeps for up to `ms` while the encoder drains, in short steps, so that the
 // program ends within a step of the encoder's end rather than up to half a
@@ -257,23 +155,15 @@ void sleepUntilEncoderDone(const RunState& run, const CapturePorts& ports, int m
 
 void stopAndDrain(RunState& run, SoundInput& sound, StatusLine& status,
                   const CapturePorts& ports) {
-  // Release: the callback and the encoder that see the stop also see
-  // everything done before it.
+  sound.stop();  // the last block, up to this moment, is in the ring now
+  // Release: the encoder that sees the stop also sees that last block.
   run.captureStopped.fetch_add(1, std::memory_order_release);
-  sound.stop();
-  sound.reset();  // hands back every block; the callback drops them
   sound.close();
+  run.encoderEvent.close();
+  run.captureEvent.close();
   while (!encoderDone(run)) {
     sleepUntilEncoderDone(run, ports, kDrainStatusMs);
     status.print();
-  }
-}
-
-void releaseBlocks(SoundInput& sound, LiveCapture& live) {
-  for (int i = kBlockCount - 1; i >= 0; --i) {
-    if (!live.blocks[i]) continue;
-    sound.unprepare(live.blocks[i]->buffer);
-    live.blocks[i].reset();
   }
 }
 
@@ -282,7 +172,7 @@ void releaseBlocks(SoundInput& sound, LiveCapture& live) {
 CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer& pcmRing,
                              const CapturePorts& ports) {
   SoundInput& sound = *ports.sound;
-  if (sound.deviceCount() < 1) {
+  if (!sound.devicePresent()) {
     say(Msg::NoDevice);
     return deviceError(ports);
   }
@@ -290,29 +180,21 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   StatusLine status(run, pcmRing, *ports.clock, ports.writeStatus);
   status.prepare();
 
-  const SoundFormat format = captureFormat(settings);
-  run.captureBytesPerSecond.store(format.bytesPerSecond, std::memory_order_relaxed);
-  auto live = std::make_unique<LiveCapture>(run, settings, pcmRing);
-  const int code = sound.open(format, live->callback, &live->trouble);
-  if (code != 0) {
-    say(Msg::DeviceOpenError, sound.errorText(code).c_str());
+  // Both events start signalled: the first pass follows the start at once.
+  run.captureEvent.open();
+  run.encoderEvent.open();
+  CaptureCallback callback(run, settings, pcmRing);
+  Status started = sound.open(captureFormat(settings), callback);
+  if (started.ok()) started = sound.start();
+  if (!started.ok()) {
+    sound.close();
+    say(Msg::DeviceOpenError, started.error().text.c_str());
     return deviceError(ports);
   }
 
-  queueBlocks(sound, *live, static_cast<std::uint32_t>(format.bytesPerSecond / 2));
-  sound.start();
-
-  const LoopEnd end = Recorder(settings, run, *live, status, ports).run();
-  if (end == LoopEnd::DeviceError) {
-    // The device is still running and may write into the blocks and call
-    // the callback until the process ends, which the caller does at once.
-    static_cast<void>(live.release());
-    return deviceError(ports);
-  }
-
+  const LoopEnd end = Recorder(settings, run, callback, status, ports).run();
   stopAndDrain(run, sound, status, ports);
-  releaseBlocks(sound, *live);
-  return CaptureResult{false, end == LoopEnd::DeviceLost ? ExitCode::Error : ExitCode::Ok};
+  return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok};
 }
 
 }  // namespace vorta

@@ -1,5 +1,5 @@
-// The capture loop: runs the sound input on the main thread until the
-// recording ends, then drains. See CaptureLoop.cpp for the design.
+// The capture loop: watches a recording from the main thread until it ends,
+// then drains. See CaptureLoop.cpp for the design.
 #pragma once
 
 #include <functional>
@@ -44,8 +44,8 @@ struct CapturePorts {
 
 // What the caller does once the loop has returned.
 struct CaptureResult {
-  // A device error was reported: end the process now with exitCode (Error),
-  // without stopping anything. The device may still be running.
+  // The device could not be opened or started: end the process now with
+  // exitCode (Error). Nothing of the device is left running.
   bool exitAtOnce = false;
   // When exitAtOnce is false the recording has ended and the encoder has
   // finished: Ok normally, Error when the device stopped working mid-run.

@@ -1,6 +1,6 @@
-#include "platform/Clock.h"
-
 #include <time.h>
+
+#include "platform/Clock.h"
 
 namespace vorta {
 namespace {
@@ -11,17 +11,31 @@ std::int64_t units100ns(const timespec& t) {
 
 class SystemClock final : public Clock {
  public:
-  LocalTime localTime() override {
-    const time_t now = time(nullptr);
+  LocalTime localTime() override { return localTime(wallSeconds()); }
+
+  std::int64_t wallSeconds() override { return static_cast<std::int64_t>(time(nullptr)); }
+
+  LocalTime localTime(std::int64_t epochSeconds) override {
+    const auto moment = static_cast<time_t>(epochSeconds);
     tm parts{};
-    localtime_r(&now, &parts);
-    return LocalTime{parts.tm_hour, parts.tm_wday, parts.tm_mday};
+    localtime_r(&moment, &parts);
+    LocalTime local;
+    local.hour = parts.tm_hour;
+    local.dayOfWeek = parts.tm_wday;
+    local.dayOfMonth = parts.tm_mday;
+    local.year = parts.tm_year + 1900;
+    local.month = parts.tm_mon + 1;
+    local.minute = parts.tm_min;
+    local.second = parts.tm_sec;
+    return local;
   }
+
   std::int64_t processCpuTime() override {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return units100ns(t);
   }
+
   std::int64_t systemTime() override {
     timespec t{};
     clock_gettime(CLOCK_REALTIME, &t);

@@ -1,93 +1,77 @@
-// Sound input with a function callback, modelled on a wave-input service.
+// Sound input as a stream of whole blocks.
 //
 // Who calls what:
-// - The capture loop (main thread) calls every method.
-// - The callback runs on the service's own thread for Data messages, and on
-//   the caller's thread, during open() and close(), for Open and Close.
-// - Buffers are owned by the caller. Between add() and the Data message that
-//   hands a buffer back (its done flag set, bytesRecorded filled), the service
-//   owns its bytes. reset() hands back every queued buffer, the partly filled
-//   one with the bytes it holds; after close() returns the callback never runs
-//   again.
-// Result codes: 0 success, otherwise one of the codes below, so that the
-// capture loop's error table can name them. errorText gives the service's own
-// text for an open failure.
+// - The capture loop (main thread) calls every method of SoundInput, in the
+//   order devicePresent, open, start, stop, close (stop and close may come
+//   without a start; close without a stop stops first).
+// - The callback runs on the input's own thread ("vorta-input", at the
+//   system's normal priority), one call at a time and never after stop() or
+//   close() has returned. Nothing else runs on that thread, so the callback
+//   must not wait for long: a callback that blocks holds capture up.
+// - The input owns its blocks: it fills one, hands it to onBlock, and reuses
+//   it once onBlock returns. The callback copies what it keeps; the bytes are
+//   not valid after it returns.
+// - Every block holds whole frames and is blockBytes long (half a second of
+//   sound, rounded down to whole frames), except the last one, which stop()
+//   hands over with what it holds: the sound up to the stop request.
+// Every failure comes back as an Error with the system's own text.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <string>
+
+#include "platform/Result.h"
 
 namespace vorta {
 
-namespace sound {
-constexpr int kOk = 0;
-constexpr int kError = 1;
-constexpr int kBadDeviceId = 2;
-constexpr int kAllocated = 4;
-constexpr int kInvalidHandle = 5;
-constexpr int kNoDriver = 6;
-constexpr int kNoMemory = 7;
-constexpr int kBadFormat = 32;
-constexpr int kUnprepared = 34;
-}  // namespace sound
-
 struct SoundFormat {
-  int channels = 2;         // 1 or 2
+  int channels = 2;  // 1 or 2, 16-bit signed little-endian samples
   int samplesPerSecond = 44100;
-  int blockAlign = 4;       // channels x 2
-  int bytesPerSecond = 176400;
-};
 
-struct CaptureBuffer {
-  std::uint8_t* data = nullptr;
-  std::uint32_t length = 0;
-  // Set by the service before the Data message; read by the callback.
-  std::uint32_t bytesRecorded = 0;
-  // Done flag: set (release) by the service when it hands the buffer back,
-  // read (acquire) by the capture loop, which then may touch data again.
-  std::atomic<bool> done{false};
-  bool prepared = false;  // caller thread only
+  int bytesPerFrame() const { return channels * 2; }
+  int bytesPerSecond() const { return bytesPerFrame() * samplesPerSecond; }
+  // Half a second, in whole frames.
+  std::uint32_t blockBytes() const {
+    const auto half = static_cast<std::uint32_t>(bytesPerSecond() / 2);
+    return half - half % static_cast<std::uint32_t>(bytesPerFrame());
+  }
 };
-
-enum class SoundMessage { Open, Data, Close };
 
 class SoundCallback {
  public:
   virtual ~SoundCallback() = default;
-  // buffer is non-null for Data only.
-  virtual void onSound(SoundMessage message, CaptureBuffer* buffer) = 0;
+  // A block of `bytes` bytes of sound (whole frames).
+  virtual void onBlock(const std::uint8_t* data, std::uint32_t bytes) = 0;
+  // The input recovered from an overrun; about lostMs of sound were lost.
+  // Recording goes on.
+  virtual void onOverrun(int lostMs) = 0;
+  // The input stopped working for good: its device or server is gone, or a
+  // running device gave no sound for kSilentInputLimitMs. Reported once; no
+  // block follows until the close, except the one stop() hands over.
+  virtual void onInputLost(const Error& why) = 0;
 };
 
-// What the service reports about trouble it recovered from or could not.
-class SoundTroubleListener {
- public:
-  virtual ~SoundTroubleListener() = default;
-  // An overrun was recovered; about lostMs of sound were lost.
-  virtual void onOverrun(int lostMs) = 0;
-  // The device stopped working for good (server gone, device unplugged).
-  virtual void onDeviceLost(const std::string& reason) = 0;
-};
+// A running input that gives no sound for this long has stopped working.
+// Time the program itself did not run (stopped, starved of the processor)
+// does not count.
+constexpr int kSilentInputLimitMs = 10000;
 
 class SoundInput {
  public:
   virtual ~SoundInput() = default;
-  // 1 when a capture device can be used, 0 when there is none.
-  virtual int deviceCount() = 0;
-  virtual int open(const SoundFormat& format, SoundCallback& callback,
-                   SoundTroubleListener* trouble) = 0;
-  virtual std::string errorText(int code) = 0;
-  virtual int prepare(CaptureBuffer& buffer) = 0;
-  virtual int add(CaptureBuffer& buffer) = 0;
-  virtual int start() = 0;
-  virtual int stop() = 0;
-  virtual int reset() = 0;
-  virtual int close() = 0;
-  virtual int unprepare(CaptureBuffer& buffer) = 0;
+  // False when there is no capture device at all; any other trouble is left
+  // for open() to report.
+  virtual bool devicePresent() = 0;
+  virtual Status open(const SoundFormat& format, SoundCallback& callback) = 0;
+  virtual Status start() = 0;
+  // Hands over the partly filled block with the sound the device holds up to
+  // this call, then stops reading. No callback runs after it returns.
+  virtual void stop() = 0;
+  virtual void close() = 0;
 };
 
-// The ALSA capture PCM "default", or the one named by AUDIODEV.
-std::unique_ptr<SoundInput> makeAlsaSoundInput();
+// The ALSA capture PCM named by `device`; when none is given, the one named
+// by the environment variable AUDIODEV, else "default".
+std::unique_ptr<SoundInput> makeAlsaSoundInput(const char* device = nullptr);
 
 }  // namespace vorta

@@ -34,6 +34,8 @@ class NullSink final : public vorta::TextSink {
 class FixedClock final : public vorta::Clock {
  public:
   vorta::LocalTime localTime() override { return vorta::LocalTime{23, 6, 31}; }
+  std::int64_t wallSeconds() override { return 0; }
+  vorta::LocalTime localTime(std::int64_t) override { return localTime(); }
   std::int64_t processCpuTime() override { return 0; }
   std::int64_t systemTime() override { return 0; }
 };

@@ -1,211 +1,109 @@
-// The capture callback: silence cutting, the split request, the stop.
+// The capture callback: the silence cut, the split request, the stop.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <vector>
-
-#include "CaptureFakes.h"
-#include "capture/CaptureCallback.h"
+#include "Fakes.h"
+#include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
-#include "base/RingBuffer.h"
+#include "capture/CaptureCallback.h"
 
 namespace vorta {
 namespace {
 
-constexpr std::uint32_t kValues = 44100;  // half a second, 44.1 kHz stereo
+// Half a second at 44.1 kHz stereo (or `values` long) of silence, with runs of
+// ten `loud` values (every `step`-th) from the given positions.
+std::vector<std::int16_t> block(std::vector<std::uint32_t> loudAt = {}, std::int16_t loud = 1000,
+                                std::uint32_t step = 1, std::uint32_t values = 44100) {
+  std::vector<std::int16_t> v(values, 0);
+  for (std::uint32_t from : loudAt)
+    for (std::uint32_t i = 0; i < 10 * step; i += step) v[from + i] = loud;
+  return v;
+}
 
-// A buffer of 16-bit values, all `level` unless set otherwise.
-struct Samples {
-  explicit Samples(std::uint32_t count, std::int16_t level = 0) : values(count, level) {}
-  Samples& loudRun(std::uint32_t from, std::int16_t level = 1000, std::uint32_t step = 1) {
-    for (std::uint32_t i = 0; i < 10 * step; i += step) values[from + i] = level;
-    return *this;
-  }
-  std::vector<std::int16_t> values;
-};
+Settings cutting(int threshold) {  // threshold 1: silence cutting off
+  Settings s;
+  s.silenceEnabled = threshold != 1;
+  s.silenceThreshold = threshold;
+  return s;
+}
 
 struct Rig {
-  explicit Rig(bool silence = true, int threshold = 103, std::uint32_t ringBytes = 1u << 22)
-      : ring(ringBytes) {
-    settings.silenceEnabled = silence;
-    settings.silenceThreshold = threshold;
-    settings.channelMode = ChannelMode::Stereo;
-    run.captureBytesPerSecond.store(176400);
-    callback = std::make_unique<CaptureCallback>(run, settings, ring);
-    callback->onSound(SoundMessage::Open, nullptr);
+  explicit Rig(int threshold = 103, std::uint32_t ringBytes = 1u << 22)
+      : settings(cutting(threshold)), ring(ringBytes) {
+    run.encoderEvent.open();
   }
-
-  // Delivers the buffer; returns how many bytes reached the ring.
-  std::uint32_t feed(Samples& s) {
-    CaptureBuffer buffer;
-    buffer.data = reinterpret_cast<std::uint8_t*>(s.values.data());
-    buffer.length = static_cast<std::uint32_t>(s.values.size() * 2);
-    buffer.bytesRecorded = buffer.length;
-    buffer.done.store(true);
+  std::uint32_t feed(const std::vector<std::int16_t>& v) {  // the bytes that reached the ring
     const std::uint32_t before = ring.available();
-    callback->onSound(SoundMessage::Data, &buffer);
+    callback.onBlock(reinterpret_cast<const std::uint8_t*>(v.data()), std::uint32_t(v.size() * 2));
     return ring.available() - before;
   }
-  std::int32_t silenceUs() const { return callback->trailingSilenceUs(); }
-
+  // The tag of the mark at `at`: a read up to `at` reports it, one short of it does not.
+  std::uint64_t markAt(std::uint32_t at) {
+    std::vector<std::uint8_t> sink(at + 1);
+    std::uint64_t early = 0, tag = 0;
+    if (at > 1) ring.read(sink.data(), at - 1, &early);
+    return ring.read(sink.data(), 1, &tag) == 0 && early == 0 ? tag : 0;
+  }
   KeptText text;
   Settings settings;
   RunState run;
   RingBuffer ring;
-  std::unique_ptr<CaptureCallback> callback;
+  CaptureCallback callback{run, settings, ring};
 };
 
-TEST(CaptureCallback, WorkedExampleKeepsTwoSecondsOfSilenceInWholeFramesThenDrops) {
+TEST(CaptureCallback, KeepsTwoSecondsOfSilenceAfterSoundInWholeFramesThenDrops) {
   Rig rig;
-  Samples sound(kValues);
-  sound.loudRun(0).loudRun(44056);  // forward finds 0, backward finds M = 44056
-  EXPECT_EQ(rig.feed(sound), 88200u);
-  EXPECT_EQ(rig.silenceUs(), 487);
-
-  Samples silence(kValues);
-  EXPECT_EQ(rig.feed(silence), 88200u);
-  EXPECT_EQ(rig.silenceUs(), 500487);
-  EXPECT_EQ(rig.feed(silence), 88200u);
-  EXPECT_EQ(rig.feed(silence), 88200u);
-  EXPECT_EQ(rig.silenceUs(), 1500487);
-  // 499,513 us are 88114 bytes: half a frame over 22028 frames, kept as 22028.
-  EXPECT_EQ(rig.feed(silence), 88112u);
-  EXPECT_EQ(rig.silenceUs(), 2000000);
-  EXPECT_EQ(rig.feed(silence), 0u);
-  EXPECT_EQ(rig.feed(silence), 0u);
-  EXPECT_EQ(rig.ring.available() % 4, 0u);
-
-  // Sound again: kept whole, and the count starts over from it.
-  Samples loudEnd(kValues);
-  loudEnd.loudRun(0).loudRun(44056);
-  EXPECT_EQ(rig.feed(loudEnd), 88200u);
-  EXPECT_EQ(rig.silenceUs(), 487);
-}
-
-TEST(CaptureCallback, ShortBuffersAndNonPositiveThresholdsAreKeptWhole) {
-  Rig rig;
-  Samples sound(kValues);
-  sound.loudRun(0).loudRun(44056);
-  rig.feed(sound);
-  Samples shortOne(87);  // below 88 values: never cut, count untouched
-  EXPECT_EQ(rig.feed(shortOne), 174u);
-  EXPECT_EQ(rig.silenceUs(), 487);
-
-  for (int threshold : {0, -5}) {
-    Rig open(true, threshold);
-    Samples silence(kValues);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(open.feed(silence), 88200u) << threshold;
+  const auto sound = block({0, 44056}), silence = block();  // loud at 0 and at M = 44056
+  const struct { const std::vector<std::int16_t>& block; std::uint32_t kept; std::int32_t us; } rows[] = {
+      {sound, 88200, 487}, {silence, 88200, 500487}, {silence, 88200, 1000487}, {silence, 88200, 1500487},
+      {silence, 88112, 2000000},  // 499,513 us are 88114 bytes: cut to whole frames
+      {silence, 0, 2000000}, {sound, 88200, 487}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(rig.feed(row.block), row.kept) << &row - rows;
+    EXPECT_EQ(rig.callback.trailingSilenceUs(), row.us) << &row - rows;
   }
 }
 
-TEST(CaptureCallback, OnlyForwardPositionsDecideAndTheBackwardScanMeasures) {
-  {
-    // Loud only at position 0: sound, and the whole buffer counts as silence
-    // after it (Q = -1).
-    Rig rig;
-    Samples s(kValues);
-    s.loudRun(0);
-    EXPECT_EQ(rig.feed(s), 88200u);
-    EXPECT_EQ(rig.silenceUs(), 500000);
-  }
-  {
-    // A loud run only the backward positions meet: judged silent.
-    Rig rig;
-    Samples s(kValues);
-    s.loudRun(44056);
-    EXPECT_EQ(rig.feed(s), 88200u);
-    EXPECT_EQ(rig.silenceUs(), 500000);  // silence added, not 487
-  }
-  {
-    // Loud left channel over a quiet right one: no position is loud.
-    Rig rig;
-    Samples s(kValues);
-    for (std::uint32_t i = 0; i < kValues; i += 2) s.values[i] = -32768;
-    rig.feed(s);
-    EXPECT_EQ(rig.silenceUs(), 500000);
-  }
-  {
-    // -32768 is loud (its absolute value is taken in 32 bits): after two
-    // seconds of silence such a buffer is kept, not dropped.
-    Rig rig;
-    Samples silence(kValues);
-    for (int i = 0; i < 4; ++i) rig.feed(silence);
-    ASSERT_EQ(rig.feed(silence), 0u);
-    Samples s(kValues);
-    s.loudRun(0, -32768);
-    EXPECT_EQ(rig.feed(s), 88200u);
+TEST(CaptureCallback, WhatCountsAsSoundAfterTwoSecondsOfSilence) {
+  const struct { std::vector<std::int16_t> block; int threshold; bool kept; std::int32_t us; } rows[] = {
+      {block({0}), 103, true, 500000},             // loud at 0 only: all of it trailing silence
+      {block({44056}), 103, false, 2000000},       // only the backward scan would meet it
+      {block({0}, -32768), 103, true, 500000},     // -32768 is loud
+      {block({0}, 1000, 2), 103, false, 2000000},  // a loud left channel over a quiet right
+      {block({}, 0, 1, 87), 103, true, 2000000},   // under 88 values: kept, count untouched
+      {block(), 0, true, 487}, {block(), -5, true, 487},  // threshold 0 or below: nothing cut
+      {block(), 1, true, 0}};                      // silence cutting off
+  for (const auto& row : rows) {
+    Rig rig(row.threshold);
+    for (int i = 0; i < 4; ++i) rig.feed(block());
+    EXPECT_EQ(rig.feed(row.block) > 0, row.kept) << &row - rows;
+    EXPECT_EQ(rig.callback.trailingSilenceUs(), row.us) << &row - rows;
   }
 }
 
-TEST(CaptureCallback, OpenAndCloseOpenAndCloseBothEvents) {
-  Rig rig;
-  EXPECT_TRUE(rig.run.captureEvent.isOpen());
-  EXPECT_TRUE(rig.run.encoderEvent.isOpen());
-  EXPECT_TRUE(rig.run.captureEvent.wait(0));  // created signalled
-  rig.callback->onSound(SoundMessage::Close, nullptr);
-  EXPECT_FALSE(rig.run.captureEvent.isOpen());
-  EXPECT_FALSE(rig.run.encoderEvent.isOpen());
-}
-
-TEST(CaptureCallback, AfterTheStopBuffersChangeNothing) {
-  Rig rig;
-  rig.run.captureEvent.wait(0);
-  rig.run.encoderEvent.wait(0);
-  rig.run.captureStopped.fetch_add(1);
-  rig.run.newFilePending.store(1);
-  Samples sound(kValues);
-  sound.loudRun(0);
-  EXPECT_EQ(rig.feed(sound), 0u);
-  EXPECT_EQ(rig.run.newFilePending.load(), 1u);
-  EXPECT_EQ(rig.silenceUs(), 0);
-  EXPECT_FALSE(rig.run.captureEvent.wait(0));
-  EXPECT_FALSE(rig.run.encoderEvent.wait(0));
-}
-
-// Reads `before` bytes (no mark in them), then one more, which reaches the
-// mark: the mark sits exactly at offset `before`.
-void expectMarkAt(RingBuffer& ring, std::uint32_t before) {
-  std::vector<std::uint8_t> sink(before + 1);
-  std::uint64_t crossed = 1;
-  if (before > 0) {
-    ASSERT_EQ(ring.read(sink.data(), before - 1, &crossed), 0);
-    EXPECT_FALSE(crossed);
-  }
-  ASSERT_EQ(ring.read(sink.data(), 1, &crossed), 0);
-  EXPECT_TRUE(crossed);
-}
-
-TEST(CaptureCallback, SplitRequestWaitsForAWriteThatStoresBytes) {
-  // Dropped silence: the request survives and marks the next kept buffer.
-  Rig rig;
-  Samples silence(kValues);
-  std::uint32_t kept = 0;
-  for (int i = 0; i < 4; ++i) kept += rig.feed(silence);
-  ASSERT_EQ(rig.silenceUs(), 2000000);
-  rig.run.newFilePending.store(1);
-  EXPECT_EQ(rig.feed(silence), 0u);
-  EXPECT_EQ(rig.run.newFilePending.load(), 1u);
-  Samples sound(kValues);
-  sound.loudRun(0);
-  EXPECT_EQ(rig.feed(sound), 88200u);
-  EXPECT_EQ(rig.run.newFilePending.load(), 0u);
-  expectMarkAt(rig.ring, kept);
-}
-
-TEST(CaptureCallback, SplitRequestSurvivesARefusedWrite) {
-  Rig rig(false, 103, 1000);
-  Samples big(600);  // 1200 bytes: does not fit
-  rig.run.newFilePending.store(1);
-  rig.run.captureEvent.wait(0);
-  EXPECT_EQ(rig.feed(big), 0u);
-  EXPECT_EQ(rig.text.out, "\nError: buffer overflow\n");
-  EXPECT_EQ(rig.run.newFilePending.load(), 1u);
-  EXPECT_TRUE(rig.run.captureEvent.wait(0));  // events are set all the same
-  Samples small(100);
-  EXPECT_EQ(rig.feed(small), 200u);  // silence cutting off: written whole
-  EXPECT_EQ(rig.run.newFilePending.load(), 0u);
-  expectMarkAt(rig.ring, 0);
+TEST(CaptureCallback, SplitRequestMarksTheFirstWriteThatStoresBytesAndNothingAfterTheStop) {
+  Rig rig, full(1, 1000);
+  for (int i = 0; i < 4; ++i) rig.feed(block());  // 2 s of silence kept: 352800 bytes
+  rig.run.splitRequest.store(5000);
+  EXPECT_EQ(rig.feed(block()), 0u);  // dropped: the request waits
+  EXPECT_EQ(rig.run.splitRequest.load(), 5000);
+  EXPECT_EQ(rig.feed(block({0})), 88200u);
+  EXPECT_EQ(rig.run.splitRequest.load(), 0);
+  EXPECT_EQ(rig.markAt(352800), 5000u);
+  full.run.splitRequest.store(6000);
+  full.run.encoderEvent.wait(0);  // opened signalled
+  EXPECT_EQ(full.feed(block({}, 0, 1, 600)), 0u);  // refused: the request waits too
+  EXPECT_EQ(full.text.out, "\nError: buffer overflow\n");
+  EXPECT_EQ(full.run.splitRequest.load(), 6000);
+  EXPECT_TRUE(full.run.encoderEvent.wait(0));  // woken all the same
+  EXPECT_EQ(full.feed(block({}, 0, 1, 100)), 200u);
+  EXPECT_EQ(full.markAt(0), 6000u);
+  EXPECT_TRUE(full.run.encoderEvent.wait(0));
+  full.run.captureStopped.store(1);
+  full.run.splitRequest.store(7000);
+  EXPECT_EQ(full.feed(block({}, 0, 1, 100)), 0u);
+  EXPECT_EQ(full.run.splitRequest.load(), 7000);
+  EXPECT_FALSE(full.run.encoderEvent.wait(0));
 }
 
 }  // namespace

@@ -1,324 +1,156 @@
-// The capture loop with a fake device, clock, keys and files: what it prints,
-// in which order it drives the device, and how each way out ends.
+// The capture loop with a fake input, clock, keys and files: what it prints,
+// how it drives the input and how each way out ends.
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <functional>
-#include <string>
-#include <vector>
+#include <set>
 
-#include "CaptureFakes.h"
-#include "capture/CaptureLoop.h"
+#include "Fakes.h"
+#include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
-#include "base/RingBuffer.h"
+#include "capture/CaptureLoop.h"
+#include "platform/SoundInput.h"
 #include "platform/Terminal.h"
 
 namespace vorta {
 namespace {
 
-using Log = std::vector<std::string>;
+const std::string kLog = "present open start stop close ";
+const std::string kLost = "\r\n* Error: the sound input stopped working (Input/output error).\r\n";
+const std::string kOverrun = "\r\n* Sound input overrun: about 350 ms of sound lost.\r\n";
 
-const Log kOpened = {"deviceCount", "open", "prepare0", "add0", "prepare1", "add1",
-                     "prepare2",    "add2", "start"};
-const Log kClosed = {"stop", "reset", "close", "unprepare2", "unprepare1", "unprepare0"};
-const std::string kEmptyStatus = "Record: 0.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r";
-
-struct LoopRig;
-
-// Keys the test queues; polled once per pass, which is where the test's
-// per-pass script runs. It also paces the loop: every poll sets the event
-// so the next pass does not wait for the time-out.
-class FakeKeys final : public KeySource {
- public:
-  explicit FakeKeys(LoopRig& rig);
-  ~FakeKeys() override;
-  bool keyWaiting() override;
-  int readKey() override;
-
- private:
-  LoopRig& rig_;
-};
-
-struct LoopRig {
-  LoopRig() : ring(1u << 20) {
-    sound.openText = "No such file or directory";
+// Does what the test says, on the test's thread; stop() hands over 400 bytes.
+// Its key source runs the test's script once per pass (pass 0: before the
+// loop) and keeps the loop from waiting. Its files are a set of names.
+struct Rig final : SoundInput, FileSystem {
+  bool devicePresent() override { return log += "present ", present; }
+  Status open(const SoundFormat& f, SoundCallback& cb) override {
+    log += "open ", format = f, callback = &cb;
+    return openError ? Status(*openError) : Status();
   }
-
-  CapturePorts ports() {
-    CapturePorts p;
-    p.sound = &sound;
-    p.clock = &clock;
-    p.files = &files;
-    p.openKeys = [this] { return std::unique_ptr<KeySource>(std::make_unique<FakeKeys>(*this)); };
-    p.stopRequested = [this] { return stopRequested; };
-    p.sleepMs = [this](int ms) {
-      sleeps.push_back(ms);
-      if (onSleep) onSleep(static_cast<int>(sleeps.size()));
-      if (sleeps.size() > 500) run.encoderDone.store(1);  // a broken loop ends anyway
-    };
-    p.afterError = [this] {
-      ++afterErrors;
-      keysOpenAtError = keysOpen;
-    };
-    p.writeStatus = [this](const char* b, std::size_t n) {
-      status.emplace_back(b, n);
-      sound.log.push_back("status");
-    };
-    return p;
-  }
-  CaptureResult runLoop() { return runCaptureLoop(settings, run, ring, ports()); }
-
-  // The device log from the first stop on.
-  Log afterStart() const {
-    Log tail;
-    bool started = false;
-    for (const auto& e : sound.log) {
-      if (started && e != "status") tail.push_back(e);
-      if (e == "start") started = true;
-    }
-    return tail;
+  Status start() override { return log += "start ", Status(); }
+  void stop() override { log += "stop ", callback->onBlock(tail, sizeof tail); }
+  void close() override { log += "close "; }
+  std::unique_ptr<OutputFile> create(const std::string&, int&) override { return nullptr; }
+  bool exists(const std::string& path) override { return files.count(path) != 0; }
+  void remove(const std::string& path) override { path == "stopdir" || files.erase(path); }
+  std::string errorText(int) override { return ""; }
+  struct Keys final : KeySource {
+    explicit Keys(Rig& r) : rig(r) {}
+    bool keyWaiting() override { return rig.script(++rig.passes), rig.run.captureEvent.set(), rig.key >= 0; }
+    int readKey() override { return std::exchange(rig.key, -1); }
+    Rig& rig;
+  };
+  CaptureResult runLoop() {
+    script(0);
+    CapturePorts p{this, &clock, this, [this] { return std::unique_ptr<KeySource>(new Keys(*this)); },
+                   [this] { return stopRequested; }, [this](int ms) { EXPECT_EQ(ms, 20), onSleep(++sleeps); },
+                   [this] { ++afterErrors; }, [this](const char* b, std::size_t n) { status.emplace_back(b, n); }};
+    return runCaptureLoop(settings, run, ring, p);
   }
 
   KeptText text;
   Settings settings;
   RunState run;
-  RingBuffer ring;
-  FakeSoundInput sound;
+  RingBuffer ring{1u << 20};
   FakeClock clock;
-  FakeFiles files;
-  std::deque<int> keys;
-  std::function<void(int pass)> onPass;
+  std::set<std::string> files;
+  bool present = true, stopRequested = false;
+  std::optional<Error> openError;
+  std::uint8_t tail[400] = {};
+  SoundFormat format;
+  SoundCallback* callback = nullptr;
+  std::string log;
+  int key = -1, passes = 0, sleeps = 0, afterErrors = 0;
+  std::function<void(int pass)> script = [](int) {};
   std::function<void(int sleep)> onSleep = [this](int) { run.encoderDone.store(1); };
   std::vector<std::string> status;
-  std::vector<int> sleeps;
-  int passes = 0;
-  int keySessions = 0;
-  bool keysOpen = false;
-  bool keysOpenAtError = false;
-  bool stopRequested = false;
-  int afterErrors = 0;
 };
 
-FakeKeys::FakeKeys(LoopRig& rig) : rig_(rig) {
-  rig_.keysOpen = true;
-  ++rig_.keySessions;
-}
-FakeKeys::~FakeKeys() { rig_.keysOpen = false; }
-bool FakeKeys::keyWaiting() {
-  ++rig_.passes;
-  if (rig_.onPass) rig_.onPass(rig_.passes);
-  if (rig_.passes > 50) rig_.keys.push_back(kKeyEscape);  // a broken loop ends anyway
-  rig_.run.captureEvent.set();
-  return !rig_.keys.empty();
-}
-int FakeKeys::readKey() {
-  const int key = rig_.keys.front();
-  rig_.keys.pop_front();
-  return key;
-}
-
-TEST(CaptureLoop, NoDeviceOrARefusedOpenEndsWithCode3AtOnce) {
-  {
-    LoopRig rig;
-    rig.sound.devices = 0;
+TEST(CaptureLoop, DeviceErrorsEndAtOnceWithCode3) {
+  const struct { bool present; const char* err; const char* log; } rows[] = {
+      {false, "\r\n* Error: Soundrecord device not found.\r\n", "present "},
+      {true, "\r\nMMSystem error: No such file or directory\r\n", "present open close "}};
+  for (const auto& row : rows) {
+    Rig rig;
+    rig.present = row.present;
+    rig.openError = Error{-2, "No such file or directory"};
     const CaptureResult result = rig.runLoop();
-    EXPECT_TRUE(result.exitAtOnce);
-    EXPECT_EQ(result.exitCode, ExitCode::Error);
-    EXPECT_EQ(rig.text.err, "\r\n* Error: Soundrecord device not found.\r\n");
-    EXPECT_EQ(rig.sound.log, Log{"deviceCount"});
-    EXPECT_EQ(rig.afterErrors, 1);
-  }
-  {
-    LoopRig rig;
-    rig.sound.openResult = -2;
-    const CaptureResult result = rig.runLoop();
-    EXPECT_TRUE(result.exitAtOnce);
-    EXPECT_EQ(result.exitCode, ExitCode::Error);
-    EXPECT_EQ(rig.text.err, "\r\nMMSystem error: No such file or directory\r\n");
-    EXPECT_EQ(rig.sound.log, (Log{"deviceCount", "open"}));
+    EXPECT_TRUE(result.exitAtOnce && result.exitCode == ExitCode::Error && rig.afterErrors == 1);
+    EXPECT_EQ(rig.text.err, row.err);
+    EXPECT_EQ(rig.log, row.log);
     EXPECT_TRUE(rig.status.empty());
-    EXPECT_EQ(rig.afterErrors, 1);
   }
 }
 
-TEST(CaptureLoop, EncoderAlreadyDoneOpensStartsStopsClosesAndPrintsNothing) {
-  LoopRig rig;
-  rig.run.encoderDone.store(1);
-  const CaptureResult result = rig.runLoop();
-  EXPECT_FALSE(result.exitAtOnce);
-  EXPECT_EQ(result.exitCode, ExitCode::Ok);
-  Log expected = kOpened;
-  expected.insert(expected.end(), kClosed.begin(), kClosed.end());
-  EXPECT_EQ(rig.sound.log, expected);
-  EXPECT_EQ(rig.run.captureStopped.load(), 1u);
-  EXPECT_TRUE(rig.status.empty());
-  EXPECT_EQ(rig.keySessions, 0);
-  EXPECT_FALSE(rig.run.captureEvent.isOpen());  // closed with the device
-  EXPECT_EQ(rig.sound.format.bytesPerSecond, 176400);
-  EXPECT_EQ(rig.run.captureBytesPerSecond.load(), 176400);
-}
-
-TEST(CaptureLoop, EscEndsTheRecordingOtherKeysAreIgnoredAndFilledBuffersAreRequeued) {
-  LoopRig rig;
-  rig.onPass = [&](int pass) {
-    if (pass == 1) {
-      rig.sound.deliver(88200, 7);
-      rig.keys.push_back('a');
-    }
-    if (pass == 3) rig.keys.push_back(kKeyEscape);
-  };
-  const CaptureResult result = rig.runLoop();
-  EXPECT_EQ(result.exitCode, ExitCode::Ok);
-  EXPECT_FALSE(result.exitAtOnce);
-  EXPECT_EQ(rig.passes, 3);
-  EXPECT_EQ(rig.ring.available(), 88200u);
-  // Passes 1 and 3 print; the stop prints once more after its wait, which
-  // ends within one 20 ms step of the encoder's end.
-  const std::string held = "Record: 0.0 kbytes (0:00:00), buffer free: 91.5%, CPU usage: 0.0%    \r";
-  EXPECT_EQ(rig.status, (std::vector<std::string>{kEmptyStatus, held, held}));
-  EXPECT_EQ(rig.sleeps, std::vector<int>{20});
-  Log expected = kOpened;
-  expected.insert(expected.end(), {"status", "prepare0", "add0", "status"});
-  expected.insert(expected.end(), kClosed.begin(), kClosed.begin() + 3);
-  expected.push_back("status");
-  expected.insert(expected.end(), kClosed.begin() + 3, kClosed.end());
-  EXPECT_EQ(rig.sound.log, expected);
-  EXPECT_EQ(rig.keySessions, 1);
-  EXPECT_FALSE(rig.keysOpen);
-  // Not in split mode, no stop-file: neither is touched.
-  EXPECT_EQ(rig.run.newFilePending.load(), 0u);
-  EXPECT_EQ(rig.run.nextSplitName.get(), "");
-  EXPECT_EQ(rig.files.existsCalls, 0);
-  EXPECT_EQ(rig.text.err, "");
-}
-
-TEST(CaptureLoop, SplitModeMarksOnTheFirstPassAndAtEachNewHour) {
-  LoopRig rig;
-  rig.settings.splitMode = SplitMode::Weekly;
-  rig.clock.time = LocalTime{23, 0, 14};  // Sunday 23:xx
-  std::vector<std::pair<std::string, unsigned>> seen;
-  rig.onPass = [&](int pass) {
-    seen.emplace_back(rig.run.nextSplitName.get(), rig.run.newFilePending.exchange(0));
-    if (pass == 2) rig.clock.time = LocalTime{0, 1, 15};  // midnight: Monday 00:xx
-    if (pass == 4) rig.keys.push_back(kKeyEscape);
-  };
-  rig.runLoop();
-  const std::vector<std::pair<std::string, unsigned>> expected = {
-      {"su - 23.mp3", 1}, {"su - 23.mp3", 0}, {"mo - 00.mp3", 1}, {"mo - 00.mp3", 0}};
-  EXPECT_EQ(seen, expected);
-}
-
-TEST(CaptureLoop, StopFileOrDirectoryOrStopSignalEndsTheRecording) {
-  {
-    LoopRig rig;
-    rig.settings.stopFileName = "stop.flag";
-    rig.onPass = [&](int pass) {
-      if (pass == 2) rig.files.existing.insert("stop.flag");
-    };
-    EXPECT_EQ(rig.runLoop().exitCode, ExitCode::Ok);
-    EXPECT_EQ(rig.passes, 2);
-    EXPECT_EQ(rig.files.removed, std::vector<std::string>{"stop.flag"});
-    EXPECT_TRUE(rig.files.existing.empty());
-    EXPECT_EQ(rig.run.captureStopped.load(), 1u);
-  }
-  {
-    LoopRig rig;
-    rig.settings.stopFileName = "stopdir";
-    rig.files.existing.insert("stopdir");
-    rig.files.undeletable.insert("stopdir");
-    EXPECT_EQ(rig.runLoop().exitCode, ExitCode::Ok);
-    EXPECT_EQ(rig.passes, 1);
-    EXPECT_EQ(rig.files.removed, std::vector<std::string>{"stopdir"});
-  }
-  {
-    LoopRig rig;
-    rig.onPass = [&](int pass) { rig.stopRequested = pass == 3; };
+TEST(CaptureLoop, WaysToEndARecording) {
+  // Per row: what happens on which pass (0: before the loop), the passes run,
+  // the exit code and what is printed. Every way stops the input, so that its
+  // last block reaches the ring before the encoder is told to drain, and
+  // closes it.
+  constexpr ExitCode kOk = ExitCode::Ok, kError = ExitCode::Error;
+  const struct { std::function<void(Rig&, int)> script; int passes; ExitCode code; std::string err; } rows[] = {
+      {[](Rig& r, int p) { r.run.encoderDone.store(p == 0); }, 0, kOk, ""},
+      {[](Rig& r, int p) { r.run.encoderDone.store(p == 2); }, 2, kOk, ""},
+      {[](Rig& r, int p) { r.key = p == 1 ? 'a' : p == 3 ? kKeyEscape : -1; }, 3, kOk, ""},
+      {[](Rig& r, int p) { r.stopRequested = p == 3; }, 3, kOk, ""},
+      {[](Rig& r, int p) { p == 2 ? void(r.files.insert("stop")) : void(); }, 2, kOk, ""},
+      {[](Rig& r, int p) { p == 0 ? void(r.files.insert("stopdir")) : void(); }, 1, kOk, ""},
+      {[](Rig& r, int p) { p == 1 ? r.callback->onInputLost(Error{-5, "Input/output error"}) : void(); }, 1, kError, kLost},
+      {[](Rig& r, int p) { p == 1 ? r.callback->onOverrun(250), r.callback->onOverrun(100) : void();
+                           r.stopRequested = p == 3; }, 3, kOk, kOverrun}};
+  for (const auto& row : rows) {
+    Rig rig;
+    rig.settings.stopFileName = "stop";
+    if (&row - rows == 5) rig.settings.stopFileName = "stopdir";
+    rig.script = [&](int pass) { row.script(rig, pass); };
     const CaptureResult result = rig.runLoop();
-    EXPECT_EQ(result.exitCode, ExitCode::Ok);
-    EXPECT_EQ(rig.passes, 3);
-    EXPECT_EQ(rig.afterStart().back(), "unprepare0");
+    EXPECT_TRUE(result.exitCode == row.code) << &row - rows;
+    EXPECT_FALSE(result.exitAtOnce);
+    EXPECT_EQ(rig.passes, row.passes) << &row - rows;
+    EXPECT_EQ(rig.text.err, row.err) << &row - rows;
+    EXPECT_EQ(rig.log, kLog);
+    EXPECT_EQ(rig.ring.available(), 400u) << &row - rows;
+    EXPECT_EQ(rig.files.size(), &row - rows == 5 ? 1u : 0u);  // a directory stays
+    EXPECT_FALSE(rig.run.captureEvent.isOpen() || rig.run.encoderEvent.isOpen());
   }
 }
 
-TEST(CaptureLoop, RequeueErrorPrintsTheTableTextAndStopsNothing) {
-  LoopRig rig;
-  rig.sound.addError = 7;
-  rig.onPass = [&](int pass) {
-    if (pass == 1) rig.sound.deliver(88200, 1);
-  };
-  const CaptureResult result = rig.runLoop();
-  EXPECT_TRUE(result.exitAtOnce);
-  EXPECT_EQ(result.exitCode, ExitCode::Error);
-  EXPECT_EQ(rig.text.err, "\r\nMMSystem error: Unable to allocate or lock memory.\r\n");
-  EXPECT_EQ(rig.afterStart(), (Log{"prepare0", "add0"}));  // no stop, reset, close
-  EXPECT_EQ(rig.run.captureStopped.load(), 0u);
-  EXPECT_EQ(rig.afterErrors, 1);
-  EXPECT_FALSE(rig.keysOpenAtError);  // the terminal is back before the prompt
-}
-
-TEST(CaptureLoop, DrainingPrintsTheStatusEvery500msUntilTheEncoderIsDone) {
-  LoopRig rig;
-  rig.keys.push_back(kKeyEscape);
-  // 20 ms steps: the encoder writes a block every 500 ms and ends 60 ms into
-  // the third half-second; the last line follows at once.
-  rig.onSleep = [&](int step) {
+TEST(CaptureLoop, StatusEverySecondPassThenEvery500msUntilTheEncoderIsDone) {
+  Rig rig;
+  rig.script = [&](int pass) { rig.key = pass == 3 ? kKeyEscape : -1; };
+  rig.onSleep = [&](int step) {  // 20 ms steps; done 60 ms into the third half second
     rig.run.bytesWritten.store(16384u * static_cast<unsigned>((step + 24) / 25));
     if (step == 53) rig.run.encoderDone.store(1);
   };
   rig.runLoop();
-  EXPECT_EQ(rig.sleeps, std::vector<int>(53, 20));
-  const std::vector<std::string> expected = {
-      kEmptyStatus,
-      "Record: 16.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r",
-      "Record: 32.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r",
-      "Record: 48.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r"};
+  EXPECT_EQ(rig.sleeps, 53);
+  std::vector<std::string> expected;  // the stop's last block is in the ring while it drains
+  for (const char* line : {"0.0 kbytes (0:00:00), buffer free: 100.0", "0.0 kbytes (0:00:00), buffer free: 100.0",
+                           "16.0 kbytes (0:00:00), buffer free: 99.9", "32.0 kbytes (0:00:00), buffer free: 99.9",
+                           "48.0 kbytes (0:00:00), buffer free: 99.9"})
+    expected.push_back("Record: " + std::string(line) + "%, CPU usage: 0.0%    \r");
   EXPECT_EQ(rig.status, expected);
+  EXPECT_EQ(rig.format.bytesPerSecond(), 176400);
 }
 
-TEST(CaptureLoop, DeviceTrouble) {
-  {
-    // Lost: the reason is printed, the recording ends like ESC, code 3.
-    LoopRig rig;
-    rig.onPass = [&](int pass) {
-      if (pass == 1) rig.sound.trouble->onDeviceLost("Input/output error");
-    };
-    const CaptureResult result = rig.runLoop();
-    EXPECT_FALSE(result.exitAtOnce);
-    EXPECT_EQ(result.exitCode, ExitCode::Error);
-    EXPECT_EQ(rig.text.err, "\r\n* Error: the sound input stopped working (Input/output error).\r\n");
-    EXPECT_EQ(rig.passes, 1);
-    EXPECT_EQ(rig.run.captureStopped.load(), 1u);
-    EXPECT_EQ(rig.afterStart(), kClosed);
-    EXPECT_EQ(rig.afterErrors, 0);
-  }
-  {
-    // Overruns: reported once per pass with the sound lost, and recording
-    // goes on.
-    LoopRig rig;
-    rig.onPass = [&](int pass) {
-      if (pass == 1) {
-        rig.sound.trouble->onOverrun(250);
-        rig.sound.trouble->onOverrun(100);
-      }
-      if (pass == 3) rig.keys.push_back(kKeyEscape);
-    };
-    const CaptureResult result = rig.runLoop();
-    EXPECT_EQ(result.exitCode, ExitCode::Ok);
-    EXPECT_EQ(rig.passes, 3);
-    EXPECT_EQ(rig.text.err, "\r\n* Sound input overrun: about 350 ms of sound lost.\r\n");
-  }
-  {
-    selectLanguage(Language::Russian);
-    LoopRig rig;
-    rig.onPass = [&](int pass) {
-      if (pass == 1) rig.sound.trouble->onOverrun(40);
-      if (pass == 2) rig.keys.push_back(kKeyEscape);
-    };
-    rig.runLoop();
-    selectLanguage(Language::English);
-    EXPECT_EQ(rig.text.err, "\r\n* Переполнение звукового входа: потеряно около 40 мс звука.\r\n");
-  }
+TEST(CaptureLoop, SplitRequestsFollowTheNameInEitherDirection) {
+  Rig rig;
+  rig.settings.splitMode = SplitMode::Monthly;
+  rig.settings.outputName = "15 - 07.mp3";  // what the command line chose
+  // Per pass: the request expected, then the hour and day for the next pass.
+  const struct { std::int64_t request; int hour, day; } passes[] = {
+      {0, 8, 15}, {1001, 8, 15}, {0, 7, 15}, {1003, 7, 16}, {1004, 7, 16}, {0, 7, 16}};
+  rig.script = [&](int pass) {
+    if (pass == 0) return;
+    EXPECT_EQ(rig.run.splitRequest.exchange(0), passes[pass - 1].request) << pass;
+    rig.clock.time.hour = passes[pass - 1].hour, rig.clock.time.dayOfMonth = passes[pass - 1].day;
+    rig.clock.epoch = 1000 + pass;
+    if (pass == 6) rig.key = kKeyEscape;
+  };
+  rig.runLoop();
+  EXPECT_EQ(rig.passes, 6);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/Messages.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Mp3Engine.h"
 
@@ -28,7 +29,19 @@ class KeptText : public TextSink {
   std::string out, err;
 };
 
-// --- Clock (sound)
+// --- Clock (sound): times the test sets.
+class FakeClock final : public Clock {
+ public:
+  LocalTime localTime() override { return time; }
+  std::int64_t wallSeconds() override { return epoch; }
+  LocalTime localTime(std::int64_t) override { return time; }
+  std::int64_t processCpuTime() override { return cpu; }
+  std::int64_t systemTime() override { return wall; }
+  LocalTime time{7, 1, 15};  // Monday the 15th, 07:00
+  std::int64_t epoch = 1000;
+  std::int64_t cpu = 0;
+  std::int64_t wall = 0;
+};
 
 // --- Sound input (sound)
 

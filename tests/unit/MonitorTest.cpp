@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "CaptureFakes.h"
+#include "Fakes.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
