@@ -70,8 +70,9 @@ class SoundInput {
   virtual void close() = 0;
 };
 
-// The ALSA capture PCM named by `device`; when none is given, the one named
-// by the environment variable AUDIODEV, else "default".
-std::unique_ptr<SoundInput> makeAlsaSoundInput(const char* device = nullptr);
+// The system's sound input. On Linux the ALSA capture PCM named by `device`;
+// when none is given, the one named by the environment variable AUDIODEV,
+// else "default". On Windows the wave input's default device.
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device = nullptr);
 
 }  // namespace vorta

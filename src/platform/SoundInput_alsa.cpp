@@ -17,7 +17,6 @@
 //   after it has ended: pcm_ (also by stop() while the thread is parked),
 //   callback_, format_, periodFrames_, bufferMs_.
 #include <alsa/asoundlib.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -187,10 +186,10 @@ void AlsaSoundInput::close() {
 // ---- reading thread ----
 
 void AlsaSoundInput::readerMain() {
-  pthread_setname_np(pthread_self(), "vorta-input");
+  nameCurrentThread("vorta-input");
   // Reading keeps pace with the device at the system's normal priority; the
   // thread that starts it may run higher, and Linux threads inherit that.
-  setCurrentThreadPriority(kPriorityNormal);
+  setCurrentThreadPriority(PriorityLevel::Normal);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     // Stopped or lost: wait for an order, never spin.
@@ -337,7 +336,7 @@ void AlsaSoundInput::lose(const Error& why) {
 
 }  // namespace
 
-std::unique_ptr<SoundInput> makeAlsaSoundInput(const char* device) {
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
   return std::make_unique<AlsaSoundInput>(device);
 }
 

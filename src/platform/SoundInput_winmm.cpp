@@ -1,133 +1,220 @@
-// Sound input over the wave-input service (waveIn), with a function callback.
+// Sound input over the wave-input service (waveIn) of Windows.
 //
-// The service calls waveInProc on a thread of its own for every filled
-// buffer (WIM_DATA), and on the caller's thread during waveInOpen (WIM_OPEN)
-// and waveInClose (WIM_CLOSE). Each CaptureBuffer gets one WAVEHDR, owned
-// here from prepare to unprepare; its dwUser points back at the buffer.
-#include "platform/SoundInput.h"
-
+// The reading thread ("vorta-input") waits on the event that the service
+// sets whenever it hands a buffer back, passes every filled buffer to the
+// callback in the order they were queued and queues it again. Three buffers
+// of one block each circulate; they are owned here from open to close. It
+// ends when close() orders it to.
+//
+// Threads and what they touch:
+// - The caller's thread calls every method; it calls waveIn (open, start,
+//   stop, reset, close) while the reading thread waits for an order or for
+//   the event, which waveIn allows from any thread.
+// - Guarded by mutex_: order_.
+// - Reading thread only: next_, fresh_, lost_, the silence watch. It calls the
+//   callback without the mutex.
+// - Set by open() before the reading thread starts, cleared by close() after
+//   it has ended: wave_, ready_, blocks_ and headers_, callback_.
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <map>
+#include <array>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "platform/SoundInput.h"
+#include "platform/SoundInputTiming.h"
+#include "platform/Threads.h"
 #include "platform/Wide_win32.h"
 
 namespace vorta {
 namespace {
 
+constexpr int kBlocks = 3;
+constexpr DWORD kWaitMs = 100;
+
+Error waveError(MMRESULT code) {
+  wchar_t text[MAXERRORLENGTH] = {};
+  if (waveInGetErrorTextW(code, text, MAXERRORLENGTH) != MMSYSERR_NOERROR)
+    return Error{static_cast<int>(code), "sound input error " + std::to_string(code)};
+  return Error{static_cast<int>(code), fromWide(text)};
+}
+
 class WaveInSoundInput final : public SoundInput {
  public:
-  ~WaveInSoundInput() override {
-    if (wave_) close();
-  }
+  ~WaveInSoundInput() override { close(); }
 
-  int deviceCount() override { return waveInGetNumDevs() > 0 ? 1 : 0; }
-
-  int open(const SoundFormat& format, SoundCallback& callback,
-           SoundTroubleListener* trouble) override {
-    static_cast<void>(trouble);
-    WAVEFORMATEX wave{};
-    wave.wFormatTag = WAVE_FORMAT_PCM;
-    wave.nChannels = static_cast<WORD>(format.channels);
-    wave.nSamplesPerSec = static_cast<DWORD>(format.samplesPerSecond);
-    wave.nAvgBytesPerSec = static_cast<DWORD>(format.bytesPerSecond);
-    wave.nBlockAlign = static_cast<WORD>(format.blockAlign);
-    wave.wBitsPerSample = 16;
-    callback_ = &callback;
-    const MMRESULT result =
-        waveInOpen(&wave_, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(&waveInProc),
-                   reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-    if (result != MMSYSERR_NOERROR) {
-      wave_ = nullptr;
-      callback_ = nullptr;
-    }
-    return static_cast<int>(result);
-  }
-
-  std::string errorText(int code) override {
-    wchar_t text[MAXERRORLENGTH] = {};
-    if (waveInGetErrorTextW(static_cast<MMRESULT>(code), text, MAXERRORLENGTH) !=
-        MMSYSERR_NOERROR)
-      return "sound input error " + std::to_string(code);
-    return fromWide(text);
-  }
-
-  int prepare(CaptureBuffer& buffer) override {
-    if (!wave_) return sound::kInvalidHandle;
-    WAVEHDR& header = headers_[&buffer];
-    header = WAVEHDR{};
-    header.lpData = reinterpret_cast<LPSTR>(buffer.data);
-    header.dwBufferLength = buffer.length;
-    header.dwUser = reinterpret_cast<DWORD_PTR>(&buffer);
-    const MMRESULT result = waveInPrepareHeader(wave_, &header, sizeof header);
-    if (result == MMSYSERR_NOERROR) buffer.prepared = true;
-    return static_cast<int>(result);
-  }
-
-  int add(CaptureBuffer& buffer) override {
-    if (!wave_) return sound::kInvalidHandle;
-    const auto found = headers_.find(&buffer);
-    if (found == headers_.end() || !buffer.prepared) return sound::kUnprepared;
-    // Relaxed: the service sees the buffer only through waveInAddBuffer.
-    buffer.done.store(false, std::memory_order_relaxed);
-    return static_cast<int>(waveInAddBuffer(wave_, &found->second, sizeof(WAVEHDR)));
-  }
-
-  int start() override { return wave_ ? static_cast<int>(waveInStart(wave_)) : sound::kInvalidHandle; }
-  int stop() override { return wave_ ? static_cast<int>(waveInStop(wave_)) : sound::kInvalidHandle; }
-  int reset() override { return wave_ ? static_cast<int>(waveInReset(wave_)) : sound::kInvalidHandle; }
-
-  int close() override {
-    if (!wave_) return sound::kInvalidHandle;
-    const MMRESULT result = waveInClose(wave_);
-    if (result == MMSYSERR_NOERROR) wave_ = nullptr;
-    return static_cast<int>(result);
-  }
-
-  int unprepare(CaptureBuffer& buffer) override {
-    const auto found = headers_.find(&buffer);
-    if (found == headers_.end()) return sound::kOk;
-    if (wave_) {
-      const MMRESULT result = waveInUnprepareHeader(wave_, &found->second, sizeof(WAVEHDR));
-      if (result != MMSYSERR_NOERROR) return static_cast<int>(result);
-    }
-    headers_.erase(found);
-    buffer.prepared = false;
-    return sound::kOk;
-  }
+  bool devicePresent() override { return waveInGetNumDevs() > 0; }
+  Status open(const SoundFormat& format, SoundCallback& callback) override;
+  Status start() override;
+  void stop() override;
+  void close() override;
 
  private:
-  static void CALLBACK waveInProc(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                                  DWORD_PTR) {
-    auto* self = reinterpret_cast<WaveInSoundInput*>(instance);
-    SoundCallback* callback = self->callback_;
-    if (!callback) return;
-    switch (message) {
-      case WIM_OPEN: callback->onSound(SoundMessage::Open, nullptr); break;
-      case WIM_CLOSE: callback->onSound(SoundMessage::Close, nullptr); break;
-      case WIM_DATA: {
-        auto* header = reinterpret_cast<WAVEHDR*>(param1);
-        auto* buffer = reinterpret_cast<CaptureBuffer*>(header->dwUser);
-        buffer->bytesRecorded = header->dwBytesRecorded;
-        // Release: whoever sees done also sees the bytes and the count.
-        buffer->done.store(true, std::memory_order_release);
-        callback->onSound(SoundMessage::Data, buffer);
-        break;
-      }
-    }
-  }
+  enum class Order { Park, Run, Stop, Quit };
+
+  void readerMain();
+  // Hands every buffer the service has handed back to the callback, in
+  // order; queues each again unless the stream is stopping.
+  bool handOver(bool requeue);
+  void lose(const Error& why);
 
   HWAVEIN wave_ = nullptr;
-  // Set before waveInOpen, read by the service's thread in waveInProc.
+  HANDLE ready_ = nullptr;  // set by the service for every buffer it hands back
+  std::array<std::vector<std::uint8_t>, kBlocks> blocks_;
+  std::array<WAVEHDR, kBlocks> headers_{};
   SoundCallback* callback_ = nullptr;
-  // Caller thread only; the service reaches a header through the pointer it
-  // was given in waveInAddBuffer.
-  std::map<CaptureBuffer*, WAVEHDR> headers_;
+  std::thread reader_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Order order_ = Order::Park;
+
+  int next_ = 0;       // the buffer the service hands back next
+  bool fresh_ = true;  // no wait since the start: the silence count begins
+  bool lost_ = false;
+  SilentInputWatch silent_{kSilentInputLimitMs};
 };
+
+Status WaveInSoundInput::open(const SoundFormat& format, SoundCallback& callback) {
+  if (wave_) return waveError(MMSYSERR_ALLOCATED);
+  WAVEFORMATEX wave{};
+  wave.wFormatTag = WAVE_FORMAT_PCM;
+  wave.nChannels = static_cast<WORD>(format.channels);
+  wave.nSamplesPerSec = static_cast<DWORD>(format.samplesPerSecond);
+  wave.nAvgBytesPerSec = static_cast<DWORD>(format.bytesPerSecond());
+  wave.nBlockAlign = static_cast<WORD>(format.bytesPerFrame());
+  wave.wBitsPerSample = 16;
+  ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  const MMRESULT opened = waveInOpen(&wave_, WAVE_MAPPER, &wave,
+                                     reinterpret_cast<DWORD_PTR>(ready_), 0, CALLBACK_EVENT);
+  if (opened != MMSYSERR_NOERROR) {
+    wave_ = nullptr;
+    CloseHandle(ready_);
+    ready_ = nullptr;
+    return waveError(opened);
+  }
+  callback_ = &callback;
+  for (int i = 0; i < kBlocks; ++i) {
+    blocks_[i].assign(format.blockBytes(), 0);
+    headers_[i] = WAVEHDR{};
+    headers_[i].lpData = reinterpret_cast<LPSTR>(blocks_[i].data());
+    headers_[i].dwBufferLength = static_cast<DWORD>(blocks_[i].size());
+    MMRESULT queued = waveInPrepareHeader(wave_, &headers_[i], sizeof(WAVEHDR));
+    if (queued == MMSYSERR_NOERROR) queued = waveInAddBuffer(wave_, &headers_[i], sizeof(WAVEHDR));
+    if (queued != MMSYSERR_NOERROR) {
+      close();
+      return waveError(queued);
+    }
+  }
+  next_ = 0;
+  reader_ = std::thread(&WaveInSoundInput::readerMain, this);
+  return {};
+}
+
+Status WaveInSoundInput::start() {
+  if (!wave_) return waveError(MMSYSERR_INVALHANDLE);
+  const MMRESULT started = waveInStart(wave_);
+  if (started != MMSYSERR_NOERROR) return waveError(started);
+  std::lock_guard<std::mutex> lock(mutex_);
+  order_ = Order::Run;
+  changed_.notify_all();
+  return {};
+}
+
+void WaveInSoundInput::stop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (order_ != Order::Run) return;
+  // The service hands the buffer in progress back with what it holds.
+  waveInStop(wave_);
+  order_ = Order::Stop;
+  SetEvent(ready_);
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return order_ == Order::Park; });
+}
+
+void WaveInSoundInput::close() {
+  if (!wave_) return;
+  stop();
+  if (reader_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      order_ = Order::Quit;
+      changed_.notify_all();
+    }
+    SetEvent(ready_);
+    reader_.join();
+  }
+  waveInReset(wave_);  // every queued buffer comes back, unused
+  for (WAVEHDR& header : headers_)
+    if (header.dwFlags & WHDR_PREPARED) waveInUnprepareHeader(wave_, &header, sizeof(WAVEHDR));
+  waveInClose(wave_);
+  wave_ = nullptr;
+  CloseHandle(ready_);
+  ready_ = nullptr;
+  callback_ = nullptr;
+}
+
+void WaveInSoundInput::readerMain() {
+  nameCurrentThread("vorta-input");
+  setCurrentThreadPriority(PriorityLevel::Normal);
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return order_ != Order::Park; });
+    if (order_ == Order::Quit) return;
+    if (order_ == Order::Stop) {
+      lock.unlock();
+      handOver(false);
+      lock.lock();
+      order_ = Order::Park;
+      fresh_ = true;
+      changed_.notify_all();
+      continue;
+    }
+    lock.unlock();
+    if (std::exchange(fresh_, false)) silent_.restart(static_cast<std::int64_t>(GetTickCount64()));
+    WaitForSingleObject(ready_, kWaitMs);
+    const bool gotSound = !lost_ && handOver(true);
+    if (!lost_ && silent_.silentTooLong(static_cast<std::int64_t>(GetTickCount64()), gotSound ? 1 : 0))
+      lose(waveError(MMSYSERR_ERROR));
+    lock.lock();
+  }
+}
+
+bool WaveInSoundInput::handOver(bool requeue) {
+  bool any = false;
+  while (headers_[next_].dwFlags & WHDR_DONE) {
+    WAVEHDR& header = headers_[next_];
+    next_ = (next_ + 1) % kBlocks;
+    header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
+    if (header.dwBytesRecorded > 0) {
+      any = true;
+      callback_->onBlock(reinterpret_cast<const std::uint8_t*>(header.lpData),
+                         header.dwBytesRecorded);
+    }
+    if (!requeue) continue;
+    const MMRESULT queued = waveInAddBuffer(wave_, &header, sizeof(WAVEHDR));
+    if (queued != MMSYSERR_NOERROR) {
+      lose(waveError(queued));
+      return any;
+    }
+  }
+  return any;
+}
+
+void WaveInSoundInput::lose(const Error& why) {
+  if (lost_) return;
+  lost_ = true;
+  callback_->onInputLost(why);
+}
 
 }  // namespace
 
-std::unique_ptr<SoundInput> makeAlsaSoundInput() { return std::make_unique<WaveInSoundInput>(); }
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char*) {
+  return std::make_unique<WaveInSoundInput>();
+}
 
 }  // namespace vorta
