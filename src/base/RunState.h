@@ -10,32 +10,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <string>
 
 #include "platform/Event.h"
 
 namespace vorta {
-
-// The name of the file that the next split mark starts. Written by the
-// capture loop before it posts splitRequest, read by the encoder thread
-// after it has crossed the mark that request produced. A mutex, not an
-// atomic: it is a string, touched a few times an hour.
-class SplitNameSlot {
- public:
-  void set(std::string name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    name_ = std::move(name);
-  }
-  std::string get() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return name_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string name_;
-};
 
 struct RunState {
   // Raised once by the capture loop when the recording ends. Release on the
@@ -60,13 +38,12 @@ struct RunState {
 
   // Split request: the wall-clock moment (seconds since the epoch, never 0)
   // of the newest request for a new file; 0 when none waits. Posted by the
-  // capture loop (release store, after it wrote nextSplitName), taken by the
-  // capture callback with one exchange (acquire), which passes it on as the
-  // tag of its next ring write's mark, and put back by it with a
-  // compare-exchange when that write stored nothing: a request is never
-  // cleared unseen and never overwrites a newer one.
+  // capture loop, taken by the capture callback with one exchange, which
+  // passes it on as the tag of its next ring write's mark (the encoder names
+  // the file from it), and put back with a compare-exchange when that write
+  // stored nothing: a request is never cleared unseen and never overwrites a
+  // newer one. The value is the whole message, so relaxed ordering will do.
   std::atomic<std::int64_t> splitRequest{0};
-  SplitNameSlot nextSplitName;
 
   // Written only by the encoder thread, read by the status line at any
   // moment. Each is one whole value; relaxed, since they are only displayed.

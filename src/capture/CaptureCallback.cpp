@@ -20,16 +20,14 @@ void CaptureCallback::onBlock(const std::uint8_t* data, std::uint32_t bytes) {
 
   // Take the split request in one step, so a request the loop posts now is
   // either taken here or stays for the next block, never cleared unseen.
-  // Acquire pairs with the loop's release store.
-  const std::int64_t request = run_.splitRequest.exchange(0, std::memory_order_acquire);
+  const std::int64_t request = run_.splitRequest.exchange(0, std::memory_order_relaxed);
   const bool stored = keep > 0 && pcmRing_.write(data, keep, static_cast<std::uint64_t>(request)) == 0;
   // A write that stored nothing (silence dropped, ring full) set no mark:
   // keep the request for the first write that does, so the new hour still
   // gets its own file, unless the loop has posted a newer one meanwhile.
   if (request != 0 && !stored) {
     std::int64_t none = 0;
-    run_.splitRequest.compare_exchange_strong(none, request, std::memory_order_release,
-                                              std::memory_order_relaxed);
+    run_.splitRequest.compare_exchange_strong(none, request, std::memory_order_relaxed);
   }
   // The bytes are in the ring before the encoder is woken.
   run_.encoderEvent.set();

@@ -104,10 +104,8 @@ class Recorder {
     const std::int64_t now = ports_.clock->wallSeconds();
     std::string name = makeSplitName(settings_.splitMode, ports_.clock->localTime(now));
     if (name == lastAsked_) return;
-    run_.nextSplitName.set(name);
     lastAsked_ = std::move(name);
-    // Release: the callback that takes the request also sees the name.
-    run_.splitRequest.store(now != 0 ? now : 1, std::memory_order_release);
+    run_.splitRequest.store(now != 0 ? now : 1, std::memory_order_relaxed);
   }
 
   void reportOverruns() {

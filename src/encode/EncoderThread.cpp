@@ -99,16 +99,18 @@ class EncoderPump {
     // Relaxed: a display value with one writer; the atomic keeps it whole.
     c_.run.encodedSeconds.store(encodedSeconds_, std::memory_order_relaxed);
     // The output of the chunk that reached the mark starts the next file.
-    if (markTag != 0 && !writer_.split(nextFileName())) return failed();
+    if (markTag != 0 && !writer_.split(nextFileName(markTag))) return failed();
     if (!writer_.add(encoded.value())) return failed();
     publishBytesWritten();
     const int limit = c_.settings.timeLimitSeconds;
     return limit != 0 && encodedSeconds_ > limit ? Pass::TimeUp : Pass::Going;
   }
 
-  // The name split naming gives the local time now.
-  std::string nextFileName() {
-    return makeSplitName(c_.settings.splitMode, c_.clock.localTime());
+  // The name split naming gives the moment of the request the mark carries
+  // (seconds since the epoch).
+  std::string nextFileName(std::uint64_t markTag) {
+    return makeSplitName(c_.settings.splitMode,
+                         c_.clock.localTime(static_cast<std::int64_t>(markTag)));
   }
 
   Pass finishAfterEngineFailure() {

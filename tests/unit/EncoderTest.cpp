@@ -29,6 +29,8 @@ struct FakeClock : Clock {
   std::vector<int> hours;  // one per split, in order
   std::size_t next = 0;
   LocalTime localTime() override { return LocalTime{hours.at(next++), 1, 15}; }
+  std::int64_t wallSeconds() override { return 0; }
+  LocalTime localTime(std::int64_t) override { return localTime(); }
   std::int64_t processCpuTime() override { return 0; }
   std::int64_t systemTime() override { return 0; }
 };

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "CaptureFakes.h"
+#include "Fakes.h"
 #include "base/LogLines.h"
 #include "capture/ServiceHeartbeat.h"
 #include "monitor/StatusRelay.h"
