@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/Help.h"
+#include "app/LongOptions.h"
 #include "base/Messages.h"
 #include "base/SplitName.h"
 #include "platform/Clock.h"
@@ -114,6 +115,8 @@ class OptionParser {
     return true;
   }
 
+  // True when a long option did the whole job (help, version, a listing).
+  bool finished() const { return finished_; }
   const std::string& outputName() const { return outputName_; }
   // Values not given on the command line stay empty; they depend on others.
   std::optional<int> bitrate() const { return bitrate_; }
@@ -135,13 +138,42 @@ class OptionParser {
     say(message);
     return false;
   }
+  bool fail(Msg message, const std::string& word) {
+    say(message, word.c_str());
+    return false;
+  }
 
   bool parseOne(const std::string& word) {
+    if (word.starts_with("--")) return parseLong(word);
     if (parseSwitch(word)) return true;
     if (isValueOption(word)) return isLast() ? takeAsOutputName(word) : parseValue(word);
     if (isLast()) return takeAsOutputName(word);
     say(Msg::InvalidArgument, word.c_str());
     return false;
+  }
+
+  // "--name", "--name=VALUE" or "--name VALUE". Never the output name: a
+  // word with two dashes that names no option is a mistake, not a file.
+  bool parseLong(const std::string& word) {
+    const std::size_t equals = word.find('=');
+    const std::string name = word.substr(2, equals == std::string::npos ? equals : equals - 2);
+    const auto& options = longOptions();
+    const auto option = std::find_if(options.begin(), options.end(),
+                                     [&](const LongOption& o) { return name == o.name; });
+    const bool hasInlineValue = equals != std::string::npos;
+    if (option == options.end() || (hasInlineValue && !option->takesValue) ||
+        (option->takesValue && !hasInlineValue && isLast()))
+      return fail(Msg::InvalidArgument, word);
+    std::string value;
+    if (hasInlineValue) value = word.substr(equals + 1);
+    else if (option->takesValue) value = next();
+    switch (option->apply(value, s_)) {
+      case OptionOutcome::Continue: return true;
+      case OptionOutcome::Refused: return false;
+      case OptionOutcome::Finished: break;
+    }
+    finished_ = done_ = true;
+    return true;
   }
 
   // Options without a value. True when the word was one of them.
@@ -228,6 +260,7 @@ class OptionParser {
   Settings& s_;
   int index_ = 1;
   bool done_ = false;
+  bool finished_ = false;
   std::string outputName_ = "out.mp3";
   std::optional<int> bitrate_;
   std::optional<ChannelMode> channelMode_;
@@ -318,6 +351,7 @@ CommandLineResult readSettings(int argc, const char* const* argv, Settings& sett
 
   OptionParser parser(argc, argv, settings);
   if (!parser.parse()) return {false, printHelp(ExitCode::Error)};
+  if (parser.finished()) return {false, ExitCode::Ok};
   const std::string outputName = completeOutputName(parser.outputName());
   if (nameTooLong(outputName)) {
     say(Msg::NameTooLong, parser.outputName().c_str());

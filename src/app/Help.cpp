@@ -3,8 +3,10 @@
 #include <cstdarg>
 #include <string>
 
+#include "app/LongOptions.h"
 #include "base/Messages.h"
 #include "platform/Terminal.h"
+#include "platform/TextEncoding.h"
 
 namespace vorta {
 namespace {
@@ -23,7 +25,31 @@ std::string formatWithoutArguments(const char* fmt, ...) {
   return text;
 }
 
+// Writes the text line by line, each line counted by the pager.
+void printCountedLines(const std::string& text, int& rowCounter) {
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = text.find('\n', from);
+    const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+    writeText(Stream::Out, std::string_view(text).substr(from, next - from));
+    countHelpLine(rowCounter);
+    from = next;
+  }
+}
+
 }  // namespace
+
+ExitCode printHelpWithLongOptions() {
+  // The first page ends with its own prompt on a terminal, as it always has.
+  printHelp(ExitCode::Ok);
+  int rowCounter = 0;
+  printCountedLines(text(Msg::LongHelpTitle), rowCounter);
+  const bool russian = selectedLanguage() == Language::Russian;
+  for (const LongOption& option : longOptions())
+    printCountedLines(russian ? toConsoleCodeset(option.russianHelp) : option.englishHelp,
+                      rowCounter);
+  if (isStdoutTerminal()) waitForEnter();
+  return ExitCode::Ok;
+}
 
 ExitCode printHelp(ExitCode exitCode) {
   // The banner and the blank lines around it already take four rows.

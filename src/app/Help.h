@@ -12,6 +12,10 @@ namespace vorta {
 // caller ends the process with.
 ExitCode printHelp(ExitCode exitCode);
 
+// The help, then a second page with the long options (the table's lines,
+// printed as they are), paged the same way. Returns ExitCode::Ok.
+ExitCode printHelpWithLongOptions();
+
 // Counts one printed help line and pages when the screen is full. Returns
 // whether it paged.
 bool countHelpLine(int& rowCounter);

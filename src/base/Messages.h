@@ -43,6 +43,9 @@ enum class Msg {
   SummaryStopFile,        // %s
   OutOfMemory,            // %d (printed with the unsigned byte count)
   EndOfRecording,
+  // Long options
+  LongHelpTitle,          // the second help page's first lines
+  VersionLines,           // %s: program version; %u.%u: the MP3 engine's
   // Prompts
   EnterPrompt,
   PromptEraser,

@@ -45,6 +45,8 @@ struct Settings {
   std::string outputName = "out.mp3";
   std::string stopFileName;          // empty = no stop-file
   SplitMode splitMode = SplitMode::None;
+  // --device: the capture device to open; empty = AUDIODEV, else the system's default.
+  std::string device;
 
   int channels() const { return channelMode == ChannelMode::Mono ? 1 : 2; }
   int bytesPerSecond() const { return sampleRate * 2 * channels(); }

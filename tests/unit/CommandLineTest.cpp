@@ -10,6 +10,7 @@
 #include "Fakes.h"
 #include "Subprocess.h"
 #include "app/CommandLine.h"
+#include "app/LongOptions.h"
 #include "base/SplitName.h"
 
 namespace vorta {
@@ -62,6 +63,12 @@ std::string summary(const std::string& file, const std::string& format, const st
 }
 const std::string kJoint = "1 Layer3, 128 kbit/s, 44 kHz, j-stereo";
 const std::string kHelp = "HELP";  // stands for the English help in a row
+const std::string kFullHelp = "FULL";  // the help and the long options' page
+std::string longHelp() {
+  std::string page = "\nLong options (--option VALUE or --option=VALUE):\n";
+  for (const LongOption& o : longOptions()) page += o.englishHelp;
+  return page;
+}
 std::string refused(const std::string& what) { return "* Invalid " + what + ".\r\n\r\n"; }
 std::string badWord(const std::string& word) { return "* Invalid argument " + word + ".\n\r\n"; }
 std::string tooLong(const std::string& name) {
@@ -92,7 +99,18 @@ const Row kRows[] = {
      "* Exit on semaphore file: \xc3\x28\n"), ""},
     {{"-split2", "rec"}, ExitCode::Ok, kSeparator + "* Split mode (files duration of 1 hour)\n"
      "* File format: MPEG" + kJoint + "\n* Quality: high\n* Buffer size: 26214 kb\n", ""},
+    {{"--device=hw:1", "-x", "--help", "r"}, ExitCode::Ok,
+     summary("r.mp3", kJoint, "* Exit on semaphore file: --help\n"), ""},
+    {{"--device", "-b", "r"}, ExitCode::Ok, summary("r.mp3", kJoint), ""},
+    {{"-b", "64", "--help", "r"}, ExitCode::Ok, kFullHelp, ""},
+    {{"--help"}, ExitCode::Ok, kFullHelp, ""},
     // Refused: the message, then the help.
+    {{"--x", "r"}, ExitCode::Error, kHelp, badWord("--x")},
+    {{"r", "--"}, ExitCode::Error, kHelp, badWord("r")},
+    {{"--help=1"}, ExitCode::Error, kHelp, badWord("--help=1")},
+    {{"-b", "64", "--device"}, ExitCode::Error, kHelp, badWord("--device")},
+    {{"--device=", "r"}, ExitCode::Error, kHelp, badWord("--device=")},
+    {{"--rec"}, ExitCode::Error, kHelp, badWord("--rec")},
     {{"-B", "128", "rec"}, ExitCode::Error, kHelp, badWord("-B")},
     {{"-s", "0", "rec"}, ExitCode::Error, kHelp, badWord("0")},
     {{"%s%n", "r"}, ExitCode::Error, kHelp, badWord("%s%n")},
@@ -120,9 +138,11 @@ TEST(CommandLine, EachRowPrintsItsBytesAndEndsWithItsCode) {
   for (const Row& row : rows) {
     const Outcome o = read(row.args);
     SCOPED_TRACE(row.args.empty() ? "(none)" : row.args.front().substr(0, 40) + " ...");
-    EXPECT_EQ(o.result.run, row.code == ExitCode::Ok);
+    EXPECT_EQ(o.result.run, row.code == ExitCode::Ok && row.out != kFullHelp);
     EXPECT_EQ(o.result.exitCode, row.code);
-    EXPECT_EQ(o.out, kBanner + (row.out == kHelp ? help(Language::English) : row.out));
+    EXPECT_EQ(o.out, kBanner + (row.out == kHelp       ? help(Language::English)
+                                : row.out == kFullHelp ? help(Language::English) + longHelp()
+                                                       : row.out));
     EXPECT_EQ(o.err, row.err);
   }
 }
@@ -140,6 +160,9 @@ TEST(CommandLine, SettingsTheRecordingRunsWith) {
   EXPECT_TRUE(s.raiseEncoderPriority && s.sampleRate == 22050 && s.splitMode == SplitMode::Monthly);
   EXPECT_FALSE(read({"-a", "-a-", "r"}).settings.raiseEncoderPriority);
   EXPECT_EQ(read({"-split1", "r"}).settings.outputName, "07.mp3");
+  EXPECT_EQ(read({"--device", "plughw:1", "--device=pulse", "r"}).settings.device, "pulse");
+  EXPECT_TRUE(std::regex_match(read({"--version", "r"}).out,
+                               std::regex(kBanner + "vorta \\d+\\.\\d+\\.\\d+\nLAME \\d+\\.\\d+\n")));
   EXPECT_EQ(makeSplitName(SplitMode::Weekly, LocalTime{23, 0, 1}), "su - 23.mp3");
 }
 
