@@ -72,7 +72,9 @@ class SoundInput {
 
 // The system's sound input. On Linux the ALSA capture PCM named by `device`;
 // when none is given, the one named by the environment variable AUDIODEV,
-// else "default". On Windows the wave input's default device.
+// else "default". On Windows the wave-input device of that number (from 0)
+// or the first whose name starts with `device` (or AUDIODEV), case ignored;
+// when none is given, the system's preferred device.
 std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device = nullptr);
 
 }  // namespace vorta

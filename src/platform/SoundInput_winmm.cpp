@@ -1,4 +1,6 @@
-// Sound input over the wave-input service (waveIn) of Windows.
+// Sound input over the wave-input service (waveIn) of Windows: the device
+// chosen by number or by the start of its name (given, or in AUDIODEV), else
+// the system's preferred one (WAVE_MAPPER).
 //
 // The reading thread ("vorta-input") waits on the event that the service
 // sets whenever it hands a buffer back, passes every filled buffer to the
@@ -20,6 +22,9 @@
 
 #include <array>
 #include <condition_variable>
+#include <cstdlib>
+#include <cwctype>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -43,8 +48,43 @@ Error waveError(MMRESULT code) {
   return Error{static_cast<int>(code), fromWide(text)};
 }
 
+std::wstring lowered(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+// The device a name chooses: none, the system's preferred one (WAVE_MAPPER);
+// a number, the device of that number (from 0); anything else, the first
+// device whose name starts with it, case ignored.
+Result<UINT> chooseDevice(const std::string& asked) {
+  if (asked.empty()) return static_cast<UINT>(WAVE_MAPPER);
+  const UINT count = waveInGetNumDevs();
+  if (asked.size() < 6 && asked.find_first_not_of("0123456789") == std::string::npos) {
+    const auto index = static_cast<UINT>(std::stoul(asked));
+    if (index < count) return index;
+    return waveError(MMSYSERR_BADDEVICEID);
+  }
+  const std::wstring prefix = lowered(toWide(asked));
+  for (UINT i = 0; i < count; ++i) {
+    WAVEINCAPSW caps{};
+    if (waveInGetDevCapsW(i, &caps, sizeof caps) == MMSYSERR_NOERROR &&
+        lowered(caps.szPname).rfind(prefix, 0) == 0)
+      return i;
+  }
+  return waveError(MMSYSERR_BADDEVICEID);
+}
+
+// The caller's choice, else the environment's AUDIODEV (the convention sox
+// follows on Windows too), else none.
+std::string askedDevice(const char* device) {
+  if (device && *device) return device;
+  const char* fromEnvironment = std::getenv("AUDIODEV");
+  return fromEnvironment ? fromEnvironment : "";
+}
+
 class WaveInSoundInput final : public SoundInput {
  public:
+  explicit WaveInSoundInput(const char* device) : device_(askedDevice(device)) {}
   ~WaveInSoundInput() override { close(); }
 
   bool devicePresent() override { return waveInGetNumDevs() > 0; }
@@ -62,6 +102,7 @@ class WaveInSoundInput final : public SoundInput {
   bool handOver(bool requeue);
   void lose(const Error& why);
 
+  const std::string device_;  // as asked for; empty: the preferred device
   HWAVEIN wave_ = nullptr;
   HANDLE ready_ = nullptr;  // set by the service for every buffer it hands back
   std::array<std::vector<std::uint8_t>, kBlocks> blocks_;
@@ -89,7 +130,9 @@ Status WaveInSoundInput::open(const SoundFormat& format, SoundCallback& callback
   wave.nBlockAlign = static_cast<WORD>(format.bytesPerFrame());
   wave.wBitsPerSample = 16;
   ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  const MMRESULT opened = waveInOpen(&wave_, WAVE_MAPPER, &wave,
+  const Result<UINT> device = chooseDevice(device_);
+  if (!device.ok()) return device.error();
+  const MMRESULT opened = waveInOpen(&wave_, device.value(), &wave,
                                      reinterpret_cast<DWORD_PTR>(ready_), 0, CALLBACK_EVENT);
   if (opened != MMSYSERR_NOERROR) {
     wave_ = nullptr;
@@ -213,8 +256,8 @@ void WaveInSoundInput::lose(const Error& why) {
 
 }  // namespace
 
-std::unique_ptr<SoundInput> makeSystemSoundInput(const char*) {
-  return std::make_unique<WaveInSoundInput>();
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
+  return std::make_unique<WaveInSoundInput>(device);
 }
 
 }  // namespace vorta
