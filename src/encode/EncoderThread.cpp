@@ -20,6 +20,7 @@
 
 #include "base/Messages.h"
 #include "base/SplitName.h"
+#include "encode/PriorityStep.h"
 #include "encode/SplitFileWriter.h"
 
 namespace vorta {
@@ -33,7 +34,8 @@ class SystemPriority final : public PrioritySeam {
 
 class EncoderPump {
  public:
-  explicit EncoderPump(const EncoderContext& c) : c_(c), writer_(c.files) {}
+  explicit EncoderPump(const EncoderContext& c)
+      : c_(c), writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None) {}
 
   bool run() {
     const Mp3Version version = c_.engine.version();
@@ -47,7 +49,7 @@ class EncoderPump {
     Mp3Stream stream = std::move(opened).value();
     pcm_.resize(stream.samplesPerChunk());  // int16_t elements: aligned for the engine
     if (!writer_.open(c_.settings.outputName)) return false;
-    basePriority_ = c_.priority.current();
+    step_.emplace(c_.priority.current());
     while (!(captureStopped() && c_.pcmRing.empty())) {
       if (endAtOnce()) {
         // A second stop signal: no more encoding, no flush; the file still
@@ -99,16 +101,16 @@ class EncoderPump {
     // Relaxed: a display value with one writer; the atomic keeps it whole.
     c_.run.encodedSeconds.store(encodedSeconds_, std::memory_order_relaxed);
     // The output of the chunk that reached the mark starts the next file.
-    if (markTag != 0 && !writer_.split(nextFileName(markTag))) return failed();
+    if (markTag != 0 && !writer_.split(fileNameAt(markTag))) return failed();
     if (!writer_.add(encoded.value())) return failed();
     publishBytesWritten();
     const int limit = c_.settings.timeLimitSeconds;
     return limit != 0 && encodedSeconds_ > limit ? Pass::TimeUp : Pass::Going;
   }
 
-  // The name split naming gives the moment of the request the mark carries
-  // (seconds since the epoch).
-  std::string nextFileName(std::uint64_t markTag) {
+  // A mark's tag is the moment of the split request, in seconds since the
+  // epoch: the next file is named after it, however late the mark is read.
+  std::string fileNameAt(std::uint64_t markTag) {
     return makeSplitName(c_.settings.splitMode,
                          c_.clock.localTime(static_cast<std::int64_t>(markTag)));
   }
@@ -128,22 +130,9 @@ class EncoderPump {
     c_.run.bytesWritten.store(writer_.bytesWritten(), std::memory_order_relaxed);
   }
 
-  // The level rises one step while less than half of pcmRing is free and
-  // returns to its base once 70 % is free again; a thread started above
-  // normal keeps its level.
   void priorityStep() {
-    if (basePriority_ != PriorityLevel::Normal) return;
-    const std::uint64_t size = c_.pcmRing.size();
-    if (size == 0) return;
-    // 64-bit: 100 x a large buffer size does not fit 32 bits.
-    const int freePercent = static_cast<int>((size - c_.pcmRing.available()) * 100 / size);
-    if (freePercent == prevFreePercent_) return;
-    if (freePercent < 50 && prevFreePercent_ >= 50) {
-      c_.priority.set(PriorityLevel::AboveNormal);
-    } else if (freePercent >= 70 && prevFreePercent_ < 70) {
-      c_.priority.set(basePriority_);
-    }
-    prevFreePercent_ = freePercent;
+    const auto level = step_->after(freePercent(c_.pcmRing.size(), c_.pcmRing.available()));
+    if (level) c_.priority.set(*level);
   }
 
   bool flush(Mp3Stream& stream) {
@@ -161,9 +150,8 @@ class EncoderPump {
   const EncoderContext& c_;
   SplitFileWriter writer_;
   std::vector<std::int16_t> pcm_;
-  PriorityLevel basePriority_ = PriorityLevel::Normal;
+  std::optional<PriorityStep> step_;  // from the level the thread starts at
   double encodedSeconds_ = 0.0;
-  int prevFreePercent_ = -1;
 };
 
 }  // namespace
@@ -173,9 +161,15 @@ Mp3Params mp3ParamsFor(const Settings& settings) {
   params.sampleRate = settings.sampleRate;
   params.bitrateKbps = settings.bitrate;
   switch (settings.channelMode) {
-    case ChannelMode::Stereo: params.channels = Mp3Params::Channels::Stereo; break;
-    case ChannelMode::JointStereo: params.channels = Mp3Params::Channels::JointStereo; break;
-    case ChannelMode::Mono: params.channels = Mp3Params::Channels::Mono; break;
+    case ChannelMode::Stereo:
+      params.channels = Mp3Params::Channels::Stereo;
+      break;
+    case ChannelMode::JointStereo:
+      params.channels = Mp3Params::Channels::JointStereo;
+      break;
+    case ChannelMode::Mono:
+      params.channels = Mp3Params::Channels::Mono;
+      break;
   }
   params.quality =
       settings.quality == Quality::Low ? Mp3Params::Quality::Low : Mp3Params::Quality::High;

@@ -31,7 +31,7 @@ struct EncoderContext {
   RingBuffer& pcmRing;  // this thread is its only reader
   Mp3Engine& engine;
   FileSystem& files;
-  Clock& clock;  // names the file a split mark starts
+  Clock& clock;  // names split files from their marks; tells a file of this hour
   PrioritySeam& priority;
 };
 

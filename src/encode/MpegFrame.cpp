@@ -3,7 +3,7 @@
 namespace vorta {
 
 std::uint32_t mpegFrameLength(const std::uint8_t* h) {
-  static constexpr std::uint16_t kKbitMpeg1[16] = {0,   32,  40,  48,  56,  64,  80, 96,
+  static constexpr std::uint16_t kKbitMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
                                                    112, 128, 160, 192, 224, 256, 320, 0};
   static constexpr std::uint16_t kKbitMpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
                                                    64, 80, 96, 112, 128, 144, 160, 0};

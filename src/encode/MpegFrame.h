@@ -49,7 +49,7 @@ class FrameEnds {
   std::array<std::uint64_t, kCapacity> ends_{};
   std::uint32_t first_ = 0;
   std::uint32_t count_ = 0;
-  std::uint64_t added_ = 0;      // offset just past the bytes added
+  std::uint64_t added_ = 0;  // offset just past the bytes added
   std::uint64_t whole_ = 0;
   std::uint64_t nextFrame_ = 0;  // where the next frame header starts
   std::array<std::uint8_t, 4> header_{};

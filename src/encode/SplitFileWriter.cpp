@@ -6,7 +6,8 @@
 
 namespace vorta {
 
-SplitFileWriter::SplitFileWriter(FileSystem& files) : files_(files) {
+SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode)
+    : files_(files), clock_(clock), splitMode_(splitMode) {
   // Room for a block, one engine output and a carried frame: the pass loop
   // never allocates.
   pending_.reserve(2 * kFileBlockBytes + tail_.size());
@@ -26,17 +27,24 @@ bool SplitFileWriter::openFile(const std::string& name) {
   name_ = name;
   touched_ = false;
   tailBytes_ = 0;
-  base_ = 0;
-  if (!file_->facts().existed) {
-    start_ = Start::Fresh;
-  } else if (written_.count(name) != 0) {
-    start_ = Start::Append;
-    base_ = wholeFramesOnDisk();
-  } else {
-    start_ = Start::Replace;
-  }
+  start_ = startFor(name, file_->facts());
+  base_ = start_ == Start::Append ? wholeFramesOnDisk() : 0;
   fileBytes_ = base_;
   return true;
+}
+
+SplitFileWriter::Start SplitFileWriter::startFor(const std::string& name, const FileFacts& facts) {
+  if (!facts.existed) return Start::Fresh;
+  if (written_.count(name) != 0) return Start::Append;
+  return splitMode_ && writtenThisHour(facts.modifiedSeconds) ? Start::Append : Start::Replace;
+}
+
+// Whether a moment lies in the current clock hour (same day, same hour).
+bool SplitFileWriter::writtenThisHour(std::int64_t modifiedSeconds) {
+  const LocalTime now = clock_.localTime(clock_.wallSeconds());
+  const LocalTime then = clock_.localTime(modifiedSeconds);
+  return then.year == now.year && then.month == now.month && then.dayOfMonth == now.dayOfMonth &&
+         then.hour == now.hour;
 }
 
 // The length of the whole frames at the start of the file on disk. A file
@@ -80,7 +88,8 @@ bool SplitFileWriter::writeBlocks() {
 bool SplitFileWriter::writePending(std::uint64_t count) {
   std::uint64_t done = 0;
   while (done < count) {
-    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(count - done, kFileBlockBytes));
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(count - done, kFileBlockBytes));
     if (!write(pending_.data() + done, n)) return false;
     done += n;
   }

@@ -15,7 +15,9 @@
 //   that records nothing leaves the file system as it found it.
 // - A file this run has written is never replaced: a split that comes back
 //   to its name (the clock stepped back into an hour already recorded)
-//   appends to it, after cutting it back to its last whole frame.
+//   appends to it, after cutting it back to its last whole frame. In split
+//   mode so does a file last written during the current clock hour (the
+//   recorder was restarted); a file of an earlier cycle is replaced.
 // - Each finished file is synced to the disk; a failure there is a failed
 //   write.
 #pragma once
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "encode/MpegFrame.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 
 namespace vorta {
@@ -38,7 +41,8 @@ constexpr std::uint32_t kFileBlockBytes = 16384;
 
 class SplitFileWriter {
  public:
-  explicit SplitFileWriter(FileSystem& files);
+  // splitMode: files are named after the hour (see the rules above).
+  SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode);
 
   // Each returns false after a failure it has reported; the writer is then
   // finished and takes no more calls.
@@ -63,6 +67,8 @@ class SplitFileWriter {
   enum class Start { Fresh, Replace, Append };
 
   bool openFile(const std::string& name);
+  Start startFor(const std::string& name, const FileFacts& facts);
+  bool writtenThisHour(std::int64_t modifiedSeconds);
   std::uint64_t wholeFramesOnDisk();
   bool write(const std::uint8_t* bytes, std::uint32_t length);
   bool prepareFirstWrite();
@@ -75,19 +81,21 @@ class SplitFileWriter {
   bool fail(bool creating, const Error& error);
 
   FileSystem& files_;
+  Clock& clock_;
+  bool splitMode_;
   std::unique_ptr<OutputFile> file_;
   std::string name_;
   Start start_ = Start::Fresh;
-  bool touched_ = false;            // the current file has been changed on disk
-  std::uint64_t base_ = 0;          // bytes of the current file before this run's
-  std::uint64_t fileBytes_ = 0;     // what the current file holds (or will, once touched)
-  std::uint64_t finishedBytes_ = 0; // this run's bytes in the files before it
+  bool touched_ = false;             // the current file has been changed on disk
+  std::uint64_t base_ = 0;           // bytes of the current file before this run's
+  std::uint64_t fileBytes_ = 0;      // what the current file holds (or will, once touched)
+  std::uint64_t finishedBytes_ = 0;  // this run's bytes in the files before it
   std::vector<std::uint8_t> pending_;
   std::vector<std::uint8_t> carried_;
   std::array<std::uint8_t, 2048> tail_{};  // the last bytes written to the current file
   std::uint32_t tailBytes_ = 0;
-  FrameEnds ends_;                    // offsets in the current file
-  std::set<std::string> written_;     // names of the files this run has written
+  FrameEnds ends_;                 // offsets in the current file
+  std::set<std::string> written_;  // names of the files this run has written
 };
 
 }  // namespace vorta

@@ -1,7 +1,5 @@
 // Output files over POSIX descriptors, with 64-bit offsets on every build
 // (the build defines _FILE_OFFSET_BITS=64, checked below).
-#include "platform/Files.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Files.h"
 #include "platform/Syscall.h"
 
 static_assert(sizeof(off_t) == 8, "output files need 64-bit offsets");
@@ -33,8 +32,8 @@ class LinuxOutputFile final : public OutputFile {
 
   Result<std::size_t> readAt(std::uint64_t offset, void* bytes, std::size_t length) override {
     if (fd_ < 0) return std::size_t{0};  // not created yet: empty
-    const ssize_t n = retryOnInterrupt(
-        [&] { return ::pread(fd_, bytes, length, static_cast<off_t>(offset)); });
+    const ssize_t n =
+        retryOnInterrupt([&] { return ::pread(fd_, bytes, length, static_cast<off_t>(offset)); });
     if (n < 0) return lastError();
     return static_cast<std::size_t>(n);
   }

@@ -21,11 +21,16 @@ bool knownRate(int rate) {
 Error lameError(int n) {
   const int code = -n;
   switch (code) {
-    case 1: return {code, "output room too small"};
-    case 2: return {code, "out of memory"};
-    case 3: return {code, "parameters not initialised"};
-    case 4: return {code, "psychoacoustic model failure"};
-    default: return {code, "encoding failed"};
+    case 1:
+      return {code, "output room too small"};
+    case 2:
+      return {code, "out of memory"};
+    case 3:
+      return {code, "parameters not initialised"};
+    case 4:
+      return {code, "psychoacoustic model failure"};
+    default:
+      return {code, "encoding failed"};
   }
 }
 
@@ -38,8 +43,8 @@ class LameCodec final : public Mp3Stream::Codec {
  public:
   LameCodec(LamePtr lame, int channels) : lame_(std::move(lame)), channels_(channels) {}
 
-  Result<std::uint32_t> encode(const std::int16_t* samples, std::uint32_t count,
-                               std::uint8_t* out, std::uint32_t room) override {
+  Result<std::uint32_t> encode(const std::int16_t* samples, std::uint32_t count, std::uint8_t* out,
+                               std::uint32_t room) override {
     const int frames = static_cast<int>(count / static_cast<std::uint32_t>(channels_));
     // LAME's prototypes take non-const sample pointers but only read them.
     auto* pcm = const_cast<short*>(reinterpret_cast<const short*>(samples));
@@ -66,9 +71,12 @@ class LameCodec final : public Mp3Stream::Codec {
 
 MPEG_mode lameMode(Mp3Params::Channels channels) {
   switch (channels) {
-    case Mp3Params::Channels::Stereo: return STEREO;
-    case Mp3Params::Channels::Mono: return MONO;
-    case Mp3Params::Channels::JointStereo: break;
+    case Mp3Params::Channels::Stereo:
+      return STEREO;
+    case Mp3Params::Channels::Mono:
+      return MONO;
+    case Mp3Params::Channels::JointStereo:
+      break;
   }
   return JOINT_STEREO;
 }

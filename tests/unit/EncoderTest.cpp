@@ -1,6 +1,6 @@
-// The encoder body with the fake engine (Fakes.h) and real files: how every
-// way of ending leaves the files. Every file must hold whole frames, and the
-// files together every frame from the first, each once.
+// The encoder body with the fake engine (Fakes.h) and real files in a fresh
+// folder: how every way of ending leaves the files. Each file must hold whole
+// frames, and the files together this run's frames from the first, each once.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -9,233 +9,161 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <thread>
 #include <set>
+#include <thread>
 
 #include "Fakes.h"
 #include "Mp3Decode.h"
 #include "encode/EncoderThread.h"
+#include "encode/PriorityStep.h"
 
 namespace vorta {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr std::uint32_t kChunkSamples = FakeEngine::kChunkSamples;
 constexpr std::uint32_t kFrame = FakeEngine::kFrame;
+constexpr std::uint32_t kOldFrame = 0xFFFF0000;   // numbers of an earlier run's frames
+constexpr std::uint64_t kOldWhole = 60 * kFrame;  // its whole frames, then 100 torn bytes
 
-struct FakeClock : Clock {
-  std::vector<int> hours;  // one per split, in order
-  std::size_t next = 0;
-  LocalTime localTime() override { return LocalTime{hours.at(next++), 1, 15}; }
-  std::int64_t wallSeconds() override { return 0; }
-  LocalTime localTime(std::int64_t) override { return localTime(); }
+// Local time as a plain count: hour = seconds / 3600 mod 24, day = seconds / 86400.
+struct HourClock : Clock {
+  static constexpr std::int64_t kDay = 86400 * 100, kNow = kDay + 2 * 3600 + 1200;  // 02:20
+  LocalTime localTime() override { return localTime(kNow); }
+  LocalTime localTime(std::int64_t t) override { return {int(t / 3600 % 24), 0, int(t / 86400)}; }
+  std::int64_t wallSeconds() override { return kNow; }
   std::int64_t processCpuTime() override { return 0; }
   std::int64_t systemTime() override { return 0; }
-};
-
-// Limits the size of the files this process writes (a disk that fills up);
-// SIGXFSZ ignored, so that write() fails with EFBIG.
-struct FileSizeLimit {
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &before);
-    rlimit limit = before;
-    limit.rlim_cur = bytes ? bytes : before.rlim_cur;
-    ::signal(SIGXFSZ, SIG_IGN);
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &before); }
-  rlimit before{};
-};
-
-struct Folder {
-  Folder() {
-    char name[] = "/tmp/vorta-encoder-XXXXXX";
-    path = ::mkdtemp(name);
-    previous = fs::current_path();
-    fs::current_path(path);  // split names have no folder part
-  }
-  ~Folder() {
-    fs::current_path(previous);
-    fs::remove_all(path);
-  }
-  fs::path path, previous;
-};
-
-const std::string kCreateError = "\r\n* File creation error.\r\n* open refused\r\n\r\n";
-const std::string kOld = "old recording, longer than the new one";
+} gClock;
 
 struct Row {
   const char* what;
-  int chunks;
-  std::uint32_t output;
-  std::set<int> marks;      // chunks whose output starts a new file
-  std::vector<int> hours;   // the clock's hour at each mark
-  std::size_t oldBytes;     // a file "02.mp3" there before the run (x kOld)
-  rlim_t sizeLimit;
-  int failEncodeAt, failOpenAt, failFinishAt;
-  int stopAt;  // encode call during which a second stop signal comes
-  bool failFlush, ok;
-  std::string err;
-  std::map<std::string, std::uint64_t> sizes;  // 0: the old file, untouched
+  int chunks = 4;
+  std::uint32_t output = 5000;
+  std::set<int> marks = {};     // chunks whose output starts a new file
+  std::vector<int> hours = {};  // the hour each mark was asked at
+  int oldAge = -1;              // "02.mp3" of an earlier run, last written this long ago (s)
+  bool split = true;
+  rlim_t sizeLimit = 0;         // the disk fills up there
+  int failEncodeAt = -1, failOpenAt = -1, failFinishAt = -1, stopAt = -1;  // second stop signal
+  bool failFlush = false;
+  std::string err = "";
+  std::map<std::string, std::uint64_t> sizes = {};  // 0: the old file, untouched
 };
-
+void PrintTo(const Row& row, std::ostream* os) { *os << row.what; }
+const std::string kRefused = "\r\n* File creation error.\r\n* open refused\r\n\r\n";
 const Row kRows[] = {
-    {"normal end", 4, 5000, {}, {}, 0, 0, -1, -1, -1, -1, false, true, "", {{"02.mp3", 20352}}},
-    {"replaces a longer old file", 4, 5000, {}, {}, 1000, 0, -1, -1, -1, -1, false, true, "",
-     {{"02.mp3", 20352}}},
-    {"nothing recorded keeps the old file", 0, 5000, {}, {}, 1, 0, -1, -1, -1, -1, false, true, "",
-     {{"02.mp3", 0}}},
-    {"nothing recorded creates nothing", 0, 5000, {}, {}, 0, 0, -1, -1, -1, -1, false, true, "", {}},
-    {"disk full", 4, 5000, {}, {}, 0, 20000, -1, -1, -1, -1, false, false,
-     "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", {{"02.mp3", 16128}}},
-    {"engine fails", 4, 5000, {}, {}, 0, 0, 2, -1, -1, -1, false, false,
-     "\r\nbeEncodeChunk() failed (4)\r\n\r\n", {{"02.mp3", 9984}}},
-    {"flush fails", 4, 5000, {}, {}, 0, 0, -1, -1, -1, -1, true, false,
-     "\r\nbeDeinitStream failed (3)\r\n\r\n", {{"02.mp3", 19968}}},
-    {"sync fails", 4, 5000, {}, {}, 0, 0, -1, -1, 0, -1, false, false,
-     "\r\n* Error writing to file.\r\n* sync failed\r\n\r\n", {{"02.mp3", 20352}}},
-    {"first file refused", 4, 5000, {}, {}, 1, 0, -1, 0, -1, -1, false, false, kCreateError,
-     {{"02.mp3", 0}}},
-    {"split", 4, 5000, {2}, {3}, 0, 0, -1, -1, -1, -1, false, true, "",
-     {{"02.mp3", 9984}, {"03.mp3", 10368}}},
-    {"split after a block ending inside a frame", 6, 4096, {4}, {3}, 0, 0, -1, -1, -1, -1, false,
-     true, "", {{"02.mp3", 16128}, {"03.mp3", 8448}}},
-    {"next file refused", 4, 5000, {2}, {3}, 0, 0, -1, 1, -1, -1, false, false, kCreateError,
-     {{"02.mp3", 9984}}},
-    {"second stop signal", 4, 5000, {}, {}, 0, 0, -1, -1, -1, 2, false, true, "",
-     {{"02.mp3", 14976}}},
-    {"clock back into a recorded hour appends", 6, 5000, {2, 4}, {3, 2}, 0, 0, -1, -1, -1,
-     -1, false, true, "", {{"02.mp3", 20352}, {"03.mp3", 9984}}},
+    {.what = "replaces a longer file of an earlier hour", .oldAge = 7200, .sizes = {{"02.mp3", 20352}}},
+    {.what = "appends to a file of this hour", .oldAge = 600, .sizes = {{"02.mp3", kOldWhole + 20352}}},
+    {.what = "one file replaces one of this hour", .oldAge = 600, .split = false,
+     .sizes = {{"02.mp3", 20352}}},
+    {.what = "nothing recorded keeps the old file", .chunks = 0, .oldAge = 600, .sizes = {{"02.mp3", 0}}},
+    {.what = "nothing recorded creates nothing", .chunks = 0},
+    {.what = "disk full", .sizeLimit = 20000,
+     .err = "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", .sizes = {{"02.mp3", 16128}}},
+    {.what = "engine fails", .failEncodeAt = 2, .err = "\r\nbeEncodeChunk() failed (4)\r\n\r\n",
+     .sizes = {{"02.mp3", 9984}}},
+    {.what = "flush fails", .failFlush = true, .err = "\r\nbeDeinitStream failed (3)\r\n\r\n",
+     .sizes = {{"02.mp3", 19968}}},
+    {.what = "sync fails", .failFinishAt = 0,
+     .err = "\r\n* Error writing to file.\r\n* sync failed\r\n\r\n", .sizes = {{"02.mp3", 20352}}},
+    {.what = "first file refused", .oldAge = 600, .failOpenAt = 0, .err = kRefused, .sizes = {{"02.mp3", 0}}},
+    {.what = "split", .marks = {2}, .hours = {3}, .sizes = {{"02.mp3", 9984}, {"03.mp3", 10368}}},
+    {.what = "split after a block ending inside a frame", .chunks = 6, .output = 4096, .marks = {4},
+     .hours = {3}, .sizes = {{"02.mp3", 16128}, {"03.mp3", 8448}}},
+    {.what = "next file refused", .marks = {2}, .hours = {3}, .failOpenAt = 1, .err = kRefused,
+     .sizes = {{"02.mp3", 9984}}},
+    {.what = "second stop signal", .stopAt = 2, .sizes = {{"02.mp3", 14976}}},
+    {.what = "clock back into a recorded hour appends", .chunks = 6, .marks = {2, 4}, .hours = {3, 2},
+     .sizes = {{"02.mp3", 20352}, {"03.mp3", 9984}}},
 };
 
-class EncoderFiles : public testing::TestWithParam<Row> {};
-
+struct EncoderFiles : testing::TestWithParam<Row> {  // in a fresh folder: split names have none
+  void SetUp() override { fs::current_path(::mkdtemp(name)); }
+  void TearDown() override { fs::current_path(before), fs::remove_all(fs::path("/tmp") / name); }
+  char name[32] = "vorta-encoder-XXXXXX";
+  fs::path before = (fs::current_path("/tmp"), fs::current_path());
+};
 TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   const Row& row = GetParam();
-  Folder folder;
-  if (row.oldBytes) {
-    std::ofstream old("02.mp3");
-    for (std::size_t i = 0; i < row.oldBytes; ++i) old << kOld;
+  std::vector<std::uint8_t> old(kOldWhole + 100);
+  FakeEngine engine, earlier;
+  earlier.produced = std::uint64_t{kOldFrame} * kFrame;
+  earlier.emit(old.data(), std::uint32_t(old.size()));
+  if (row.oldAge >= 0) {
+    std::ofstream("02.mp3").write(reinterpret_cast<const char*>(old.data()), old.size());
+    const auto age = std::chrono::seconds(HourClock::kNow - row.oldAge - ::time(nullptr));
+    fs::last_write_time("02.mp3", fs::file_time_type::clock::now() + age);
   }
   Settings settings;
-  settings.sampleRate = 8000;
-  settings.channelMode = ChannelMode::Mono;
   settings.outputName = "02.mp3";
-  settings.splitMode = SplitMode::Daily;
+  settings.splitMode = row.split ? SplitMode::Daily : SplitMode::None;
   RunState run;
   RingBuffer pcm(1 << 16);
-  // Half a chunk, then whole chunks, so each mark lies inside the chunk it is
-  // listed for. The ring holds one mark: each piece is written while the
-  // chunk two before it is encoded.
-  const std::int16_t chunk[kChunkSamples] = {};
+  // Half a chunk, then whole ones, so each mark lies inside its chunk. The
+  // ring holds one mark: a piece is written while the chunk two before it is
+  // encoded. A mark's tag is the moment it was asked at.
+  std::size_t marks = 0;
   auto feed = [&](int piece) {
     if (row.chunks == 0 || piece > row.chunks) return;
-    const std::uint32_t bytes = piece == 0 || piece == row.chunks ? sizeof chunk / 2 : sizeof chunk;
-    ASSERT_EQ(pcm.write(chunk, bytes, piece > 0 && row.marks.count(piece - 1)), 0);
+    const std::int16_t chunk[FakeEngine::kChunkSamples] = {};
+    const bool mark = piece > 0 && row.marks.count(piece - 1);
+    const std::uint64_t tag = mark ? HourClock::kDay + row.hours.at(marks++) * 3600 : 0;
+    ASSERT_EQ(pcm.write(chunk, piece == 0 || piece == row.chunks ? 6 : 12, tag), 0);
   };
-  feed(0);
-  feed(1);
+  feed(0), feed(1);
   run.captureStopped = 1;
-  FakeEngine engine;
-  engine.onEncode = [&](int call) {
-    feed(call + 2);
-    if (call == row.stopAt) run.endAtOnce = true;
-  };
-  engine.output = row.output;
-  engine.failEncodeAt = row.failEncodeAt;
-  engine.failFlush = row.failFlush;
+  engine.output = row.output, engine.failEncodeAt = row.failEncodeAt, engine.failFlush = row.failFlush;
+  engine.onEncode = [&](int call) { feed(call + 2), run.endAtOnce = call == row.stopAt; };
   FlakyFiles files;
-  files.failOpenAt = row.failOpenAt;
-  files.failFinishAt = row.failFinishAt;
-  FakeClock clock;
-  clock.hours = row.hours;
+  files.failOpenAt = row.failOpenAt, files.failFinishAt = row.failFinishAt;
   KeptText text;
-  bool ok = false;
-  {
-    FileSizeLimit limit(row.sizeLimit);
-    ok = runEncoder({settings, run, pcm, engine, files, clock, systemPriority()});
-  }
-  EXPECT_EQ(ok, row.ok);
+  rlimit unlimited{}, limit{};
+  ::getrlimit(RLIMIT_FSIZE, &unlimited);
+  limit = {row.sizeLimit ? row.sizeLimit : unlimited.rlim_cur, unlimited.rlim_max};
+  ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  const bool ok = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority()});
+  ::setrlimit(RLIMIT_FSIZE, &unlimited);
+  EXPECT_EQ(ok, row.err.empty());
   EXPECT_EQ(text.err, row.err);
 
   std::map<std::string, std::uint64_t> sizes;
-  std::vector<std::uint32_t> frames;  // the frame numbers the files hold, file by file
-  std::uint64_t whole = 0;
+  std::vector<std::uint32_t> frames;  // the numbers of this run's frames in the files
   for (const auto& entry : fs::directory_iterator(".")) {
-    const std::string name = entry.path().filename();
-    const auto bytes = test::readFileBytes(name);
-    const bool old = row.oldBytes && bytes.size() == row.oldBytes * kOld.size() &&
-                     std::string(bytes.begin(), bytes.begin() + kOld.size()) == kOld;
-    sizes[name] = old ? 0 : bytes.size();
-    if (old) continue;
-    ASSERT_EQ(bytes.size() % kFrame, 0u) << name;
-    for (std::size_t at = 0; at < bytes.size(); at += kFrame) {
-      std::uint32_t k = 0;
-      for (int b = 0; b < 4; ++b) k |= std::uint32_t{bytes[at + 4 + b]} << (8 * b);
-      frames.push_back(k);
+    const auto bytes = test::readFileBytes(entry.path());
+    sizes[entry.path().filename()] = bytes == old ? 0 : bytes.size();
+    ASSERT_TRUE(bytes == old || bytes.size() % kFrame == 0) << entry.path();
+    for (std::size_t at = 0; bytes != old && at < bytes.size(); at += kFrame) {
+      const std::uint32_t k = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | bytes[at + 7] << 24;
+      if (k < kOldFrame) frames.push_back(k);
     }
   }
   EXPECT_EQ(sizes, row.sizes);
   std::sort(frames.begin(), frames.end());
-  for (std::uint32_t k : frames) EXPECT_EQ(k, whole++) << "frames lost or doubled";
-  EXPECT_EQ(run.bytesWritten.load(), whole * kFrame);
+  for (std::uint32_t k = 0; k < frames.size(); ++k) ASSERT_EQ(frames[k], k) << "lost or doubled";
+  EXPECT_EQ(run.bytesWritten.load(), frames.size() * kFrame);
 }
+INSTANTIATE_TEST_SUITE_P(Ends, EncoderFiles, testing::ValuesIn(kRows));
 
-INSTANTIATE_TEST_SUITE_P(Ends, EncoderFiles, testing::ValuesIn(kRows),
-                         [](const auto& info) {
-                           std::string name = info.param.what;
-                           std::replace(name.begin(), name.end(), ' ', '_');
-                           return name;
-                         });
-
-struct FakePriority : PrioritySeam {
-  PriorityLevel level = PriorityLevel::Normal;
-  PriorityLevel current() override { return level; }
-  void set(PriorityLevel l) override { level = l; }
-};
-
-// pcmRing's free share is set inside each encode call, so the step after it
-// sees exactly that share; the level is read at the next call.
-std::vector<PriorityLevel> levelsForFreeShares(PriorityLevel base, std::vector<int> shares) {
-  Settings settings;
-  RunState run;
-  RingBuffer pcm(400);
-  FakeEngine engine;
-  FakePriority priority;
-  priority.level = base;
-  std::vector<PriorityLevel> levels;
-  std::vector<std::uint8_t> scratch(400);
-  engine.onEncode = [&](int call) {
-    if (call > 0) levels.push_back(priority.level);
-    static_cast<void>(pcm.read(scratch.data(), pcm.available()));
-    if (call == int(shares.size())) return static_cast<void>(run.captureStopped = 1);
-    static_cast<void>(pcm.write(scratch.data(), 400 * (100 - shares[call]) / 100));
-  };
-  static_cast<void>(pcm.write(scratch.data(), 12));
-  Folder folder;
-  FakeClock clock;
-  KeptText text;
-  EXPECT_TRUE(runEncoder({settings, run, pcm, engine, systemFileSystem(), clock, priority}));
-  return levels;
-}
-
-TEST(EncoderPriority, RisesBelowHalfFreeReturnsAtSeventyPercentAndNeverLeavesARaisedBase) {
+TEST(PriorityStep, RisesBelowHalfFreeReturnsAtSeventyPercentAndNeverLeavesARaisedBase) {
   using L = PriorityLevel;
-  EXPECT_EQ(levelsForFreeShares(L::Normal, {80, 45, 60, 75}),
-            (std::vector<L>{L::Normal, L::AboveNormal, L::AboveNormal, L::Normal}));
-  EXPECT_EQ(levelsForFreeShares(L::Normal, {30, 40, 55, 45}),
-            (std::vector<L>{L::Normal, L::Normal, L::Normal, L::AboveNormal}));
-  EXPECT_EQ(levelsForFreeShares(L::AboveNormal, {80, 10, 90, 0}), std::vector<L>(4, L::AboveNormal));
+  struct Row { L base; std::vector<int> shares; std::vector<std::optional<L>> levels; } const rows[] = {
+      {L::Normal, {80, 45, 60, 75, 75}, {L::Normal, L::AboveNormal, {}, L::Normal, {}}},
+      {L::Normal, {30, 40, 55, 45}, {{}, {}, {}, L::AboveNormal}},  // nothing raised at first
+      {L::AboveNormal, {80, 10, 90, 0}, {{}, {}, {}, {}}}};
+  for (const Row& row : rows) {
+    PriorityStep step(row.base);
+    for (std::size_t i = 0; i < row.shares.size(); ++i) EXPECT_EQ(step.after(row.shares[i]), row.levels[i]);
+  }
+  EXPECT_EQ(freePercent(std::uint64_t{3} << 31, std::uint64_t{1} << 31), 66);  // 100 x size > 32 bits
 }
 
-// Threads inherit their creator's nice value: the encoder thread, created by
-// a thread at the highest level, sets its own first. Read back from the
-// system, so it needs the right to raise (root).
-TEST(EncoderPriority, TheThreadStartsAtItsOwnLevelWhateverItsCreatorsAndIsNamed) {
+// Threads inherit their creator's nice value: the encoder thread, made by one
+// at the highest level, sets its own first. Read back from the system, so it
+// needs the right to raise (root).
+TEST(EncoderThread, StartsAtItsOwnLevelWhateverItsCreatorsAndIsNamed) {
   if (::geteuid() != 0) GTEST_SKIP() << "raising a priority needs root";
-  const int base = ::getpriority(PRIO_PROCESS, 0);
   for (auto [start, raised] : {std::pair{PriorityLevel::Normal, 0}, {PriorityLevel::AboveNormal, 5}}) {
     struct Probe : FakeEngine {
       Result<Mp3Stream> open(const Mp3Params&) override {
@@ -246,18 +174,15 @@ TEST(EncoderPriority, TheThreadStartsAtItsOwnLevelWhateverItsCreatorsAndIsNamed)
       int nice = 99;
       char name[16] = {};
     } probe;
-    std::thread creator([&] {
+    std::thread([&] {
       setCurrentThreadPriority(PriorityLevel::Highest);
       Settings settings;
       RunState run;
       RingBuffer pcm(64);
-      FakeClock clock;
-      KeptText text;
-      EncoderThread thread({settings, run, pcm, probe, systemFileSystem(), clock, systemPriority()},
-                           start);
-    });
-    creator.join();
-    EXPECT_EQ(probe.nice, base - raised);
+      KeptText text;  // the engine's refusal
+      EncoderThread({settings, run, pcm, probe, systemFileSystem(), gClock, systemPriority()}, start);
+    }).join();
+    EXPECT_EQ(probe.nice, ::getpriority(PRIO_PROCESS, 0) - raised);
     EXPECT_STREQ(probe.name, "vorta-encoder");
   }
 }

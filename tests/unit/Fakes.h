@@ -47,12 +47,11 @@ class FakeClock final : public Clock {
 
 // --- Encoder engine (encode)
 
-// A stream of 384-byte frames (MPEG-1 Layer III, 128 kbit/s, 48 kHz), frame
-// k carrying k after its header, cut into outputs that ignore the frames, as
-// the real engine's do; chunks of 6 samples. The flush completes the frame.
+// A stream of 384-byte frames (MPEG-1 Layer III, 128 kbit/s, 48 kHz), frame k
+// carrying k after its header, in outputs that ignore the frames, as the real
+// engine's do; chunks of 6 samples. The flush completes the last frame.
 struct FakeEngine : Mp3Engine {
-  static constexpr std::uint32_t kFrame = 384;
-  static constexpr std::uint32_t kChunkSamples = 6;
+  static constexpr std::uint32_t kFrame = 384, kChunkSamples = 6;
   std::uint32_t output = 5000;  // bytes per encode call
   int failEncodeAt = -1;
   bool failFlush = false;
@@ -69,7 +68,7 @@ struct FakeEngine : Mp3Engine {
     }
     Result<std::uint32_t> flush(std::uint8_t* out, std::uint32_t) override {
       if (e.failFlush) return Error{3, "failed"};
-      return e.emit(out, static_cast<std::uint32_t>((kFrame - e.produced % kFrame) % kFrame));
+      return e.emit(out, std::uint32_t((kFrame - e.produced % kFrame) % kFrame));
     }
     FakeEngine& e;
     int calls = 0;
@@ -79,30 +78,27 @@ struct FakeEngine : Mp3Engine {
     return Mp3Stream(std::make_unique<Codec>(*this), kChunkSamples);
   }
   std::uint32_t emit(std::uint8_t* out, std::uint32_t n) {
+    static constexpr std::uint8_t kHeader[4] = {0xFF, 0xFB, 0x94, 0x00};
     for (std::uint32_t i = 0; i < n; ++i, ++produced) {
       const std::uint64_t frame = produced / kFrame, at = produced % kFrame;
-      const std::uint8_t header[4] = {0xFF, 0xFB, 0x94, 0x00};
-      out[i] = at < 4 ? header[at] : at < 8 ? std::uint8_t(frame >> (8 * (at - 4))) : 0x55;
+      out[i] = at < 4 ? kHeader[at] : at < 8 ? std::uint8_t(frame >> (8 * (at - 4))) : 0x55;
     }
     return n;
   }
 };
 
-// --- File system (encode)
-
-// The real file system, with an open or a finish (sync) that can be made to fail.
+// --- Output files (encode): the real ones, with an open or a finish (sync)
+// that can be made to fail.
 struct FlakyFiles : FileSystem {
   int failOpenAt = -1, failFinishAt = -1, opens = 0, finishes = 0;
   struct File : OutputFile {
     File(std::unique_ptr<OutputFile> f, FlakyFiles& o) : real(std::move(f)), owner(o) {}
     const FileFacts& facts() const override { return real->facts(); }
-    Result<std::size_t> readAt(std::uint64_t at, void* b, std::size_t n) override {
-      return real->readAt(at, b, n);
-    }
+    Result<std::size_t> readAt(std::uint64_t at, void* b, std::size_t n) override { return real->readAt(at, b, n); }
     Status write(const void* b, std::size_t n) override { return real->write(b, n); }
     Status truncate(std::uint64_t n) override { return real->truncate(n); }
     Status finish() override {
-      Status s = real->finish();
+      const Status s = real->finish();
       return owner.finishes++ == owner.failFinishAt ? Error{5, "sync failed"} : s;
     }
     std::unique_ptr<OutputFile> real;
@@ -114,8 +110,8 @@ struct FlakyFiles : FileSystem {
     if (!real.ok()) return real;
     return std::unique_ptr<OutputFile>(std::make_unique<File>(std::move(real).value(), *this));
   }
-  bool exists(const std::string&) override { return false; }
-  void remove(const std::string&) override {}
+  bool exists(const std::string& path) override { return systemFileSystem().exists(path); }
+  void remove(const std::string& path) override { systemFileSystem().remove(path); }
 };
 
 }  // namespace vorta
