@@ -56,6 +56,7 @@ TEST_F(Windows, PrintsTheSameBytesAsTheLinuxBuild) {
       {{}, false},
       {{"-rus"}, false},
       {{"-b", "999", "x"}, false},
+      {{"-rus", "--help"}, false},
       {{"-rus", "-d", "7"}, false},
       {{"-f", "1000", "-x", "stop.now", "rec"}, true},
       {{"-b", "64", "-d", "22", "-mm", "-ql", "-s", "300", "-t", "5", "-x", "stop.now", "r"}, true},
