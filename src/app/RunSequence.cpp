@@ -85,7 +85,7 @@ void runProgram(int argc, char** argv) {
   installStopSignals(&run.endAtOnce);
 
   std::unique_ptr<Mp3Engine> engine = makeLameEngine();
-  std::unique_ptr<SoundInput> sound = makeSystemSoundInput();
+  std::unique_ptr<SoundInput> sound = makeSystemSoundInput(settings.device.c_str());
   const EncoderContext encoder{settings,           run,           *pcmRing,       *engine,
                                systemFileSystem(), systemClock(), systemPriority()};
   ConsoleWriter& console = startConsole();
