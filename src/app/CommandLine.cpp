@@ -357,10 +357,23 @@ CommandLineResult readSettings(int argc, const char* const* argv, Settings& sett
     say(Msg::NameTooLong, parser.outputName().c_str());
     return {false, printHelp(ExitCode::Error)};
   }
-  // In split mode the name from the command line gives way to the hour's.
-  settings.outputName = settings.splitMode == SplitMode::None
-                            ? outputName
-                            : makeSplitName(settings.splitMode, clock.localTime());
+  // Deleting is tied to a pattern: only its names can be told apart from
+  // files of any other kind.
+  if (settings.keepDays != 0 && settings.namePattern.empty()) {
+    say(Msg::InvalidArgument, "--keep-days");
+    return {false, printHelp(ExitCode::Error)};
+  }
+  // A name pattern is split naming: a new file whenever the name changes.
+  if (!settings.namePattern.empty() && settings.splitMode == SplitMode::None)
+    settings.splitMode = SplitMode::Daily;
+  // In split mode the name from the command line gives way to the hour's; a
+  // relative name goes into the --dir folder.
+  if (settings.splitMode != SplitMode::None)
+    settings.outputName = splitFileName(settings, clock.localTime());
+  else if (isDirectorySeparator(outputName.front()))
+    settings.outputName = outputName;
+  else
+    settings.outputName = inFolder(settings.outputDir, outputName);
 
   say(Msg::Separator);
   deriveDefaults(parser, settings, physicalMemory);

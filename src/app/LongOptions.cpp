@@ -2,6 +2,7 @@
 
 #include "app/Help.h"
 #include "base/Messages.h"
+#include "base/NamePattern.h"
 #include "platform/Mp3Engine.h"
 
 namespace vorta {
@@ -14,6 +15,37 @@ OptionOutcome setDevice(const std::string& name, Settings& s) {
     return OptionOutcome::Refused;
   }
   s.device = name;
+  return OptionOutcome::Continue;
+}
+
+OptionOutcome refuse(const std::string& word) {
+  say(Msg::InvalidArgument, word.c_str());
+  return OptionOutcome::Refused;
+}
+
+OptionOutcome setDir(const std::string& folder, Settings& s) {
+  if (folder.empty()) return refuse("--dir=");
+  s.outputDir = folder;
+  return OptionOutcome::Continue;
+}
+
+// Whole days, 1 to a hundred years; anything else (a sign, a fraction, a
+// trailing word) is refused rather than read as some other number.
+OptionOutcome setKeepDays(const std::string& days, Settings& s) {
+  constexpr int kMaxKeepDays = 36500;
+  int value = 0;
+  for (char c : days) {
+    if (c < '0' || c > '9' || value > kMaxKeepDays) return refuse(days);
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > kMaxKeepDays) return refuse(days);
+  s.keepDays = value;
+  return OptionOutcome::Continue;
+}
+
+OptionOutcome setNamePattern(const std::string& pattern, Settings& s) {
+  if (!isValidNamePattern(pattern)) return refuse(pattern);
+  s.namePattern = pattern;
   return OptionOutcome::Continue;
 }
 
@@ -35,9 +67,20 @@ const LongOption kLongOptions[] = {
      "\t     plughw:1 or pulse) instead of AUDIODEV or \"default\"\n",
      "\t--device ИМЯ - записывать с устройства ALSA с этим именем (например\n"
      "\t     plughw:1 или pulse) вместо AUDIODEV или \"default\"\n"},
+    {"dir", true, setDir,
+     "\t--dir DIR - put the files in the folder DIR\n",
+     "\t--dir ПАПКА - сохранять файлы в папку ПАПКА\n"},
     {"help", false, showHelp,
      "\t--help - show this help and exit\n",
      "\t--help - показать эту справку и выйти\n"},
+    {"keep-days", true, setKeepDays,
+     "\t--keep-days N - delete files named by --name that are older than N days\n",
+     "\t--keep-days N - удалять файлы с именами по --name старше N дней\n"},
+    {"name", true, setNamePattern,
+     "\t--name PATTERN - split files named by a strftime pattern, for example\n"
+     "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); makes folders\n",
+     "\t--name ШАБЛОН - имена файлов по шаблону strftime, например\n"
+     "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); создаёт папки\n"},
     {"version", false, showVersion,
      "\t--version - show the versions of vorta and of the MP3 engine and exit\n",
      "\t--version - показать версии vorta и MP3-движка и выйти\n"},

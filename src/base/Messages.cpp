@@ -89,6 +89,8 @@ const Entry kEntries[] = {
     {Msg::DeinitStreamFailed, Stream::Err, "\r\nbeDeinitStream failed (%lu)\r\n\r\n", nullptr},
     {Msg::RingOverflow, Stream::Out, "\nError: buffer overflow\n", nullptr},
     {Msg::RingUnderflow, Stream::Out, "\nError: buffer underflow\n", nullptr},
+    {Msg::OldFileDeleted, Stream::Err, "\r\n* Deleted %s (older than %d days).\r\n",
+     "\r\n* Удалён %s (старше %d дн.).\r\n"},
     {Msg::Status, Stream::Err,
      "Record: %d.%d kbytes (%d:%02d:%02d), buffer free: %d.%d%%, CPU usage: %d.%d%%    \r",
      "Записано: %d.%d кб (%d:%02d:%02d), буфер: %d.%d%%, использование CPU: %d.%d%%    \r"},

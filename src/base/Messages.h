@@ -66,6 +66,7 @@ enum class Msg {
   DeinitStreamFailed,     // %lu
   RingOverflow,
   RingUnderflow,
+  OldFileDeleted,         // %s: the file's path, %d: --keep-days
   // Status line (written raw to file handle 2, not through say)
   Status,
   Count

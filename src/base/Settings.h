@@ -47,6 +47,13 @@ struct Settings {
   SplitMode splitMode = SplitMode::None;
   // --device: the capture device to open; empty = AUDIODEV, else the system's default.
   std::string device;
+  // --dir: the folder the files go to (empty: the current folder).
+  std::string outputDir;
+  // --name: a pattern for the split files' names (empty: the split mode's).
+  std::string namePattern;
+  // --keep-days: files of namePattern older than this many days are deleted
+  // (0: none).
+  int keepDays = 0;
 
   int channels() const { return channelMode == ChannelMode::Mono ? 1 : 2; }
   int bytesPerSecond() const { return sampleRate * 2 * channels(); }

@@ -1,6 +1,8 @@
 #include "base/SplitName.h"
 
 #include "base/Messages.h"
+#include "base/NamePattern.h"
+#include "platform/Paths.h"
 
 namespace vorta {
 
@@ -22,6 +24,18 @@ std::string makeSplitName(SplitMode mode, const LocalTime& time) {
       break;
   }
   return std::string();
+}
+
+std::string splitFileName(const Settings& settings, const LocalTime& time) {
+  const std::string name = settings.namePattern.empty()
+                               ? makeSplitName(settings.splitMode, time)
+                               : formatNamePattern(settings.namePattern, time);
+  return inFolder(settings.outputDir, name);
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return isDirectorySeparator(folder.back()) ? folder + name : folder + "/" + name;
 }
 
 }  // namespace vorta

@@ -18,4 +18,11 @@ extern const char* const dayNames[7];
 // dd a day name) or "DD - HH.mp3" (monthly). Empty for SplitMode::None.
 std::string makeSplitName(SplitMode mode, const LocalTime& time);
 
+// The path of a split file: the --name pattern's name when there is one, the
+// split mode's otherwise, in the --dir folder when there is one.
+std::string splitFileName(const Settings& settings, const LocalTime& time);
+
+// `name` in `folder`; an empty folder is the current one.
+std::string inFolder(const std::string& folder, const std::string& name);
+
 }  // namespace vorta

@@ -102,7 +102,7 @@ class Recorder {
   // (never 0, which means none), from which the encoder names the file.
   void checkSplit() {
     const std::int64_t now = ports_.clock->wallSeconds();
-    std::string name = makeSplitName(settings_.splitMode, ports_.clock->localTime(now));
+    std::string name = splitFileName(settings_, ports_.clock->localTime(now));
     if (name == lastAsked_) return;
     lastAsked_ = std::move(name);
     run_.splitRequest.store(now != 0 ? now : 1, std::memory_order_relaxed);

@@ -20,6 +20,7 @@
 
 #include "base/Messages.h"
 #include "base/SplitName.h"
+#include "encode/OldFiles.h"
 #include "encode/PriorityStep.h"
 #include "encode/SplitFileWriter.h"
 
@@ -49,6 +50,7 @@ class EncoderPump {
     Mp3Stream stream = std::move(opened).value();
     pcm_.resize(stream.samplesPerChunk());  // int16_t elements: aligned for the engine
     if (!writer_.open(c_.settings.outputName)) return false;
+    deleteOld(c_.settings.outputName);
     step_.emplace(c_.priority.current());
     while (!(captureStopped() && c_.pcmRing.empty())) {
       if (endAtOnce()) {
@@ -101,7 +103,7 @@ class EncoderPump {
     // Relaxed: a display value with one writer; the atomic keeps it whole.
     c_.run.encodedSeconds.store(encodedSeconds_, std::memory_order_relaxed);
     // The output of the chunk that reached the mark starts the next file.
-    if (markTag != 0 && !writer_.split(fileNameAt(markTag))) return failed();
+    if (markTag != 0 && !startNextFile(fileNameAt(markTag))) return failed();
     if (!writer_.add(encoded.value())) return failed();
     publishBytesWritten();
     const int limit = c_.settings.timeLimitSeconds;
@@ -111,8 +113,18 @@ class EncoderPump {
   // A mark's tag is the moment of the split request, in seconds since the
   // epoch: the next file is named after it, however late the mark is read.
   std::string fileNameAt(std::uint64_t markTag) {
-    return makeSplitName(c_.settings.splitMode,
-                         c_.clock.localTime(static_cast<std::int64_t>(markTag)));
+    return splitFileName(c_.settings, c_.clock.localTime(static_cast<std::int64_t>(markTag)));
+  }
+
+  bool startNextFile(const std::string& name) {
+    if (!writer_.split(name)) return false;
+    deleteOld(name);
+    return true;
+  }
+
+  // Old files of a name pattern go at the start and with each new file.
+  void deleteOld(const std::string& current) {
+    deleteOldFiles(c_.files, c_.settings, c_.clock.wallSeconds(), current);
   }
 
   Pass finishAfterEngineFailure() {

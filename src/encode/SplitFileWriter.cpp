@@ -21,6 +21,9 @@ bool SplitFileWriter::open(const std::string& name) {
 }
 
 bool SplitFileWriter::openFile(const std::string& name) {
+  // A name pattern may put the file in folders that are not there yet; if
+  // one cannot be made, the open below fails with the system's reason.
+  static_cast<void>(files_.makeFolders(name));
   Result<std::unique_ptr<OutputFile>> opened = files_.open(name);
   if (!opened.ok()) return fail(true, opened.error());
   file_ = std::move(opened).value();

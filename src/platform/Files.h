@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Result.h"
 
@@ -60,6 +61,25 @@ class FileSystem {
   virtual bool exists(const std::string& path) = 0;
   // Deletes the file; the result is ignored by callers.
   virtual void remove(const std::string& path) = 0;
+
+  // The folders of named split files and the deletion of old ones, used by
+  // the encoder thread only. A fake that needs none of it keeps these
+  // defaults: nothing to make, empty folders, nothing deleted.
+  enum class EntryKind { RegularFile, Folder, Other };
+  struct Entry {
+    std::string name;  // without the folder
+    EntryKind kind = EntryKind::Other;  // as the entry itself is: a link is Other
+    std::int64_t modifiedSeconds = 0;   // last modification, seconds since the epoch
+  };
+  // Creates each missing folder of the directory part of `filePath`.
+  virtual Status makeFolders(const std::string& /*filePath*/) { return {}; }
+  // The entries of a folder, without "." and "..", in no particular order.
+  virtual Result<std::vector<Entry>> listFolder(const std::string& /*folder*/) {
+    return std::vector<Entry>{};
+  }
+  // Deletes one regular file.
+  virtual Status deleteFile(const std::string& /*path*/) {
+    return Error{0, "not supported"}; }
 };
 
 FileSystem& systemFileSystem();

@@ -1,5 +1,6 @@
 // Output files over POSIX descriptors, with 64-bit offsets on every build
 // (the build defines _FILE_OFFSET_BITS=64, checked below).
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,6 +142,40 @@ class LinuxFileSystem final : public FileSystem {
   }
 
   void remove(const std::string& path) override { (void)::unlink(path.c_str()); }
+
+  Status makeFolders(const std::string& filePath) override {
+    // Each prefix that ends at a '/' is a folder to have; one that is there
+    // already (EEXIST) is fine, whatever made it.
+    for (std::size_t at = filePath.find('/', 1); at != std::string::npos;
+         at = filePath.find('/', at + 1)) {
+      const std::string folder = filePath.substr(0, at);
+      if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return lastError();
+    }
+    return {};
+  }
+
+  Result<std::vector<Entry>> listFolder(const std::string& folder) override {
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) return lastError();
+    std::vector<Entry> entries;
+    while (const dirent* d = ::readdir(dir.get())) {
+      const std::string name = d->d_name;
+      if (name == "." || name == "..") continue;
+      struct stat st {};
+      // lstat: a link is never followed, so only real files are ever deleted.
+      if (::lstat((folder + "/" + name).c_str(), &st) != 0) continue;
+      const EntryKind kind = S_ISREG(st.st_mode)   ? EntryKind::RegularFile
+                             : S_ISDIR(st.st_mode) ? EntryKind::Folder
+                                                   : EntryKind::Other;
+      entries.push_back(Entry{name, kind, static_cast<std::int64_t>(st.st_mtime)});
+    }
+    return entries;
+  }
+
+  Status deleteFile(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0) return lastError();
+    return {};
+  }
 
  private:
   static Result<std::unique_ptr<OutputFile>> opened(const std::string& name, int fd) {

@@ -166,6 +166,44 @@ class Win32FileSystem final : public FileSystem {
 
   void remove(const std::string& path) override { (void)DeleteFileW(toWide(path).c_str()); }
 
+  Status makeFolders(const std::string& filePath) override {
+    // Each prefix that ends at a separator is a folder to have; a drive
+    // ("C:") or one that is there already is fine.
+    for (std::size_t at = filePath.find_first_of("/\\", 1); at != std::string::npos;
+         at = filePath.find_first_of("/\\", at + 1)) {
+      const std::string folder = filePath.substr(0, at);
+      if (folder.back() == ':') continue;
+      if (!CreateDirectoryW(toWide(folder).c_str(), nullptr) &&
+          GetLastError() != ERROR_ALREADY_EXISTS)
+        return lastError();
+    }
+    return {};
+  }
+
+  Result<std::vector<Entry>> listFolder(const std::string& folder) override {
+    WIN32_FIND_DATAW found{};
+    const HANDLE handle = FindFirstFileW(toWide(folder + "\\*").c_str(), &found);
+    if (handle == INVALID_HANDLE_VALUE) return lastError();
+    const std::unique_ptr<void, BOOL (WINAPI*)(HANDLE)> find(handle, FindClose);
+    std::vector<Entry> entries;
+    do {
+      const std::string name = fromWide(found.cFileName);
+      if (name == "." || name == "..") continue;
+      const DWORD a = found.dwFileAttributes;
+      // A reparse point (a link) is never followed nor deleted.
+      const EntryKind kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Other
+                             : (a & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
+                                                                : EntryKind::RegularFile;
+      entries.push_back(Entry{name, kind, epochSeconds(found.ftLastWriteTime)});
+    } while (FindNextFileW(find.get(), &found));
+    return entries;
+  }
+
+  Status deleteFile(const std::string& path) override {
+    if (!DeleteFileW(toWide(path).c_str())) return lastError();
+    return {};
+  }
+
  private:
   static Result<std::unique_ptr<OutputFile>> opened(const std::wstring& name, HANDLE file) {
     FileFacts facts;

@@ -104,7 +104,11 @@ const Row kRows[] = {
     {{"--device", "-b", "r"}, ExitCode::Ok, summary("r.mp3", kJoint), ""},
     {{"-b", "64", "--help", "r"}, ExitCode::Ok, kFullHelp, ""},
     {{"--help"}, ExitCode::Ok, kFullHelp, ""},
+    {{"--dir", "d", "r"}, ExitCode::Ok, summary("d/r.mp3", kJoint), ""},
     // Refused: the message, then the help.
+    {{"--keep-days", "3", "r"}, ExitCode::Error, kHelp, badWord("--keep-days")},
+    {{"--name=%F/%H.mp3", "--keep-days=0", "r"}, ExitCode::Error, kHelp, badWord("0")},
+    {{"--name", "%Q", "r"}, ExitCode::Error, kHelp, badWord("%Q")},
     {{"--x", "r"}, ExitCode::Error, kHelp, badWord("--x")},
     {{"r", "--"}, ExitCode::Error, kHelp, badWord("r")},
     {{"--help=1"}, ExitCode::Error, kHelp, badWord("--help=1")},
@@ -163,6 +167,8 @@ TEST(CommandLine, SettingsTheRecordingRunsWith) {
   EXPECT_EQ(read({"--device", "plughw:1", "--device=pulse", "r"}).settings.device, "pulse");
   EXPECT_TRUE(std::regex_match(read({"--version", "r"}).out,
                                std::regex(kBanner + "vorta \\d+\\.\\d+\\.\\d+\nLAME \\d+\\.\\d+\n")));
+  const Settings n = read({"--dir=d", "--name", "%F/%H.mp3", "--keep-days", "36500", "r"}).settings;
+  EXPECT_EQ(n.outputName + " " + std::to_string(n.keepDays), "d/1970-01-15/07.mp3 36500");
   EXPECT_EQ(makeSplitName(SplitMode::Weekly, LocalTime{23, 0, 1}), "su - 23.mp3");
 }
 

@@ -1,0 +1,59 @@
+#include "encode/OldFiles.h"
+
+#include <vector>
+
+#include "base/Messages.h"
+#include "base/NamePattern.h"
+#include "base/SplitName.h"
+
+namespace vorta {
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+class OldFileSweep {
+ public:
+  OldFileSweep(FileSystem& files, const Settings& settings, std::int64_t now,
+               const std::string& currentFile)
+      : files_(files), s_(settings), now_(now), current_(currentFile),
+        parts_(namePatternParts(settings.namePattern)) {}
+
+  // Walks one folder level: `folder` is empty for the top when no --dir.
+  void walk(const std::string& folder, std::size_t level) {
+    Result<std::vector<FileSystem::Entry>> listed = files_.listFolder(folder.empty() ? "." : folder);
+    if (!listed.ok()) return;
+    const bool last = level + 1 == parts_.size();
+    for (const FileSystem::Entry& entry : listed.value()) {
+      if (!matchesNamePattern(parts_[level], entry.name)) continue;
+      const std::string path = inFolder(folder, entry.name);
+      if (!last) {
+        if (entry.kind == FileSystem::EntryKind::Folder) walk(path, level + 1);
+      } else if (entry.kind == FileSystem::EntryKind::RegularFile && path != current_ &&
+                 isOlderThanDays(entry.modifiedSeconds, now_, s_.keepDays) &&
+                 files_.deleteFile(path).ok()) {
+        say(Msg::OldFileDeleted, path.c_str(), s_.keepDays);
+      }
+    }
+  }
+
+ private:
+  FileSystem& files_;
+  const Settings& s_;
+  std::int64_t now_;
+  const std::string& current_;
+  std::vector<std::string> parts_;
+};
+
+}  // namespace
+
+bool isOlderThanDays(std::int64_t modified, std::int64_t now, int days) {
+  return now - modified > days * kSecondsPerDay;
+}
+
+void deleteOldFiles(FileSystem& files, const Settings& settings, std::int64_t now,
+                    const std::string& currentFile) {
+  if (settings.keepDays <= 0 || settings.namePattern.empty()) return;
+  OldFileSweep(files, settings, now, currentFile).walk(settings.outputDir, 0);
+}
+
+}  // namespace vorta
