@@ -159,7 +159,7 @@ for size in 65536 1048576; do
 done
 # Per CPU second (both threads of the ring): bytes moved per iteration over
 # the least CPU time of the repetitions.
-for size in 4096 1048576; do
+for size in 4096 65536 1048576; do
   per_cpu() {
     awk -F, -v n="\"$1\"" '$1 == n && (best == "" || $4 < best) { best = $4 }
                             END { printf "%.2f", 64 * 1048576 / (best / 1000) / 1e9 }' "$work/ring.csv"
