@@ -104,11 +104,9 @@ const Row kRows[] = {
     {{"--device", "-b", "r"}, ExitCode::Ok, summary("r.mp3", kJoint), ""},
     {{"-b", "64", "--help", "r"}, ExitCode::Ok, kFullHelp, ""},
     {{"--help"}, ExitCode::Ok, kFullHelp, ""},
-    {{"--dir", "d", "r"}, ExitCode::Ok, summary("d/r.mp3", kJoint), ""},
     // Refused: the message, then the help.
     {{"--keep-days", "3", "r"}, ExitCode::Error, kHelp, badWord("--keep-days")},
     {{"--name=%F/%H.mp3", "--keep-days=0", "r"}, ExitCode::Error, kHelp, badWord("0")},
-    {{"--name", "%Q", "r"}, ExitCode::Error, kHelp, badWord("%Q")},
     {{"--x", "r"}, ExitCode::Error, kHelp, badWord("--x")},
     {{"r", "--"}, ExitCode::Error, kHelp, badWord("r")},
     {{"--help=1"}, ExitCode::Error, kHelp, badWord("--help=1")},
