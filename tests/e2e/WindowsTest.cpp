@@ -94,7 +94,7 @@ TEST_F(Windows, RecordsTheWholeSoundUntilTheStopFileCtrlCOrEsc) {
   for (const std::string name : {"stop-file", "ctrl-c", "esc"}) {
     Subprocess vorta;
     ProcessOptions o = options({"-x", "stop.now", name}, true, name == "esc");
-    if (name == "esc") o.env.push_back("AUDIODEV=monitor of null");  // a name's start, any case
+    if (name == "esc") o.env.push_back("AUDIODEV=MONITOR of null");  // a name's start, any case
     ASSERT_TRUE(startRecording(vorta, o));
     ASSERT_EQ(play(TimeCode::signal(3))->wait(20000), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
