@@ -4,12 +4,9 @@
 
 #include "platform/Event.h"
 
-namespace vorta {
-namespace {
-
 TEST(Event, OpensSignalledResetsAutomaticallyAndClosingWakesAWaiter) {
-  Event e;
-  EXPECT_FALSE(e.wait(10));  // created closed: returns at once, no signal
+  vorta::Event e;
+  EXPECT_FALSE(e.wait(10));  // created closed: at once, no signal
   e.open();
   EXPECT_TRUE(e.wait(0));    // opened signalled
   EXPECT_FALSE(e.wait(10));  // auto-reset
@@ -19,10 +16,6 @@ TEST(Event, OpensSignalledResetsAutomaticallyAndClosingWakesAWaiter) {
   std::thread waiter([&] { took = e.wait(3600 * 1000); });  // only the close ends it
   e.close();
   waiter.join();
-  EXPECT_FALSE(took);
   e.set();
-  EXPECT_FALSE(e.wait(0));
+  EXPECT_FALSE(took || e.wait(0));
 }
-
-}  // namespace
-}  // namespace vorta
