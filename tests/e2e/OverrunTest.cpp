@@ -1,5 +1,7 @@
-// An overrun reported by the device (through an interposed ALSA read): the
-// message says about how much sound was lost, and the recording goes on.
+// The input in trouble: an overrun reported by the device (through an
+// interposed ALSA read) is reported with about how much sound was lost and
+// the recording goes on; an input that gives no sound for 10 s has stopped
+// working: the run ends with code 3 and a finished file.
 #include <csignal>
 #include <cstdlib>
 #include <regex>
@@ -27,6 +29,18 @@ TEST_F(E2eTest, OverrunIsReportedAndRecordingGoesOn) {
       << vorta.errors();
   const DecodedMp3 decoded = decodeWhole(path("rec.mp3"));
   EXPECT_GE(codeHeard(TimeCode::read(decoded.channel(0), decoded.rate)).last, 4 - 0.25);
+}
+
+TEST_F(E2eTest, SilentInputEndsTheRunWithCode3) {
+  Subprocess vorta;
+  ASSERT_TRUE(startRecording(vorta, E2eTest::vorta({"rec"})));
+  ASSERT_EQ(::kill(server().pid(), SIGSTOP), 0);
+  const int code = vorta.wait(30000);
+  ::kill(server().pid(), SIGCONT);
+  ASSERT_EQ(code, 3) << vorta.errors();
+  EXPECT_EQ(std::regex_replace(vorta.errors(), std::regex("Record: [^\r]*\r"), ""),
+            "\r\n* Error: the sound input stopped working (Connection timed out).\r\n");
+  decodeWhole(path("rec.mp3"));
 }
 
 }  // namespace
