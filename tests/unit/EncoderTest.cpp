@@ -1,6 +1,5 @@
-// The encoder body with the fake engine (Fakes.h) and real files in a fresh
-// folder: how every way of ending leaves the files. Each file must hold whole
-// frames, and the files together this run's frames from the first, each once.
+// How every way of ending leaves the files, with real ones: each must hold whole frames,
+// and the files together this run's frames from the first, each once.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -55,8 +54,7 @@ const std::string kRefused = "\r\n* File creation error.\r\n* open refused\r\n\r
 const Row kRows[] = {
     {.what = "replaces a longer file of an earlier hour", .oldAge = 7200, .sizes = {{"02.mp3", 20352}}},
     {.what = "appends to a file of this hour", .oldAge = 600, .sizes = {{"02.mp3", kOldWhole + 20352}}},
-    {.what = "one file replaces one of this hour", .oldAge = 600, .split = false,
-     .sizes = {{"02.mp3", 20352}}},
+    {.what = "one file replaces one of this hour", .oldAge = 600, .split = false, .sizes = {{"02.mp3", 20352}}},
     {.what = "nothing recorded keeps the old file", .chunks = 0, .oldAge = 600, .sizes = {{"02.mp3", 0}}},
     {.what = "nothing recorded creates nothing", .chunks = 0},
     {.what = "disk full", .sizeLimit = 20000,
@@ -100,9 +98,8 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   settings.splitMode = row.split ? SplitMode::Daily : SplitMode::None;
   RunState run;
   RingBuffer pcm(1 << 16);
-  // Half a chunk, then whole ones, so each mark lies inside its chunk. The
-  // ring holds one mark: a piece is written while the chunk two before it is
-  // encoded. A mark's tag is the moment it was asked at.
+  // Half a chunk, then whole ones, so each mark lies inside its chunk; the ring holds one
+  // mark, so a piece is written while the chunk two before it is encoded.
   std::size_t marks = 0;
   auto feed = [&](int piece) {
     if (row.chunks == 0 || piece > row.chunks) return;
@@ -159,9 +156,8 @@ TEST(PriorityStep, RisesBelowHalfFreeReturnsAtSeventyPercentAndNeverLeavesARaise
   EXPECT_EQ(freePercent(std::uint64_t{3} << 31, std::uint64_t{1} << 31), 66);  // 100 x size > 32 bits
 }
 
-// Threads inherit their creator's nice value: the encoder thread, made by one
-// at the highest level, sets its own first. Read back from the system, so it
-// needs the right to raise (root).
+// Threads inherit their creator's nice value: the encoder thread, made by one at the highest
+// level, sets its own first. Read back from the system: it needs the right to raise (root).
 TEST(EncoderThread, StartsAtItsOwnLevelWhateverItsCreatorsAndIsNamed) {
   if (::geteuid() != 0) GTEST_SKIP() << "raising a priority needs root";
   for (auto [start, raised] : {std::pair{PriorityLevel::Normal, 0}, {PriorityLevel::AboveNormal, 5}}) {

@@ -47,9 +47,8 @@ class FakeClock final : public Clock {
 
 // --- Encoder engine (encode)
 
-// A stream of 384-byte frames (MPEG-1 Layer III, 128 kbit/s, 48 kHz), frame k
-// carrying k after its header, in outputs that ignore the frames, as the real
-// engine's do; chunks of 6 samples. The flush completes the last frame.
+// 384-byte frames (MPEG-1 Layer III, 128 kbit/s, 48 kHz), frame k carrying k, in outputs
+// that ignore the frames as the real engine's do; chunks of 6 samples; flush completes a frame.
 struct FakeEngine : Mp3Engine {
   static constexpr std::uint32_t kFrame = 384, kChunkSamples = 6;
   std::uint32_t output = 5000;  // bytes per encode call

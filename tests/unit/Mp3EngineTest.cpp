@@ -1,5 +1,4 @@
-// The frame arithmetic that split and cut-back points rest on, from headers
-// and over the real engine's output (its format is checked end to end).
+// The frame arithmetic split and cut-back points rest on, over the real engine's output too.
 #include <gtest/gtest.h>
 #include <lame/lame.h>
 
