@@ -193,6 +193,30 @@ class OptionParser {
     return true;
   }
 
+ public:
+  // Whether --log is among the options, read by the parser's own rules (a
+  // value option's next word is its value, -s's only when it reads as a
+  // level), so that the banner, printed before the options are read, is
+  // already written as log lines.
+  static bool wantsLogLines(int argc, const char* const* argv) {
+    for (int i = 1; i < argc - 1; ++i) {
+      const std::string word = argv[i];
+      if (word == "--log") return true;
+      if (word == "-s" ? readNumber(argv[i + 1]) != 0 : takesNextWord(word)) ++i;
+    }
+    return argc > 1 && std::string(argv[argc - 1]) == "--log";
+  }
+
+ private:
+  // A one-dash value option, or a long one given without "=VALUE".
+  static bool takesNextWord(const std::string& word) {
+    if (!word.starts_with("--")) return isValueOption(word);
+    const auto& options = longOptions();
+    return std::any_of(options.begin(), options.end(), [&](const LongOption& o) {
+      return o.takesValue && word.substr(2) == o.name;
+    });
+  }
+
   static bool isValueOption(const std::string& word) {
     return word == "-b" || word == "-d" || word == "-t" || word == "-x" || word == "-f" ||
            word == "-s";
@@ -345,6 +369,7 @@ std::int32_t defaultBufferSize(std::uint64_t physicalMemory, ChannelMode mode) {
 CommandLineResult readSettings(int argc, const char* const* argv, Settings& settings, Clock& clock,
                                std::uint64_t physicalMemory) {
   const bool nothingToDo = chooseLanguage(argc, argv, settings);
+  if (OptionParser::wantsLogLines(argc, argv)) setLogLines(true);
   say(Msg::BannerTitle);
   say(Msg::BannerEngine);
   if (nothingToDo) return {false, printHelp(ExitCode::NothingToDo)};

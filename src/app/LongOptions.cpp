@@ -54,6 +54,11 @@ OptionOutcome showHelp(const std::string&, Settings&) {
   return OptionOutcome::Finished;
 }
 
+OptionOutcome useLogLines(const std::string&, Settings& s) {
+  s.logLines = true;
+  return OptionOutcome::Continue;
+}
+
 OptionOutcome showVersion(const std::string&, Settings&) {
   const Mp3Version lame = makeLameEngine()->version();
   say(Msg::VersionLines, VORTA_VERSION, lame.major, lame.minor);
@@ -76,6 +81,11 @@ const LongOption kLongOptions[] = {
     {"keep-days", true, setKeepDays,
      "\t--keep-days N - delete files named by --name that are older than N days\n",
      "\t--keep-days N - удалять файлы с именами по --name старше N дней\n"},
+    {"log", false, useLogLines,
+     "\t--log - output for a log (journal, pipe, file): whole lines, the status\n"
+     "\t     line once a minute, the run's losses at the end\n",
+     "\t--log - вывод для журнала (journal, канал, файл): целые строки, строка\n"
+     "\t     состояния раз в минуту, потери записи в конце\n"},
     {"name", true, setNamePattern,
      "\t--name PATTERN - split files named by a strftime pattern, for example\n"
      "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); makes folders\n",

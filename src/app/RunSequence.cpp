@@ -17,6 +17,7 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleWriter.h"
 #include "app/SystemCapturePorts.h"
+#include "base/Losses.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
@@ -102,6 +103,11 @@ void runProgram(int argc, char** argv) {
 
   say(Msg::EndOfRecording);
   encoderThread.reset();  // joins: the capture loop saw encoderDone
+  if (settings.logLines) {
+    const Losses losses = lossesSoFar();
+    say(Msg::LogLosses, losses.overruns, static_cast<unsigned long long>(losses.overrunMs),
+        losses.bufferOverflows);
+  }
   pcmRing.reset();
 
   if (run.encoderFailed.load(std::memory_order_relaxed)) exitWith(ExitCode::EncoderFailed);

@@ -6,6 +6,7 @@
 #include "app/Help.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/Notify.h"
 #include "platform/Process.h"
 #include "platform/Terminal.h"
 #include "platform/Threads.h"
@@ -41,6 +42,9 @@ CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console) {
   ports.writeStatus = [&console](const char* bytes, std::size_t length) {
     console.status(std::string_view(bytes, length));
   };
+  // Read once: the service manager's socket does not change during a run.
+  static const ServiceNotifier notifier = ServiceNotifier::fromEnvironment();
+  ports.notifier = &notifier;
   return ports;
 }
 

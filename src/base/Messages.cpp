@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/LogLines.h"
+#include "base/Losses.h"
 #include "platform/Terminal.h"
 #include "platform/TextEncoding.h"
 
@@ -91,6 +93,9 @@ const Entry kEntries[] = {
     {Msg::RingUnderflow, Stream::Out, "\nError: buffer underflow\n", nullptr},
     {Msg::OldFileDeleted, Stream::Err, "\r\n* Deleted %s (older than %d days).\r\n",
      "\r\n* Удалён %s (старше %d дн.).\r\n"},
+    {Msg::LogLosses, Stream::Err,
+     "Losses: %u sound input overruns (about %llu ms of sound), %u buffer overflows\n",
+     "Потери: переполнений звукового входа %u (около %llu мс звука), переполнений буфера %u\n"},
     {Msg::Status, Stream::Err,
      "Record: %d.%d kbytes (%d:%02d:%02d), buffer free: %d.%d%%, CPU usage: %d.%d%%    \r",
      "Записано: %d.%d кб (%d:%02d:%02d), буфер: %d.%d%%, использование CPU: %d.%d%%    \r"},
@@ -166,6 +171,7 @@ bool gSelected = false;
 
 // The sink, likewise installed before other threads start.
 TextSink* gSink = nullptr;
+bool gLogLines = false;  // main thread, before other threads start
 
 void ensureSelected() {
   if (!gSelected) selectLanguage(gLanguage);
@@ -227,7 +233,10 @@ std::string format(const char* fmt, ...) {
   return s;
 }
 
-void vsay(Msg id, va_list args) { writeText(streamOf(id), vformat(text(id), args)); }
+void vsay(Msg id, va_list args) {
+  countLoss(id, args);
+  writeText(streamOf(id), vformat(text(id), args));
+}
 
 void say(Msg id, ...) {
   va_list args;
@@ -249,7 +258,15 @@ const char* qualityName(Quality quality) { return quality == Quality::Low ? "low
 
 void setTextSink(TextSink* sink) { gSink = sink; }
 
+void setLogLines(bool on) { gLogLines = on; }
+bool logLinesSelected() { return gLogLines; }
+
 void writeText(Stream stream, std::string_view bytes) {
+  std::string lines;
+  if (gLogLines) {
+    lines = toLogLines(bytes);
+    bytes = lines;
+  }
   if (gSink) {
     gSink->write(stream, bytes);
     return;
@@ -261,9 +278,10 @@ void writeToStream(Stream stream, std::string_view bytes) {
   std::FILE* file = stream == Stream::Out ? stdout : stderr;
   if (stream == Stream::Err) std::fflush(stdout);
   // One fwrite holds the stream's lock for the whole text. On a terminal the
-  // text shows at once; redirected, stdio buffers it until exit.
+  // text shows at once; redirected, stdio buffers it until exit, unless the
+  // output is a log, which wants each message when it happens.
   std::fwrite(bytes.data(), 1, bytes.size(), file);
-  if (stream == Stream::Err || isStdoutTerminal()) std::fflush(file);
+  if (stream == Stream::Err || gLogLines || isStdoutTerminal()) std::fflush(file);
 }
 
 }  // namespace vorta

@@ -67,6 +67,7 @@ enum class Msg {
   RingOverflow,
   RingUnderflow,
   OldFileDeleted,         // %s: the file's path, %d: --keep-days
+  LogLosses,              // %u %llu %u: overruns, their ms, buffer overflows
   // Status line (written raw to file handle 2, not through say)
   Status,
   Count
@@ -109,6 +110,12 @@ class TextSink {
   virtual ~TextSink() = default;
   virtual void write(Stream stream, std::string_view bytes) = 0;
 };
+// --log: from now on every text is written as whole lines (toLogLines) and
+// standard output is flushed at once, so a journal sees each message when it
+// is said. Main thread, before other threads start.
+void setLogLines(bool on);
+bool logLinesSelected();
+
 // Installs a sink (nullptr restores standard output and error). Main thread,
 // while no other thread writes texts.
 void setTextSink(TextSink* sink);

@@ -54,6 +54,9 @@ struct Settings {
   // --keep-days: files of namePattern older than this many days are deleted
   // (0: none).
   int keepDays = 0;
+  // --log: every message as whole lines, the status line once a minute and
+  // the run's losses at the end, for a journal, a pipe or a file.
+  bool logLines = false;
 
   int channels() const { return channelMode == ChannelMode::Mono ? 1 : 2; }
   int bytesPerSecond() const { return sampleRate * 2 * channels(); }

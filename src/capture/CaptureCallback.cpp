@@ -16,6 +16,7 @@ void CaptureCallback::onBlock(const std::uint8_t* data, std::uint32_t bytes) {
   // Once the recording has stopped, nothing changes: no write, no mark, no
   // wake-up.
   if (run_.captureStopped.load(std::memory_order_acquire) != 0) return;
+  blocks_.fetch_add(1, std::memory_order_relaxed);
   const std::uint32_t keep = silenceEnabled_ ? cut_.keep(data, bytes) : bytes;
 
   // Take the split request in one step, so a request the loop posts now is

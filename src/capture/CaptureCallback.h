@@ -39,12 +39,17 @@ class CaptureCallback final : public SoundCallback {
   std::optional<std::string> lostReason();
 
   std::int32_t trailingSilenceUs() const { return cut_.trailingSilenceUs(); }
+  // Any thread: the blocks handed over so far (whether sound flows).
+  std::uint64_t blocksTaken() const { return blocks_.load(std::memory_order_relaxed); }
 
  private:
   RunState& run_;
   RingBuffer& pcmRing_;
   const bool silenceEnabled_;
   SilenceCut cut_;  // input thread only
+  // Counted by the input thread, read by the capture loop; relaxed: it is a
+  // sign of life, nothing is read on the strength of it.
+  std::atomic<std::uint64_t> blocks_{0};
 
   // Milliseconds first, then the count with release: a taker that sees the
   // count (acquire) also sees the milliseconds that came with it.

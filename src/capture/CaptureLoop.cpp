@@ -32,6 +32,9 @@
 #include "base/Settings.h"
 #include "base/SplitName.h"
 #include "capture/CaptureCallback.h"
+#include "capture/ServiceHeartbeat.h"
+#include "monitor/StatusRelay.h"
+#include "platform/Notify.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/SoundInput.h"
@@ -68,11 +71,12 @@ bool encoderDone(const RunState& run) {
 class Recorder {
  public:
   Recorder(const Settings& settings, RunState& run, CaptureCallback& callback, StatusLine& status,
-           const CapturePorts& ports)
+           ServiceHeartbeat& heartbeat, const CapturePorts& ports)
       : settings_(settings),
         run_(run),
         callback_(callback),
         status_(status),
+        heartbeat_(heartbeat),
         ports_(ports),
         lastAsked_(settings.outputName) {}
 
@@ -84,6 +88,9 @@ class Recorder {
     for (;;) {
       run_.captureEvent.wait(kPassWaitMs);  // a time-out is an ordinary pass
       if (settings_.splitMode != SplitMode::None) checkSplit();
+      const std::uint64_t blocks = callback_.blocksTaken();
+      heartbeat_.pass(blocks != blocksSeen_);
+      blocksSeen_ = blocks;
       reportOverruns();
       if (inputLost()) return LoopEnd::InputLost;
       statusToggle_ = !statusToggle_;
@@ -138,7 +145,9 @@ class Recorder {
   RunState& run_;
   CaptureCallback& callback_;
   StatusLine& status_;
+  ServiceHeartbeat& heartbeat_;
   const CapturePorts& ports_;
+  std::uint64_t blocksSeen_ = 0;  // blocks the input had handed over at the last pass
   std::string lastAsked_;  // the file the encoder writes, or the last one asked for
   bool statusToggle_ = false;
 };
@@ -175,8 +184,13 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
     return deviceError(ports);
   }
 
-  StatusLine status(run, pcmRing, *ports.clock, ports.writeStatus);
+  static const ServiceNotifier kNobody;
+  const ServiceNotifier& notifier = ports.notifier ? *ports.notifier : kNobody;
+  StatusRelay relay(ports.writeStatus, settings.logLines, notifier, *ports.clock);
+  StatusLine status(run, pcmRing, *ports.clock,
+                    [&relay](const char* bytes, std::size_t length) { relay.write(bytes, length); });
   status.prepare();
+  ServiceHeartbeat heartbeat(notifier, *ports.clock);
 
   // Both events start signalled: the first pass follows the start at once.
   run.captureEvent.open();
@@ -190,8 +204,10 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
     return deviceError(ports);
   }
 
-  const LoopEnd end = Recorder(settings, run, callback, status, ports).run();
+  const LoopEnd end = Recorder(settings, run, callback, status, heartbeat, ports).run();
+  heartbeat.stopping();
   stopAndDrain(run, sound, status, ports);
+  relay.finish();
   return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok};
 }
 

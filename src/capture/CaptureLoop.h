@@ -15,6 +15,7 @@ class RingBuffer;
 class SoundInput;
 class Clock;
 class FileSystem;
+class ServiceNotifier;
 
 // Keys while recording. The program's source wraps a KeyboardSession, which
 // holds the terminal in raw mode for as long as the source lives.
@@ -40,6 +41,8 @@ struct CapturePorts {
   // After a device error: the Enter prompt when standard output is a terminal.
   std::function<void()> afterError;
   RawWriter writeStatus;
+  // The service manager to tell how the recording goes; nullptr: none.
+  const ServiceNotifier* notifier = nullptr;
 };
 
 // What the caller does once the loop has returned.
