@@ -115,8 +115,10 @@ class OptionParser {
     return true;
   }
 
-  // True when a long option did the whole job (help, version, a listing).
+  // True when a long option did the whole job (help, version, a listing)
+  // and the process ends with exitCode().
   bool finished() const { return finished_; }
+  ExitCode exitCode() const { return exitCode_; }
   const std::string& outputName() const { return outputName_; }
   // Values not given on the command line stay empty; they depend on others.
   std::optional<int> bitrate() const { return bitrate_; }
@@ -171,6 +173,7 @@ class OptionParser {
       case OptionOutcome::Continue: return true;
       case OptionOutcome::Refused: return false;
       case OptionOutcome::Finished: break;
+      case OptionOutcome::Failed: exitCode_ = ExitCode::Error; break;
     }
     finished_ = done_ = true;
     return true;
@@ -285,6 +288,7 @@ class OptionParser {
   int index_ = 1;
   bool done_ = false;
   bool finished_ = false;
+  ExitCode exitCode_ = ExitCode::Ok;
   std::string outputName_ = "out.mp3";
   std::optional<int> bitrate_;
   std::optional<ChannelMode> channelMode_;
@@ -376,7 +380,7 @@ CommandLineResult readSettings(int argc, const char* const* argv, Settings& sett
 
   OptionParser parser(argc, argv, settings);
   if (!parser.parse()) return {false, printHelp(ExitCode::Error)};
-  if (parser.finished()) return {false, ExitCode::Ok};
+  if (parser.finished()) return {false, parser.exitCode()};
   const std::string outputName = completeOutputName(parser.outputName());
   if (nameTooLong(outputName)) {
     say(Msg::NameTooLong, parser.outputName().c_str());

@@ -4,6 +4,7 @@
 #include "base/Messages.h"
 #include "base/NamePattern.h"
 #include "platform/Mp3Engine.h"
+#include "platform/SoundInput.h"
 
 namespace vorta {
 namespace {
@@ -49,6 +50,33 @@ OptionOutcome setNamePattern(const std::string& pattern, Settings& s) {
   return OptionOutcome::Continue;
 }
 
+// A description of several lines shows each line indented under the name.
+void sayDescription(const std::string& description) {
+  for (std::size_t from = 0; from < description.size();) {
+    std::size_t end = description.find('\n', from);
+    if (end == std::string::npos) end = description.size();
+    say(Msg::DeviceListDescription, description.substr(from, end - from).c_str());
+    from = end + 1;
+  }
+}
+
+OptionOutcome listDevices(const std::string&, Settings&) {
+  const Result<SoundDevices> devices = listSoundDevices();
+  if (!devices.ok()) {
+    say(Msg::DeviceListError, devices.error().text.c_str());
+    return OptionOutcome::Failed;
+  }
+  say(Msg::DeviceListTitle);
+  for (const CaptureDevice& device : devices.value().captureDevices) {
+    say(Msg::DeviceListName, device.name.c_str());
+    sayDescription(device.description);
+  }
+  say(Msg::CardListTitle);
+  for (const SoundCard& card : devices.value().cards)
+    say(Msg::CardListEntry, card.index, card.name.c_str(), card.longName.c_str());
+  return OptionOutcome::Finished;
+}
+
 OptionOutcome showHelp(const std::string&, Settings&) {
   printHelpWithLongOptions();
   return OptionOutcome::Finished;
@@ -81,6 +109,9 @@ const LongOption kLongOptions[] = {
     {"keep-days", true, setKeepDays,
      "\t--keep-days N - delete files named by --name that are older than N days\n",
      "\t--keep-days N - удалять файлы с именами по --name старше N дней\n"},
+    {"list-devices", false, listDevices,
+     "\t--list-devices - list the capture devices and the sound cards and exit\n",
+     "\t--list-devices - показать устройства записи и звуковые карты и выйти\n"},
     {"log", false, useLogLines,
      "\t--log - output for a log (journal, pipe, file): whole lines, the status\n"
      "\t     line once a minute, the run's losses at the end\n",

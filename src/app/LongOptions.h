@@ -20,6 +20,7 @@ enum class OptionOutcome {
   Continue,  // read on
   Finished,  // the option did its whole job (help, version, a listing): exit 0
   Refused,   // its message has been printed: the help follows, exit 3
+  Failed,    // it failed and said why: exit 3 without the help
 };
 
 struct LongOption {

@@ -1,9 +1,11 @@
 #include "app/SystemCapturePorts.h"
 
+#include <cerrno>
 #include <memory>
 
 #include "app/ConsoleWriter.h"
 #include "app/Help.h"
+#include "base/Messages.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Notify.h"
@@ -24,9 +26,18 @@ class TerminalKeys final : public KeySource {
   KeyboardSession session_;
 };
 
+// Says which device failed and where the others are listed. A raw hw:
+// device takes only its own formats; its plughw: twin converts.
+void nameTheDevice(const std::string& device, const Error* openError) {
+  say(Msg::DeviceTried, device.c_str());
+  if (openError && openError->code == -EINVAL && device.starts_with("hw:"))
+    say(Msg::DevicePlugHint, device.substr(2).c_str());
+}
+
 }  // namespace
 
-CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console) {
+CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console,
+                                const std::string& deviceName) {
   CapturePorts ports;
   ports.sound = &sound;
   ports.clock = &systemClock();
@@ -36,7 +47,8 @@ CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console) {
   ports.sleepMs = [](int milliseconds) { sleepMs(milliseconds); };
   // A user who already pressed Ctrl+C (or a service manager that sent
   // SIGTERM) has said they want out: no prompt that needs a second answer.
-  ports.afterError = [] {
+  ports.afterError = [deviceName](const Error* openError) {
+    nameTheDevice(deviceName, openError);
     if (isStdoutTerminal() && !stopSignalPending()) waitForEnter();
   };
   ports.writeStatus = [&console](const char* bytes, std::size_t length) {

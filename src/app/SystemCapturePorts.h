@@ -3,6 +3,8 @@
 // thread to file handle 2.
 #pragma once
 
+#include <string>
+
 #include "capture/CaptureLoop.h"
 
 namespace vorta {
@@ -10,6 +12,8 @@ namespace vorta {
 class ConsoleWriter;
 class SoundInput;
 
-CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console);
+// deviceName: the sound input's device, named after a device error.
+CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console,
+                                const std::string& deviceName);
 
 }  // namespace vorta

@@ -46,6 +46,12 @@ enum class Msg {
   // Long options
   LongHelpTitle,          // the second help page's first lines
   VersionLines,           // %s: program version; %u.%u: the MP3 engine's
+  DeviceListTitle,
+  DeviceListName,         // %s: what --device takes
+  DeviceListDescription,  // %s: one line of the system's description
+  CardListTitle,
+  CardListEntry,          // %d: card number; %s: name; %s: long name
+  DeviceListError,        // %s: the sound service's own text
   // Prompts
   EnterPrompt,
   PromptEraser,
@@ -54,6 +60,8 @@ enum class Msg {
   DeviceOpenError,        // %s: the sound service's own text
   Overrun,                // %d: milliseconds of sound lost
   DeviceLost,             // %s: the sound service's own text
+  DeviceTried,            // %s: the device's name; follows a device error
+  DevicePlugHint,         // %s: the hw: device's name without "hw"
   // Encoding and files
   EncoderVersion,         // %u %02u
   ExitHint,

@@ -56,8 +56,8 @@ SoundFormat captureFormat(const Settings& settings) {
   return format;
 }
 
-CaptureResult deviceError(const CapturePorts& ports) {
-  if (ports.afterError) ports.afterError();
+CaptureResult deviceError(const CapturePorts& ports, const Error* openError = nullptr) {
+  if (ports.afterError) ports.afterError(openError);
   return CaptureResult{true, ExitCode::Error};
 }
 
@@ -201,7 +201,7 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   if (!started.ok()) {
     sound.close();
     say(Msg::DeviceOpenError, started.error().text.c_str());
-    return deviceError(ports);
+    return deviceError(ports, &started.error());
   }
 
   const LoopEnd end = Recorder(settings, run, callback, status, heartbeat, ports).run();

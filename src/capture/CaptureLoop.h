@@ -7,6 +7,7 @@
 
 #include "base/Settings.h"
 #include "monitor/StatusLine.h"
+#include "platform/Result.h"
 
 namespace vorta {
 
@@ -38,8 +39,10 @@ struct CapturePorts {
   // SIGINT, SIGTERM or SIGHUP asked for the end (ends the run like ESC).
   std::function<bool()> stopRequested;
   std::function<void(int milliseconds)> sleepMs;
-  // After a device error: the Enter prompt when standard output is a terminal.
-  std::function<void()> afterError;
+  // After a device error has been printed: what the device was, and the
+  // Enter prompt when standard output is a terminal. openError is null when
+  // there was no device to open.
+  std::function<void(const Error* openError)> afterError;
   RawWriter writeStatus;
   // The service manager to tell how the recording goes; nullptr: none.
   const ServiceNotifier* notifier = nullptr;

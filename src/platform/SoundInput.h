@@ -19,6 +19,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/Result.h"
 
@@ -76,5 +78,26 @@ class SoundInput {
 // or the first whose name starts with `device` (or AUDIODEV), case ignored;
 // when none is given, the system's preferred device.
 std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device = nullptr);
+
+// The name of the device makeSystemSoundInput(device) opens, as the user
+// would type it for --device.
+std::string soundDeviceName(const char* device);
+
+// What the system can record from, for --list-devices. Main thread, before
+// any recording; nothing is opened.
+struct CaptureDevice {
+  std::string name;         // what --device takes
+  std::string description;  // the system's, possibly several lines
+};
+struct SoundCard {
+  int index = 0;
+  std::string name;
+  std::string longName;
+};
+struct SoundDevices {
+  std::vector<CaptureDevice> captureDevices;
+  std::vector<SoundCard> cards;
+};
+Result<SoundDevices> listSoundDevices();
 
 }  // namespace vorta

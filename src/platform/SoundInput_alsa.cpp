@@ -340,4 +340,47 @@ std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
   return std::make_unique<AlsaSoundInput>(device);
 }
 
+std::string soundDeviceName(const char* device) { return chooseDevice(device); }
+
+namespace {
+
+struct FreeText {
+  void operator()(char* text) const { std::free(text); }
+};
+// ALSA's texts for the caller to free; absent ones read as empty.
+std::string takeText(char* text) {
+  const std::unique_ptr<char, FreeText> owned(text);
+  return owned ? std::string(owned.get()) : std::string();
+}
+
+struct FreeHints {
+  void operator()(void** hints) const { snd_device_name_free_hint(hints); }
+};
+
+}  // namespace
+
+Result<SoundDevices> listSoundDevices() {
+  snd_lib_error_set_handler(quietAlsa);
+  SoundDevices found;
+  void** rawHints = nullptr;
+  if (const int err = snd_device_name_hint(-1, "pcm", &rawHints); err < 0) return alsaError(err);
+  const std::unique_ptr<void*, FreeHints> hints(rawHints);
+  for (void** hint = hints.get(); *hint; ++hint) {
+    // No IOID: the PCM does both directions.
+    if (takeText(snd_device_name_get_hint(*hint, "IOID")) == "Output") continue;
+    std::string name = takeText(snd_device_name_get_hint(*hint, "NAME"));
+    if (name.empty() || name == "null") continue;
+    found.captureDevices.push_back(
+        {std::move(name), takeText(snd_device_name_get_hint(*hint, "DESC"))});
+  }
+  for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
+    char* name = nullptr;
+    char* longName = nullptr;
+    snd_card_get_name(card, &name);
+    snd_card_get_longname(card, &longName);
+    found.cards.push_back({card, takeText(name), takeText(longName)});
+  }
+  return found;
+}
+
 }  // namespace vorta

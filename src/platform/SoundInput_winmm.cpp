@@ -260,4 +260,10 @@ std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
   return std::make_unique<WaveInSoundInput>(device);
 }
 
+// The wave input always opens the system's default device.
+std::string soundDeviceName(const char*) { return "default"; }
+
+// Not offered on Windows: the wave input always records from the default device.
+Result<SoundDevices> listSoundDevices() { return SoundDevices{}; }
+
 }  // namespace vorta

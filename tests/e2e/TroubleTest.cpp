@@ -17,7 +17,10 @@ namespace {
 
 using std::chrono::milliseconds;
 const std::regex kStatusLines(R"(Record: [^\r]*\r)");
-const std::string kNoDevice = "\r\n* Error: Soundrecord device not found.\r\n";
+std::string tried(const std::string& device) {  // follows every device error
+  return "* Device: " + device + " (vorta --list-devices shows the others)\r\n";
+}
+const std::string kNoDevice = "\r\n* Error: Soundrecord device not found.\r\n" + tried("vorta-no-such-pcm");
 const std::string kCreation = "\r\n* File creation error.\r\n* ";
 
 enum Server { Live, Frozen, CtrlCWhileFrozen };  // Ctrl+C once the open waits
@@ -73,10 +76,10 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"NoSuchDevice", {"rec"}, kNoSuchDevice, false, "", Live, "", 3, kNoDevice, "* Resulting file: rec.mp3\n", ""},
   Trouble{"NoSuchDeviceOnATerminal", {"rec"}, kNoSuchDevice, true, "", Live, "", 3, kNoDevice, "Press ENTER to continue...", ""},
   Trouble{"DeadServer", {"rec"}, {"AUDIODEV=pulse", "PULSE_SERVER=unix:/nonexistent"}, false, "", Live, "", 3,
-          "\r\nMMSystem error: Connection refused\r\n", "", ""},
-  Trouble{"FrozenServer", {"rec"}, {}, false, "", Frozen, "", 3, "\r\nMMSystem error: Connection timed out\r\n", "", ""},
+          "\r\nMMSystem error: Connection refused\r\n" + tried("pulse"), "", ""},
+  Trouble{"FrozenServer", {"rec"}, {}, false, "", Frozen, "", 3, "\r\nMMSystem error: Connection timed out\r\n" + tried("default"), "", ""},
   Trouble{"CtrlCWhileTheServerIsFrozen", {"rec"}, {}, true, "", CtrlCWhileFrozen, "", 3,
-          "\r\nMMSystem error: Operation canceled\r\n", "", ""},
+          "\r\nMMSystem error: Operation canceled\r\n" + tried("default"), "", ""},
   Trouble{"MissingFolder", {"missing/rec"}, {}, false, "", Live, "", 2, kCreation + "No such file or directory\r\n\r\n",
           "* Resulting file: missing/rec.mp3\n", ""},
   Trouble{"OutputIsAFolder", {"rec"}, {}, false, "", Live, "rec.mp3", 2, kCreation + "Is a directory\r\n\r\n", "", ""},

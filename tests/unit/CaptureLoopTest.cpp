@@ -50,7 +50,7 @@ struct Rig final : SoundInput, FileSystem {
     script(0);
     CapturePorts p{this, &clock, this, [this] { return std::unique_ptr<KeySource>(new Keys(*this)); },
                    [this] { return stopRequested; }, [this](int ms) { onSleep(sleeps += ms / 20); },
-                   [this] { ++afterErrors; }, [this](const char* b, std::size_t n) { status.emplace_back(b, n); }};
+                   [this](const Error*) { ++afterErrors; }, [this](const char* b, std::size_t n) { status.emplace_back(b, n); }};
     return runCaptureLoop(settings, run, ring, p);
   }
 
