@@ -98,7 +98,8 @@ void runProgram(int argc, char** argv) {
       encoder, settings.raiseEncoderPriority ? PriorityLevel::AboveNormal : PriorityLevel::Normal);
 
   const CaptureResult capture =
-      runCaptureLoop(settings, run, *pcmRing, systemCapturePorts(*sound, console, soundDeviceName(settings.device.c_str())));
+      runCaptureLoop(settings, run, *pcmRing,
+                     systemCapturePorts(*sound, console, soundDeviceName(settings.device.c_str())));
   if (capture.exitAtOnce) exitWith(capture.exitCode);
 
   say(Msg::EndOfRecording);
