@@ -260,10 +260,23 @@ std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
   return std::make_unique<WaveInSoundInput>(device);
 }
 
-// The wave input always opens the system's default device.
-std::string soundDeviceName(const char*) { return "default"; }
+// No name: the system's preferred device.
+std::string soundDeviceName(const char* device) {
+  const std::string asked = askedDevice(device);
+  return asked.empty() ? "default" : asked;
+}
 
-// Not offered on Windows: the wave input always records from the default device.
-Result<SoundDevices> listSoundDevices() { return SoundDevices{}; }
+// Each wave input by the number --device takes, its name as the description.
+// Windows has no cards apart from its devices.
+Result<SoundDevices> listSoundDevices() {
+  SoundDevices found;
+  const UINT count = waveInGetNumDevs();
+  for (UINT i = 0; i < count; ++i) {
+    WAVEINCAPSW caps{};
+    if (waveInGetDevCapsW(i, &caps, sizeof caps) != MMSYSERR_NOERROR) continue;
+    found.captureDevices.push_back({std::to_string(i), fromWide(caps.szPname)});
+  }
+  return found;
+}
 
 }  // namespace vorta
