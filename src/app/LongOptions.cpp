@@ -30,17 +30,31 @@ OptionOutcome setDir(const std::string& folder, Settings& s) {
   return OptionOutcome::Continue;
 }
 
-// Whole days, 1 to a hundred years; anything else (a sign, a fraction, a
+// A whole number from 1 to max; anything else (a sign, a fraction, a
 // trailing word) is refused rather than read as some other number.
-OptionOutcome setKeepDays(const std::string& days, Settings& s) {
-  constexpr int kMaxKeepDays = 36500;
+bool readWhole(const std::string& word, int max, int& out) {
   int value = 0;
-  for (char c : days) {
-    if (c < '0' || c > '9' || value > kMaxKeepDays) return refuse(days);
+  for (char c : word) {
+    if (c < '0' || c > '9' || value > max) return false;
     value = value * 10 + (c - '0');
   }
-  if (value < 1 || value > kMaxKeepDays) return refuse(days);
-  s.keepDays = value;
+  if (value < 1 || value > max) return false;
+  out = value;
+  return true;
+}
+
+// Whole days, 1 to a hundred years.
+OptionOutcome setKeepDays(const std::string& days, Settings& s) {
+  return readWhole(days, 36500, s.keepDays) ? OptionOutcome::Continue : refuse(days);
+}
+
+// Whole minutes, 1 to a year.
+OptionOutcome setDeadAir(const std::string& minutes, Settings& s) {
+  return readWhole(minutes, 525600, s.deadAirMinutes) ? OptionOutcome::Continue : refuse(minutes);
+}
+
+OptionOutcome setMeter(const std::string&, Settings& s) {
+  s.meter = true;
   return OptionOutcome::Continue;
 }
 
@@ -95,6 +109,11 @@ OptionOutcome showVersion(const std::string&, Settings&) {
 
 // Alphabetical order.
 const LongOption kLongOptions[] = {
+    {"dead-air", true, setDeadAir,
+     "\t--dead-air MINUTES - warn when the input stays below the silence level\n"
+     "\t     (-s, default -50 dB) for MINUTES, and when sound is back\n",
+     "\t--dead-air МИНУТЫ - предупреждать, если сигнал ниже уровня тишины\n"
+     "\t     (-s, по умолчанию -50 dB) дольше МИНУТ, и когда звук вернулся\n"},
     {"device", true, setDevice,
      "\t--device NAME - record from the ALSA capture device NAME (for example\n"
      "\t     plughw:1 or pulse) instead of AUDIODEV or \"default\"\n",
@@ -117,6 +136,9 @@ const LongOption kLongOptions[] = {
      "\t     line once a minute, the run's losses at the end\n",
      "\t--log - вывод для журнала (journal, канал, файл): целые строки, строка\n"
      "\t     состояния раз в минуту, потери записи в конце\n"},
+    {"meter", false, setMeter,
+     "\t--meter - the status line also shows peaks (dBFS) and clipped samples\n",
+     "\t--meter - в строке состояния также пики (dBFS) и перегрузки\n"},
     {"name", true, setNamePattern,
      "\t--name PATTERN - split files named by a strftime pattern, for example\n"
      "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); makes folders\n",

@@ -109,9 +109,25 @@ const Entry kEntries[] = {
     {Msg::LogLosses, Stream::Err,
      "Losses: %u sound input overruns (about %llu ms of sound), %u buffer overflows\n",
      "Потери: переполнений звукового входа %u (около %llu мс звука), переполнений буфера %u\n"},
+    {Msg::DeadAirBegan, Stream::Err, "\r\n* Dead air: no sound for %d minutes.\r\n",
+     "\r\n* Тишина в эфире: нет звука уже %d мин.\r\n"},
+    {Msg::DeadAirEnded, Stream::Err, "\r\n* Sound is back after %d:%02d:%02d of dead air.\r\n",
+     "\r\n* Звук вернулся после %d:%02d:%02d тишины.\r\n"},
+    {Msg::DeadAirSummary, Stream::Err, "\r\n* Dead air: %u times, %d:%02d:%02d in all.\r\n",
+     "\r\n* Тишина в эфире: %u раз, всего %d:%02d:%02d.\r\n"},
     {Msg::Status, Stream::Err,
      "Record: %d.%d kbytes (%d:%02d:%02d), buffer free: %d.%d%%, CPU usage: %d.%d%%    \r",
      "Записано: %d.%d кб (%d:%02d:%02d), буфер: %d.%d%%, использование CPU: %d.%d%%    \r"},
+    {Msg::StatusMeterStereo, Stream::Err,
+     "Record: %d.%d kbytes (%d:%02d:%02d), buffer free: %d.%d%%, CPU usage: %d.%d%%, "
+     "peak: %.1f/%.1f dBFS, clipped: %llu    \r",
+     "Записано: %d.%d кб (%d:%02d:%02d), буфер: %d.%d%%, использование CPU: %d.%d%%, "
+     "пик: %.1f/%.1f dBFS, перегрузок: %llu    \r"},
+    {Msg::StatusMeterMono, Stream::Err,
+     "Record: %d.%d kbytes (%d:%02d:%02d), buffer free: %d.%d%%, CPU usage: %d.%d%%, "
+     "peak: %.1f dBFS, clipped: %llu    \r",
+     "Записано: %d.%d кб (%d:%02d:%02d), буфер: %d.%d%%, использование CPU: %d.%d%%, "
+     "пик: %.1f dBFS, перегрузок: %llu    \r"},
 };
 static_assert(sizeof(kEntries) / sizeof(kEntries[0]) == static_cast<std::size_t>(Msg::Count),
               "every message needs an entry");

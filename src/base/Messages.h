@@ -76,8 +76,14 @@ enum class Msg {
   RingUnderflow,
   OldFileDeleted,         // %s: the file's path, %d: --keep-days
   LogLosses,              // %u %llu %u: overruns, their ms, buffer overflows
+  // Dead air (--dead-air)
+  DeadAirBegan,           // %d: minutes
+  DeadAirEnded,           // %d:%02d:%02d: how long it lasted
+  DeadAirSummary,         // %u: stretches; %d:%02d:%02d: their whole time
   // Status line (written raw to file handle 2, not through say)
   Status,
+  StatusMeterStereo,      // Status's figures, then %.1f %.1f: peaks in dBFS, %llu: clipped
+  StatusMeterMono,        // the same with one peak (the second one is not shown)
   Count
 };
 

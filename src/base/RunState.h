@@ -50,6 +50,16 @@ struct RunState {
   std::atomic<double> encodedSeconds{0.0};
   std::atomic<std::uint64_t> bytesWritten{0};
 
+  // --meter. Written only by the capture callback on the input's thread, read
+  // by the status line: the largest |sample| of each channel over the last
+  // whole second of input (0..32768), and the samples at full scale since
+  // the start. Relaxed: each is one whole value that is only displayed; a
+  // line that pairs one second's left peak with the next second's right one
+  // is harmless.
+  std::atomic<std::int32_t> peakLeft{0};
+  std::atomic<std::int32_t> peakRight{0};
+  std::atomic<std::uint64_t> clippedSamples{0};
+
   // Auto-reset events, opened by the capture loop before the input opens and
   // closed after it is closed. captureEvent wakes the capture loop (the
   // input's trouble), encoderEvent the encoder (a block in the ring). They

@@ -57,6 +57,10 @@ struct Settings {
   // --log: every message as whole lines, the status line once a minute and
   // the run's losses at the end, for a journal, a pipe or a file.
   bool logLines = false;
+  // --meter: the status line also shows each channel's peak and the clipped samples.
+  bool meter = false;
+  // --dead-air: minutes below the silence level that are reported (0: none).
+  int deadAirMinutes = 0;
 
   int channels() const { return channelMode == ChannelMode::Mono ? 1 : 2; }
   int bytesPerSecond() const { return sampleRate * 2 * channels(); }

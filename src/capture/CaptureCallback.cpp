@@ -1,5 +1,7 @@
 #include "capture/CaptureCallback.h"
 
+#include <algorithm>
+
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
@@ -10,13 +12,58 @@ CaptureCallback::CaptureCallback(RunState& run, const Settings& settings, RingBu
     : run_(run),
       pcmRing_(pcmRing),
       silenceEnabled_(settings.silenceEnabled),
-      cut_(settings.silenceThreshold, settings.bytesPerSecond(), settings.channels() * 2) {}
+      cut_(settings.silenceThreshold, settings.bytesPerSecond(), settings.channels() * 2),
+      meter_(settings.meter),
+      channels_(settings.channels()),
+      sampleRate_(settings.sampleRate > 0 ? settings.sampleRate : 1),
+      quietBelow_(settings.silenceThreshold) {
+  if (settings.deadAirMinutes > 0) deadAir_.emplace(std::int64_t{settings.deadAirMinutes} * 60 * sampleRate_);
+}
+
+// Cheap per block: one pass over the samples, a few stores.
+void CaptureCallback::measure(const std::uint8_t* data, std::uint32_t bytes) {
+  const BlockLevel level = measureLevel(data, bytes, channels_);
+  const std::int64_t frames = bytes / (2 * channels_);
+  if (meter_) {
+    for (int c = 0; c < 2; ++c)
+      if (level.peak[c] > windowPeak_[c]) windowPeak_[c] = level.peak[c];
+    clipped_ += level.clipped;
+    run_.clippedSamples.store(clipped_, std::memory_order_relaxed);
+    windowFrames_ += frames;
+    if (windowFrames_ >= sampleRate_) {
+      run_.peakLeft.store(windowPeak_[0], std::memory_order_relaxed);
+      run_.peakRight.store(windowPeak_[1], std::memory_order_relaxed);
+      windowPeak_[0] = windowPeak_[1] = 0;
+      windowFrames_ = 0;
+    }
+  }
+  if (!deadAir_) return;
+  const bool quiet = std::max(level.peak[0], level.peak[1]) < quietBelow_;
+  switch (deadAir_->step(quiet, frames)) {
+    case DeadAirWatch::Change::None: return;
+    case DeadAirWatch::Change::Began:
+      deadAirBegun_.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case DeadAirWatch::Change::Ended:
+      endedDeadAirMs_ += framesToMs(deadAir_->lastGapFrames());
+      lastDeadAirMs_.store(framesToMs(deadAir_->lastGapFrames()), std::memory_order_relaxed);
+      deadAirEnded_.fetch_add(1, std::memory_order_release);
+      break;
+  }
+  run_.captureEvent.set();  // reported at once
+}
+
+std::int64_t CaptureCallback::deadAirTotalMs() const {
+  if (!deadAir_) return 0;
+  return endedDeadAirMs_ + (deadAir_->dead() ? framesToMs(deadAir_->quietFrames()) : 0);
+}
 
 void CaptureCallback::onBlock(const std::uint8_t* data, std::uint32_t bytes) {
   // Once the recording has stopped, nothing changes: no write, no mark, no
   // wake-up.
   if (run_.captureStopped.load(std::memory_order_acquire) != 0) return;
   blocks_.fetch_add(1, std::memory_order_relaxed);
+  if (meter_ || deadAir_) measure(data, bytes);
   const std::uint32_t keep = silenceEnabled_ ? cut_.keep(data, bytes) : bytes;
 
   // Take the split request in one step, so a request the loop posts now is

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "capture/InputLevel.h"
 #include "capture/SilenceCut.h"
 #include "platform/SoundInput.h"
 
@@ -42,6 +43,15 @@ class CaptureCallback final : public SoundCallback {
   // Any thread: the blocks handed over so far (whether sound flows).
   std::uint64_t blocksTaken() const { return blocks_.load(std::memory_order_relaxed); }
 
+  // Main thread: how many stretches of dead air have begun and ended so far,
+  // and how long (ms) the last one that ended lasted.
+  std::uint32_t deadAirBegun() const { return deadAirBegun_.load(std::memory_order_relaxed); }
+  std::uint32_t deadAirEnded() const { return deadAirEnded_.load(std::memory_order_acquire); }
+  std::int64_t lastDeadAirMs() const { return lastDeadAirMs_.load(std::memory_order_relaxed); }
+  // Main thread, once the input is closed (its thread has ended): the whole
+  // time of dead air, a stretch still under way included.
+  std::int64_t deadAirTotalMs() const;
+
  private:
   RunState& run_;
   RingBuffer& pcmRing_;
@@ -50,6 +60,26 @@ class CaptureCallback final : public SoundCallback {
   // Counted by the input thread, read by the capture loop; relaxed: it is a
   // sign of life, nothing is read on the strength of it.
   std::atomic<std::uint64_t> blocks_{0};
+
+  void measure(const std::uint8_t* data, std::uint32_t bytes);
+  std::int64_t framesToMs(std::int64_t frames) const { return frames * 1000 / sampleRate_; }
+
+  // The level, input thread only (see RunState for what it publishes).
+  const bool meter_;
+  const int channels_;
+  const std::int64_t sampleRate_;
+  const std::int32_t quietBelow_;
+  std::int32_t windowPeak_[2] = {0, 0};
+  std::int64_t windowFrames_ = 0;
+  std::uint64_t clipped_ = 0;
+  std::optional<DeadAirWatch> deadAir_;
+  std::int64_t endedDeadAirMs_ = 0;
+  // The duration first, then the count with release: the capture loop that
+  // sees a new end (acquire) also sees its duration. Begun stands alone:
+  // relaxed.
+  std::atomic<std::uint32_t> deadAirBegun_{0};
+  std::atomic<std::uint32_t> deadAirEnded_{0};
+  std::atomic<std::int64_t> lastDeadAirMs_{0};
 
   // Milliseconds first, then the count with release: a taker that sees the
   // count (acquire) also sees the milliseconds that came with it.

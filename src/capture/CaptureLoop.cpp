@@ -10,7 +10,7 @@
 // What it waits on: run.captureEvent, which the callback sets when the input
 // reports trouble; at most 500 ms, so keys, the stop-file, stop signals and
 // the encoder's end are noticed within half a second. Each wake-up is one
-// pass: split check, the input's trouble, status line (every second pass),
+// pass: split check, the input's trouble, dead air, status line (every second pass),
 // ESC, stop-file, stop signal, encoder done.
 //
 // How it ends: ESC, the stop-file, a stop signal, the input's loss or the
@@ -48,6 +48,15 @@ constexpr int kDrainStatusMs = 500;
 constexpr int kDrainStepMs = 20;
 
 enum class LoopEnd { Stopped, InputLost };
+
+struct HoursMinutesSeconds {
+  int hours, minutes, seconds;
+};
+
+HoursMinutesSeconds splitMs(std::int64_t ms) {
+  const std::int64_t s = ms / 1000;
+  return {static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)};
+}
 
 SoundFormat captureFormat(const Settings& settings) {
   SoundFormat format;
@@ -92,6 +101,7 @@ class Recorder {
       heartbeat_.pass(blocks != blocksSeen_);
       blocksSeen_ = blocks;
       reportOverruns();
+      reportDeadAir();
       if (inputLost()) return LoopEnd::InputLost;
       statusToggle_ = !statusToggle_;
       if (statusToggle_) status_.print();  // every second pass, the first at once
@@ -117,6 +127,19 @@ class Recorder {
 
   void reportOverruns() {
     if (const std::optional<int> lostMs = callback_.takeOverrunMs()) say(Msg::Overrun, *lostMs);
+  }
+
+  // The input thread only counts; the texts are printed here.
+  void reportDeadAir() {
+    if (settings_.deadAirMinutes == 0) return;
+    const std::uint32_t begun = callback_.deadAirBegun();
+    if (begun != reportedBegun_) say(Msg::DeadAirBegan, settings_.deadAirMinutes);
+    reportedBegun_ = begun;
+    const std::uint32_t ended = callback_.deadAirEnded();  // before its duration
+    if (ended == reportedEnded_) return;
+    reportedEnded_ = ended;
+    const HoursMinutesSeconds gap = splitMs(callback_.lastDeadAirMs());
+    say(Msg::DeadAirEnded, gap.hours, gap.minutes, gap.seconds);
   }
 
   bool inputLost() {
@@ -150,6 +173,8 @@ class Recorder {
   std::uint64_t blocksSeen_ = 0;  // blocks the input had handed over at the last pass
   std::string lastAsked_;  // the file the encoder writes, or the last one asked for
   bool statusToggle_ = false;
+  std::uint32_t reportedBegun_ = 0;
+  std::uint32_t reportedEnded_ = 0;
 };
 
 // Sleeps for up to `ms` while the encoder drains, in short steps, so that the
@@ -189,6 +214,7 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   StatusRelay relay(ports.writeStatus, settings.logLines, notifier, *ports.clock);
   StatusLine status(run, pcmRing, *ports.clock,
                     [&relay](const char* bytes, std::size_t length) { relay.write(bytes, length); });
+  if (settings.meter) status.showMeter(settings.channels());
   status.prepare();
   ServiceHeartbeat heartbeat(notifier, *ports.clock);
 
@@ -208,6 +234,10 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   heartbeat.stopping();
   stopAndDrain(run, sound, status, ports);
   relay.finish();
+  if (settings.deadAirMinutes != 0) {  // the input is closed: its counts are final
+    const HoursMinutesSeconds total = splitMs(callback.deadAirTotalMs());
+    say(Msg::DeadAirSummary, callback.deadAirBegun(), total.hours, total.minutes, total.seconds);
+  }
   return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok};
 }
 

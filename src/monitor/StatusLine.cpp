@@ -60,11 +60,18 @@ Tenths percentTenths(double percent) {
 
 }  // namespace
 
+double peakDbfs(std::int32_t peak) {
+  if (peak <= 0) return -96.0;
+  return std::round(200.0 * std::log10(peak / 32767.0)) / 10.0;
+}
+
 StatusLine::StatusLine(const RunState& run, RingBuffer& pcmRing, Clock& clock, RawWriter write)
     : run_(run), pcmRing_(pcmRing), cpu_(clock), write_(std::move(write)) {}
 
 void StatusLine::prepare() {
-  format_ = text(Msg::Status);
+  format_ = text(meterChannels_ == 0   ? Msg::Status
+                : meterChannels_ == 1 ? Msg::StatusMeterMono
+                                      : Msg::StatusMeterStereo);
   cpu_.start();
 }
 
@@ -80,8 +87,20 @@ std::string StatusLine::format() {
   const int secs = seconds % 60;
 
   char line[kLineBytes];
-  const int n = std::snprintf(line, sizeof line, format_, kb.whole, kb.tenth, hours, minutes,
-                              secs, fr.whole, fr.tenth, cp.whole, cp.tenth);
+  const double left = peakDbfs(run_.peakLeft.load(std::memory_order_relaxed));
+  const double right = peakDbfs(run_.peakRight.load(std::memory_order_relaxed));
+  const auto clipped =
+      static_cast<unsigned long long>(run_.clippedSamples.load(std::memory_order_relaxed));
+  int n = 0;
+  if (meterChannels_ == 0)
+    n = std::snprintf(line, sizeof line, format_, kb.whole, kb.tenth, hours, minutes, secs,
+                      fr.whole, fr.tenth, cp.whole, cp.tenth);
+  else if (meterChannels_ == 1)
+    n = std::snprintf(line, sizeof line, format_, kb.whole, kb.tenth, hours, minutes, secs,
+                      fr.whole, fr.tenth, cp.whole, cp.tenth, left, clipped);
+  else
+    n = std::snprintf(line, sizeof line, format_, kb.whole, kb.tenth, hours, minutes, secs,
+                      fr.whole, fr.tenth, cp.whole, cp.tenth, left, right, clipped);
   if (n < 0) return std::string();
   // snprintf never writes past the buffer; a line that did not fit (none can
   // with the catalogue's texts) is cut at the buffer's end.
