@@ -6,6 +6,7 @@
 #include "base/RunState.h"
 #include "base/Settings.h"
 #include "capture/CaptureCallback.h"
+#include "capture/InputLevel.h"
 
 namespace vorta {
 namespace {
@@ -20,16 +21,18 @@ std::vector<std::int16_t> block(std::vector<std::uint32_t> loudAt = {}, std::int
   return v;
 }
 
-Settings cutting(int threshold) {  // threshold 1: silence cutting off
+Settings cutting(int threshold, int deadAirMinutes = 0) {  // threshold 1: silence cutting off
   Settings s;
   s.silenceEnabled = threshold != 1;
   s.silenceThreshold = threshold;
+  s.deadAirMinutes = deadAirMinutes;
+  s.meter = deadAirMinutes != 0;
   return s;
 }
 
 struct Rig {
-  explicit Rig(int threshold = 103, std::uint32_t ringBytes = 1u << 22)
-      : settings(cutting(threshold)), ring(ringBytes) {
+  explicit Rig(int threshold = 103, std::uint32_t ringBytes = 1u << 22, int deadAir = 0)
+      : settings(cutting(threshold, deadAir)), ring(ringBytes) {
     run.encoderEvent.open();
   }
   std::uint32_t feed(const std::vector<std::int16_t>& v) {  // the bytes that reached the ring
@@ -104,6 +107,42 @@ TEST(CaptureCallback, SplitRequestMarksTheFirstWriteThatStoresBytesAndNothingAft
   EXPECT_EQ(full.feed(block({}, 0, 1, 100)), 0u);
   EXPECT_EQ(full.run.splitRequest.load(), 7000);
   EXPECT_FALSE(full.run.encoderEvent.wait(0));
+}
+
+TEST(InputLevel, PeakOfEachChannelAndSamplesAtFullScale) {
+  const struct { std::vector<std::int16_t> v; int channels; std::int32_t left, right; std::uint32_t clipped; } rows[] = {
+      {{5, -7, -3, 2}, 2, 5, 7, 0}, {{5, -7, -3, 2}, 1, 7, 0, 0}, {{}, 2, 0, 0, 0},
+      {{-32768, 32767, 32766, -32767}, 2, 32768, 32767, 3},
+      {{1, 2, 300}, 2, 1, 2, 0}};  // a part of a frame is not read
+  for (const auto& r : rows) {
+    const BlockLevel l = measureLevel(reinterpret_cast<const std::uint8_t*>(r.v.data()),
+                                      std::uint32_t(r.v.size() * 2), r.channels);
+    EXPECT_EQ(l.peak[0], r.left) << &r - rows;
+    EXPECT_EQ(l.peak[1], r.right) << &r - rows;
+    EXPECT_EQ(l.clipped, r.clipped) << &r - rows;
+  }
+}
+
+// Half-second blocks, a minute of dead air: counted in the input's own time, at the
+// silence threshold (103) and above it; the meter's peaks cover whole seconds.
+TEST(CaptureCallback, DeadAirAndTheMeterOfSuccessiveBlocks) {
+  Rig rig(103, 1u << 22, 1);
+  const struct { std::vector<std::int16_t> block; int times; std::uint32_t begun, ended; std::int64_t lastMs, totalMs; std::int32_t left, right; std::uint64_t clipped; } rows[] = {
+      {block({0}, 102), 119, 0, 0, 0, 0, 102, 102, 0},  // 59.5 s below 103
+      {block(), 1, 1, 0, 0, 60000, 102, 102, 0},        // a minute: dead air
+      {block({0}, 103), 1, 1, 1, 60000, 60000, 102, 102, 0},
+      {block({0}, -32768, 2), 2, 1, 1, 60000, 60000, 32768, 103, 20},
+      {block(), 120, 2, 1, 60000, 120000, 0, 0, 20}};  // one under way counts in the total
+  for (const auto& r : rows) {
+    for (int i = 0; i < r.times; ++i) rig.feed(r.block);
+    EXPECT_EQ(rig.callback.deadAirBegun(), r.begun) << &r - rows;
+    EXPECT_EQ(rig.callback.deadAirEnded(), r.ended) << &r - rows;
+    EXPECT_EQ(rig.callback.lastDeadAirMs(), r.lastMs) << &r - rows;
+    EXPECT_EQ(rig.callback.deadAirTotalMs(), r.totalMs) << &r - rows;
+    EXPECT_EQ(rig.run.peakLeft.load(), r.left) << &r - rows;
+    EXPECT_EQ(rig.run.peakRight.load(), r.right) << &r - rows;
+    EXPECT_EQ(rig.run.clippedSamples.load(), r.clipped) << &r - rows;
+  }
 }
 
 }  // namespace
