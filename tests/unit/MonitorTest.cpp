@@ -47,21 +47,16 @@ TEST(StatusLine, ExactLinesOfOneRun) {
   selectLanguage(Language::English);
 }
 
-// The longest line the figures allow fits the buffer whole.
-TEST(StatusLine, MeterShowsEachChannelsPeakInDbfsAndTheClippedSamples) {
+TEST(StatusLine, MeterShowsEachChannelsPeakInDbfsAndTheClippedSamples) {  // the longest line fits
   const struct { int channels; Language language; std::int32_t left, right; std::uint64_t clipped; const char* line; } rows[] = {
       {2, kEn, 32767, 16384, 7, "Record: 0.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%, peak: 0.0/-6.0 dBFS, clipped: 7    \r"},
       {1, kEn, 1, 32768, 0, "Record: 0.0 kbytes (0:00:00), buffer free: 100.0%, CPU usage: 0.0%, peak: -90.3 dBFS, clipped: 0    \r"},
       {2, kRu, 0, 3, ~0ull, "Записано: 2147483647.9 кб (596523:14:07), буфер: 100.0%, использование CPU: 0.0%, пик: -96.0/-80.8 dBFS, перегрузок: 18446744073709551615    \r"}};
   for (const auto& r : rows) {
-    FakeClock clock;
-    RunState run;
-    RingBuffer ring(1000);
-    std::string written;
+    FakeClock clock; RunState run; RingBuffer ring(1000); std::string written;
     StatusLine status(run, ring, clock, [&](const char* b, std::size_t n) { written.assign(b, n); });
     selectLanguage(r.language);
-    status.showMeter(r.channels);
-    status.prepare();
+    status.showMeter(r.channels), status.prepare();
     if (r.language == kRu) run.bytesWritten.store(~0ull), run.encodedSeconds.store(4e12);
     run.peakLeft.store(r.left), run.peakRight.store(r.right), run.clippedSamples.store(r.clipped);
     status.print();
