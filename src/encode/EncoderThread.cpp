@@ -36,7 +36,8 @@ class SystemPriority final : public PrioritySeam {
 class EncoderPump {
  public:
   explicit EncoderPump(const EncoderContext& c)
-      : c_(c), writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None) {}
+      : c_(c), writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None,
+                !c.settings.outputDir.empty() || !c.settings.namePattern.empty()) {}
 
   bool run() {
     const Mp3Version version = c_.engine.version();

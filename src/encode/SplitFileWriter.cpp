@@ -6,8 +6,9 @@
 
 namespace vorta {
 
-SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode)
-    : files_(files), clock_(clock), splitMode_(splitMode) {
+SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode,
+                                 bool makeFolders)
+    : files_(files), clock_(clock), splitMode_(splitMode), makeFolders_(makeFolders) {
   // Room for a block, one engine output and a carried frame: the pass loop
   // never allocates.
   pending_.reserve(2 * kFileBlockBytes + tail_.size());
@@ -23,7 +24,7 @@ bool SplitFileWriter::open(const std::string& name) {
 bool SplitFileWriter::openFile(const std::string& name) {
   // A name pattern may put the file in folders that are not there yet; if
   // one cannot be made, the open below fails with the system's reason.
-  static_cast<void>(files_.makeFolders(name));
+  if (makeFolders_) static_cast<void>(files_.makeFolders(name));
   Result<std::unique_ptr<OutputFile>> opened = files_.open(name);
   if (!opened.ok()) return fail(true, opened.error());
   file_ = std::move(opened).value();

@@ -42,7 +42,10 @@ constexpr std::uint32_t kFileBlockBytes = 16384;
 class SplitFileWriter {
  public:
   // splitMode: files are named after the hour (see the rules above).
-  SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode);
+  // makeFolders: missing folders of a name are made (--dir, --name); without
+  // it a missing folder is a creation error, as the operator named a place
+  // that is not there.
+  SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode, bool makeFolders);
 
   // Each returns false after a failure it has reported; the writer is then
   // finished and takes no more calls.
@@ -83,6 +86,7 @@ class SplitFileWriter {
   FileSystem& files_;
   Clock& clock_;
   bool splitMode_;
+  bool makeFolders_;
   std::unique_ptr<OutputFile> file_;
   std::string name_;
   Start start_ = Start::Fresh;
