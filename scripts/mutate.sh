@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Mutation testing: do the tests catch realistic one-line faults?
+#
+#   scripts/mutate.sh [REGEX]    only the mutations whose line matches REGEX
+#
+# Each line of scripts/mutations.txt (path<TAB>original<TAB>replacement; the
+# original occurs exactly once in the file; # starts a comment) is applied in
+# turn to a scratch copy of the tree (build/mutate/tree, the work tree without
+# build/ and .git), built incrementally in one scratch build folder (ccache
+# when present), and the quick stage runs: ctest -L quick, the unit tests and
+# the e2e tests of a few seconds each, stopping at the first failure. Then the
+# file is put back. A mutation is killed when a test fails, survived when all
+# pass; one that does not build or whose original is not there (or twice) is
+# reported as such and counts as neither. The last line is the score.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+filter=${1:-}
+list=$here/scripts/mutations.txt
+work=$here/build/mutate
+tree=$work/tree build=$work/build log=$work/log
+mkdir -p "$work"
+
+rsync -a --delete --exclude /build --exclude /.git "$here/" "$tree/"
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=$tree CCACHE_NOHASHDIR=true
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_BENCH=OFF "${launcher[@]}" >/dev/null
+build() { cmake --build "$build" -j"$(nproc)" --target vorta vorta_unit vorta_e2e >"$log" 2>&1; }
+quick() { (cd "$build" && timeout -k 10 900 ctest -L quick --stop-on-failure --timeout 120 >"$log" 2>&1); }
+build || { tail -30 "$log"; echo "the unmutated tree does not build"; exit 2; }
+quick || { tail -30 "$log"; echo "the quick stage fails without a mutation"; exit 2; }
+
+killed=0 survived=0 broken=0
+while IFS= read -r line; do
+  [[ -z $line || $line == \#* ]] && continue
+  [[ -n $filter && ! $line =~ $filter ]] && continue
+  IFS=$'\t' read -r path original replacement <<<"$line"
+  file=$tree/$path
+  shown="$path: $original -> $replacement"
+  count=$(ORIGINAL=$original perl -0777 -ne 'print scalar(() = /\Q$ENV{ORIGINAL}\E/g)' "$file" 2>/dev/null)
+  if [ "${count:-0}" != 1 ]; then
+    echo "stale     $shown (found ${count:-0} times)"; broken=$((broken + 1)); continue
+  fi
+  cp "$file" "$work/original"
+  ORIGINAL=$original REPLACEMENT=$replacement perl -0777 -pi -e 's/\Q$ENV{ORIGINAL}\E/$ENV{REPLACEMENT}/' "$file"
+  if ! build; then
+    echo "no build  $shown"; broken=$((broken + 1))
+  elif quick; then
+    echo "SURVIVED  $shown"; survived=$((survived + 1))
+  else
+    by=$(grep -A1 'tests FAILED' "$log" | tail -1 | sed -E 's/^[[:space:]]*[0-9]+ - //; s/ .*//')
+    echo "killed    $shown (by ${by:-a failing test})"; killed=$((killed + 1))
+  fi
+  cat "$work/original" >"$file"  # new mtime: the next build compiles it again
+done <"$list"
+build
+echo "mutation score: $killed of $((killed + survived)) killed, $survived survived, $broken not run"
+[ "$survived" -eq 0 ]
