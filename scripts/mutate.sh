@@ -20,7 +20,11 @@ work=$here/build/mutate
 tree=$work/tree build=$work/build log=$work/log
 mkdir -p "$work"
 
-rsync -a --delete --exclude /build --exclude /.git "$here/" "$tree/"
+# What git tracks or would track; tar keeps the times, so an unchanged file
+# is not compiled again.
+rm -rf "$tree" && mkdir -p "$tree"
+git -C "$here" ls-files -z --cached --others --exclude-standard |
+  (cd "$here" && tar --null -T - --ignore-failed-read -cf -) | tar -x -C "$tree"
 launcher=()
 if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=$tree CCACHE_NOHASHDIR=true
