@@ -2,12 +2,13 @@
 # Installs what is missing, builds vorta and its tests, and runs them through
 # ctest, stage by stage, each in a build folder of its own:
 #   main      unit tests, the end-to-end recordings from a private PulseAudio
-#             server that the suite starts itself, and the packaging checks
+#             server that the suite starts itself, the manual and install checks
 #   asan      unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit tests under ThreadSanitizer
 #   tsan-e2e  the quick end-to-end tests with the ThreadSanitizer-built vorta
 #   fuzz      the command-line reader under libFuzzer for VORTA_FUZZ_SECONDS (20)
-#   long      not by default: a minute under load three ways, a 27 s stall
+#   long      not by default: a minute under load three ways, a 27 s stall,
+#             the Debian package built from a clean copy and checked
 #   windows   the Windows build (MinGW-w64, scripts/build-windows.sh) under
 #             wine: unit tests, same bytes as the Linux build, a recording
 # VORTA_STAGES picks stages (default "main asan tsan tsan-e2e fuzz windows"), e.g.
@@ -19,10 +20,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/scripts/install-deps.sh" test
 stages=${VORTA_STAGES:-main asan tsan tsan-e2e fuzz windows}
 fuzz_seconds=${VORTA_FUZZ_SECONDS:-20}
-launcher=()
+# CMake takes the launcher from the environment, so the Debian package's
+# own build gets it too.
 if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=$here CCACHE_NOHASHDIR=true
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 fi
 
 # A finding ends the program at once with exit code 66, so no report can pass
@@ -36,7 +38,7 @@ export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 allocat
 build() {  # build DIR TARGETS -- [cmake options...]
   local dir=$1 targets=(); shift
   while [ "$1" != -- ]; do targets+=(--target "$1"); shift; done; shift
-  cmake -S "$here" -B "$dir" -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
+  cmake -S "$here" -B "$dir" -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
 }
 

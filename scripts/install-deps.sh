@@ -9,7 +9,7 @@ run_packages=(g++ cmake make pkg-config libasound2-dev libmp3lame-dev libasound2
 test_packages=(libgtest-dev libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils
                alsa-utils faketime clang libclang-rt-dev util-linux procps
                groff-base mandoc dpkg-dev
-               debhelper bash-completion fakeroot lintian devscripts systemd)
+               debhelper bash-completion fakeroot lintian devscripts systemd ccache)
 
 bench_packages=(libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils alsa-utils
                 lame ffmpeg time procps)
