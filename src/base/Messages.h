@@ -79,7 +79,7 @@ enum class Msg {
   // Dead air (--dead-air)
   DeadAirBegan,           // %d: minutes
   DeadAirEnded,           // %d:%02d:%02d: how long it lasted
-  DeadAirSummary,         // %u: stretches; %d:%02d:%02d: their whole time
+  DeadAirSummary,         // %d:%02d:%02d: the whole time; %u: how many stretches
   // Status line (written raw to file handle 2, not through say)
   Status,
   StatusMeterStereo,      // Status's figures, then %.1f %.1f: peaks in dBFS, %llu: clipped

@@ -236,7 +236,7 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   relay.finish();
   if (settings.deadAirMinutes != 0) {  // the input is closed: its counts are final
     const HoursMinutesSeconds total = splitMs(callback.deadAirTotalMs());
-    say(Msg::DeadAirSummary, callback.deadAirBegun(), total.hours, total.minutes, total.seconds);
+    say(Msg::DeadAirSummary, total.hours, total.minutes, total.seconds, callback.deadAirBegun());
   }
   return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok};
 }
