@@ -9,7 +9,8 @@ out=${3:?output folder}
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vorta-pkg.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 version=$(sed -n 's/^project(vorta VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
-options=(-b -d -t -x -f -s -a -a- -ms -mj -mm -ql -qh -split1 -split2 -split3 -p- -rus --dir --name --keep-days --log)
+short=(-b -d -t -x -f -s -a -a- -ms -mj -mm -ql -qh -split1 -split2 -split3 -p- -rus)
+long=(--dead-air --device --dir --help --keep-days --list-devices --log --meter --name --version)
 
 case $1 in
   deb)
@@ -51,7 +52,7 @@ case $1 in
     page=$src/man/vorta.1
     report=$(groff -man -ww -z "$page" 2>&1; mandoc -T lint -W warning "$page" 2>&1) && [ -z "$report" ] \
       || fail "manual page: $report"
-    for opt in "${options[@]}"; do
+    for opt in "${short[@]}" "${long[@]}"; do
       grep -q "^\.B[I]* ${opt//-/\\\\-}\( \|\$\)" "$page" || fail "option $opt has no entry"
     done
     cmake --install "$out" --prefix "$tmp/prefix" >/dev/null && cd "$tmp/prefix" \
@@ -63,11 +64,12 @@ case $1 in
       expect() { local want=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _vorta
                  [ "${COMPREPLY[*]}" = "$want" ] || fail "vorta ${*:2}|: got [${COMPREPLY[*]}], want [$want]"; }
       expect "$2" vorta -
+      expect "$3" vorta --
       expect "8 16 24 32 40 48 56 64 80 96 112 128 144 160 192 224 256 320" vorta -b ""
       expect "16 112 128 144 160 192" vorta -mm -b 1
       expect "rec one.mp3" vorta -b 128 rec
       expect "-ms -mj -mm" vorta -b -d -m    # -d is the value of -b
-    ' check "$src/contrib/vorta.bash-completion" "${options[*]}" || exit 1
+    ' check "$src/contrib/vorta.bash-completion" "${short[*]}" "${long[*]}" || exit 1
     echo "ok: manual page, cmake --install, bash completion"
     ;;
   *) fail "unknown check $1" ;;
