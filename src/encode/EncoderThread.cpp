@@ -33,13 +33,18 @@ class SystemPriority final : public PrioritySeam {
   void set(PriorityLevel level) override { setCurrentThreadPriority(level); }
 };
 
+// Names from --dir or --name may lie in folders that are not there yet.
+bool makesFolders(const EncoderContext& c) {
+  return !c.settings.outputDir.empty() || !c.settings.namePattern.empty();
+}
+
 class EncoderPump {
  public:
   explicit EncoderPump(const EncoderContext& c)
-      : c_(c), writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None,
-                !c.settings.outputDir.empty() || !c.settings.namePattern.empty()) {}
+      : c_(c),
+        writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None, makesFolders(c)) {}
 
-  bool run() {
+  bool run(Result<std::unique_ptr<OutputFile>> firstFile) {
     const Mp3Version version = c_.engine.version();
     say(Msg::EncoderVersion, version.major, version.minor);
     say(Msg::ExitHint);
@@ -50,7 +55,7 @@ class EncoderPump {
     }
     Mp3Stream stream = std::move(opened).value();
     pcm_.resize(stream.samplesPerChunk());  // int16_t elements: aligned for the engine
-    if (!writer_.open(c_.settings.outputName)) return false;
+    if (!writer_.open(c_.settings.outputName, std::move(firstFile))) return false;
     deleteOld(c_.settings.outputName);
     step_.emplace(c_.priority.current());
     while (!(captureStopped() && c_.pcmRing.empty())) {
@@ -194,13 +199,23 @@ PrioritySeam& systemPriority() {
   return priority;
 }
 
-bool runEncoder(const EncoderContext& context) { return EncoderPump(context).run(); }
+bool runEncoder(const EncoderContext& context) {
+  const std::string& name = context.settings.outputName;
+  return EncoderPump(context).run(
+      SplitFileWriter::openOutput(context.files, name, makesFolders(context)));
+}
 
+// The first file is opened here, on the creating thread, before the thread
+// starts: opening may create and remove a probe, and a device error right
+// after the start ends the process at once, which must not fall in between.
+// A failure is still reported by the thread, after the engine's version.
 EncoderThread::EncoderThread(const EncoderContext& context, PriorityLevel startPriority)
-    : thread_([context, startPriority] {
+    : thread_([context, startPriority,
+               first = SplitFileWriter::openOutput(context.files, context.settings.outputName,
+                                                   makesFolders(context))]() mutable {
         nameCurrentThread("vorta-encoder");
         context.priority.set(startPriority);
-        const bool ok = runEncoder(context);
+        const bool ok = EncoderPump(context).run(std::move(first));
         // Relaxed: the release increment below publishes it.
         context.run.encoderFailed.store(!ok, std::memory_order_relaxed);
         context.run.encoderDone.fetch_add(1, std::memory_order_release);

@@ -6,8 +6,7 @@
 
 namespace vorta {
 
-SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode,
-                                 bool makeFolders)
+SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode, bool makeFolders)
     : files_(files), clock_(clock), splitMode_(splitMode), makeFolders_(makeFolders) {
   // Room for a block, one engine output and a carried frame: the pass loop
   // never allocates.
@@ -15,17 +14,23 @@ SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode
   carried_.reserve(2 * kFileBlockBytes + tail_.size());
 }
 
-bool SplitFileWriter::open(const std::string& name) {
-  if (!openFile(name)) return false;
+bool SplitFileWriter::open(const std::string& name, Result<std::unique_ptr<OutputFile>> opened) {
+  if (!openFile(name, std::move(opened))) return false;
   ends_.moveToNextFile(0, base_);
   return true;
 }
 
-bool SplitFileWriter::openFile(const std::string& name) {
+Result<std::unique_ptr<OutputFile>> SplitFileWriter::openOutput(FileSystem& files,
+                                                                const std::string& name,
+                                                                bool makeFolders) {
   // A name pattern may put the file in folders that are not there yet; if
   // one cannot be made, the open below fails with the system's reason.
-  if (makeFolders_) static_cast<void>(files_.makeFolders(name));
-  Result<std::unique_ptr<OutputFile>> opened = files_.open(name);
+  if (makeFolders) static_cast<void>(files.makeFolders(name));
+  return files.open(name);
+}
+
+bool SplitFileWriter::openFile(const std::string& name,
+                               Result<std::unique_ptr<OutputFile>> opened) {
   if (!opened.ok()) return fail(true, opened.error());
   file_ = std::move(opened).value();
   name_ = name;
@@ -163,7 +168,7 @@ bool SplitFileWriter::endAtFrame(std::vector<std::uint8_t>& carried) {
 bool SplitFileWriter::split(const std::string& name) {
   if (!endAtFrame(carried_)) return false;
   const std::uint64_t end = fileBytes_;
-  if (!closeFile() || !openFile(name)) return false;
+  if (!closeFile() || !openFile(name, openOutput(files_, name, makeFolders_))) return false;
   ends_.moveToNextFile(end, base_);
   pending_.swap(carried_);
   return writeBlocks();

@@ -50,8 +50,12 @@ class SplitFileWriter {
   // Each returns false after a failure it has reported; the writer is then
   // finished and takes no more calls.
 
-  // Opens the first file (a file that cannot be created is reported here).
-  bool open(const std::string& name);
+  // Opens a file the way the writer does (folders made as needed).
+  static Result<std::unique_ptr<OutputFile>> openOutput(FileSystem& files, const std::string& name,
+                                                        bool makeFolders);
+  // Takes the first file, `opened` by openOutput (a file that cannot be
+  // created is reported here).
+  bool open(const std::string& name, Result<std::unique_ptr<OutputFile>> opened);
   // Engine output, in stream order.
   bool add(std::span<const std::uint8_t> bytes);
   // Ends the current file at its last whole frame and goes on in `name`.
@@ -69,7 +73,7 @@ class SplitFileWriter {
  private:
   enum class Start { Fresh, Replace, Append };
 
-  bool openFile(const std::string& name);
+  bool openFile(const std::string& name, Result<std::unique_ptr<OutputFile>> opened);
   Start startFor(const std::string& name, const FileFacts& facts);
   bool writtenThisHour(std::int64_t modifiedSeconds);
   std::uint64_t wholeFramesOnDisk();
