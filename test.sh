@@ -7,18 +7,19 @@
 #   tsan      unit tests under ThreadSanitizer
 #   tsan-e2e  the quick end-to-end tests with the ThreadSanitizer-built vorta
 #   fuzz      the command-line reader under libFuzzer for VORTA_FUZZ_SECONDS (20)
-#   long      not by default: a minute under load three ways, a 27 s stall,
-#             the Debian package built from a clean copy and checked
+#   package   the Debian package built from a clean copy and checked (lintian,
+#             hardening, contents, the units), its binary run as the unit runs it
+#   long      not by default: a minute under load three ways, a 27 s stall
 #   windows   the Windows build (MinGW-w64, scripts/build-windows.sh) under
 #             wine: unit tests, same bytes as the Linux build, a recording
-# VORTA_STAGES picks stages (default "main asan tsan tsan-e2e fuzz windows"), e.g.
+# VORTA_STAGES picks stages (default "main asan tsan tsan-e2e fuzz package windows"), e.g.
 # VORTA_STAGES=main ./test.sh. Every stage runs even after one failed; the
 # summary lists each, and the exit code is non-zero when any failed.
 # Arguments go to the main stage's ctest. ccache is used when it is there.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/scripts/install-deps.sh" test
-stages=${VORTA_STAGES:-main asan tsan tsan-e2e fuzz windows}
+stages=${VORTA_STAGES:-main asan tsan tsan-e2e fuzz package windows}
 fuzz_seconds=${VORTA_FUZZ_SECONDS:-20}
 # CMake takes the launcher from the environment, so the Debian package's
 # own build gets it too.
@@ -61,7 +62,7 @@ stage() {  # stage NAME COMMAND...: times it; a failed build fails the stage
   echo "=== $name: $((SECONDS - start)) s"
 }
 
-main() { build "$here/build/test" all -- && run_ctest main "$here/build/test" -LE long "$@"; }
+main() { build "$here/build/test" all -- && run_ctest main "$here/build/test" -LE 'long|debian' "$@"; }
 asan() {
   build "$here/build/asan" vorta_unit -- -DVORTA_SANITIZE=address,undefined -DVORTA_BENCH=OFF &&
     run_ctest asan "$here/build/asan" -L unit
@@ -74,6 +75,7 @@ tsan() {
 # ThreadSanitizer's shadow memory.
 tsan_e2e() { run_ctest tsan-e2e "$here/build/tsan" -L e2e_quick -E OutOfMemory; }
 long() { build "$here/build/test" vorta vorta_e2e -- && run_ctest long "$here/build/test" -L long; }
+package() { build "$here/build/test" vorta -- && run_ctest package "$here/build/test" -L debian; }
 fuzz() {
   CC=clang CXX=clang++ build "$here/build/fuzz" vorta_commandline_fuzz -- -DVORTA_FUZZ=ON || return
   local work=$here/build/fuzz/corpus status=0
@@ -100,6 +102,7 @@ if want tsan-e2e && ! want tsan; then build "$here/build/tsan" vorta_unit vorta_
   -DVORTA_SANITIZE=thread -DVORTA_BENCH=OFF || true; fi
 stage tsan-e2e tsan_e2e
 stage fuzz fuzz
+stage package package
 stage long long
 stage windows windows
 
