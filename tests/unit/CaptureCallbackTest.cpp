@@ -1,4 +1,4 @@
-// The capture callback: the silence cut, the split request, the stop.
+// The capture callback: the silence cut, the split request, the stop, the meter.
 #include <gtest/gtest.h>
 
 #include "Fakes.h"
@@ -11,8 +11,7 @@
 namespace vorta {
 namespace {
 
-// Half a second at 44.1 kHz stereo (or `values` long) of silence, with runs of
-// ten `loud` values (every `step`-th) from the given positions.
+// Half a second at 44.1 kHz stereo (or `values` long) of silence, ten `loud` values (every `step`-th) at each start.
 std::vector<std::int16_t> block(std::vector<std::uint32_t> loudAt = {}, std::int16_t loud = 1000,
                                 std::uint32_t step = 1, std::uint32_t values = 44100) {
   std::vector<std::int16_t> v(values, 0);
@@ -21,18 +20,10 @@ std::vector<std::int16_t> block(std::vector<std::uint32_t> loudAt = {}, std::int
   return v;
 }
 
-Settings cutting(int threshold, int deadAirMinutes = 0) {  // threshold 1: silence cutting off
-  Settings s;
-  s.silenceEnabled = threshold != 1;
-  s.silenceThreshold = threshold;
-  s.deadAirMinutes = deadAirMinutes;
-  s.meter = deadAirMinutes != 0;
-  return s;
-}
-
-struct Rig {
+struct Rig {  // threshold 1: silence cutting off
   explicit Rig(int threshold = 103, std::uint32_t ringBytes = 1u << 22, int deadAir = 0)
-      : settings(cutting(threshold, deadAir)), ring(ringBytes) {
+      : settings{[&] { Settings s; s.silenceEnabled = threshold != 1, s.silenceThreshold = threshold;
+                       s.deadAirMinutes = deadAir, s.meter = deadAir != 0; return s; }()}, ring(ringBytes) {
     run.encoderEvent.open();
   }
   std::uint32_t feed(const std::vector<std::int16_t>& v) {  // the bytes that reached the ring
@@ -40,9 +31,8 @@ struct Rig {
     callback.onBlock(reinterpret_cast<const std::uint8_t*>(v.data()), std::uint32_t(v.size() * 2));
     return ring.available() - before;
   }
-  // The tag of the mark at `at`: a read up to `at` reports it, one short of it does not.
   std::uint64_t markAt(std::uint32_t at) {
-    std::vector<std::uint8_t> sink(at + 1);
+    std::vector<std::uint8_t> sink(at + 1);  // a read up to `at` reports the tag, one short of it does not
     std::uint64_t early = 0, tag = 0;
     if (at > 1) ring.read(sink.data(), at - 1, &early);
     return ring.read(sink.data(), 1, &tag) == 0 && early == 0 ? tag : 0;
@@ -74,8 +64,7 @@ TEST(CaptureCallback, WhatCountsAsSoundAfterTwoSecondsOfSilence) {
       {block({0}, -32768), 103, true, 500000},     // -32768 is loud
       {block({0}, 1000, 2), 103, false, 2000000},  // a loud left channel over a quiet right
       {block({}, 0, 1, 87), 103, true, 2000000},   // under 88 values: kept, count untouched
-      {block(), 0, true, 487}, {block(), -5, true, 487},  // threshold 0 or below: nothing cut
-      {block(), 1, true, 0}};                      // silence cutting off
+      {block(), 0, true, 487}, {block(), 1, true, 0}};  // threshold 0 or cutting off: nothing cut
   for (const auto& row : rows) {
     Rig rig(row.threshold);
     for (int i = 0; i < 4; ++i) rig.feed(block());
@@ -88,24 +77,17 @@ TEST(CaptureCallback, SplitRequestMarksTheFirstWriteThatStoresBytesAndNothingAft
   Rig rig, full(1, 1000);
   for (int i = 0; i < 4; ++i) rig.feed(block());  // 2 s of silence kept: 352800 bytes
   rig.run.splitRequest.store(5000);
-  EXPECT_EQ(rig.feed(block()), 0u);  // dropped: the request waits
-  EXPECT_EQ(rig.run.splitRequest.load(), 5000);
-  EXPECT_EQ(rig.feed(block({0})), 88200u);
-  EXPECT_EQ(rig.run.splitRequest.load(), 0);
+  EXPECT_TRUE(rig.feed(block()) == 0 && rig.run.splitRequest.load() == 5000);  // dropped: the request waits
+  EXPECT_TRUE(rig.feed(block({0})) == 88200 && rig.run.splitRequest.load() == 0);
   EXPECT_EQ(rig.markAt(352800), 5000u);
   full.run.splitRequest.store(6000);
   full.run.encoderEvent.wait(0);  // opened signalled
-  EXPECT_EQ(full.feed(block({}, 0, 1, 600)), 0u);  // refused: the request waits too
+  EXPECT_TRUE(full.feed(block({}, 0, 1, 600)) == 0 && full.run.splitRequest.load() == 6000);  // refused: waits too
   EXPECT_EQ(full.text.out, "\nError: buffer overflow\n");
-  EXPECT_EQ(full.run.splitRequest.load(), 6000);
   EXPECT_TRUE(full.run.encoderEvent.wait(0));  // woken all the same
-  EXPECT_EQ(full.feed(block({}, 0, 1, 100)), 200u);
-  EXPECT_EQ(full.markAt(0), 6000u);
-  EXPECT_TRUE(full.run.encoderEvent.wait(0));
-  full.run.captureStopped.store(1);
-  full.run.splitRequest.store(7000);
-  EXPECT_EQ(full.feed(block({}, 0, 1, 100)), 0u);
-  EXPECT_EQ(full.run.splitRequest.load(), 7000);
+  EXPECT_TRUE(full.feed(block({}, 0, 1, 100)) == 200 && full.markAt(0) == 6000 && full.run.encoderEvent.wait(0));
+  full.run.captureStopped.store(1), full.run.splitRequest.store(7000);
+  EXPECT_TRUE(full.feed(block({}, 0, 1, 100)) == 0 && full.run.splitRequest.load() == 7000);
   EXPECT_FALSE(full.run.encoderEvent.wait(0));
 }
 

@@ -1,16 +1,12 @@
-// The capture loop with a fake input, clock, keys and files: what it prints,
-// how it drives the input and how each way out ends.
+// The capture loop with a fake input, clock, keys and files.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 
 #include "Fakes.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
-#include "base/Settings.h"
 #include "capture/CaptureLoop.h"
-#include "platform/Files.h"
 #include "platform/SoundInput.h"
 #include "platform/Terminal.h"
 
@@ -18,17 +14,13 @@ namespace vorta {
 namespace {
 
 const std::string kLog = "present open start stop close ";
-const std::string kLost = "\r\n* Error: the sound input stopped working (Input/output error).\r\n";
-const std::string kOverrun = "\r\n* Sound input overrun: about 350 ms of sound lost.\r\n";
 
-// Does what the test says, on the test's thread; stop() hands over 400 bytes.
-// Its key source runs the test's script once per pass (pass 0: before the
-// loop) and keeps the loop from waiting. Its files are a set of names.
+// Input, files (a set of names) and keys; the keys run the script once per pass (0: before
+// the loop); stop() hands over 400 bytes.
 struct Rig final : SoundInput, FileSystem {
   bool devicePresent() override { return log += "present ", present; }
   Status open(const SoundFormat& f, SoundCallback& cb) override {
-    log += "open ", format = f, callback = &cb;
-    return openError ? Status(*openError) : Status();
+    return log += "open ", format = f, callback = &cb, openError ? Status(*openError) : Status();
   }
   Status start() override { return log += "start ", Status(); }
   void stop() override { log += "stop ", callback->onBlock(tail, sizeof tail); }
@@ -37,14 +29,12 @@ struct Rig final : SoundInput, FileSystem {
   bool exists(const std::string& path) override { return files.count(path) != 0; }
   void remove(const std::string& path) override { path == "stopdir" || files.erase(path); }
   struct Keys final : KeySource {
-    explicit Keys(Rig& r) : rig(r) {}
-    bool keyWaiting() override {
-      rig.script(++rig.passes);
-      if (rig.passes > 50) rig.key = kKeyEscape;  // a broken loop ends anyway
-      return rig.run.captureEvent.set(), rig.key >= 0;
+    explicit Keys(Rig& rig) : r(rig) {}
+    bool keyWaiting() override {  // a broken loop ends after 50 passes
+      return r.script(++r.passes), r.key = r.passes > 50 ? kKeyEscape : r.key, r.run.captureEvent.set(), r.key >= 0;
     }
-    int readKey() override { return std::exchange(rig.key, -1); }
-    Rig& rig;
+    int readKey() override { return std::exchange(r.key, -1); }
+    Rig& r;
   };
   CaptureResult runLoop() {
     script(0);
@@ -73,13 +63,12 @@ struct Rig final : SoundInput, FileSystem {
 };
 
 TEST(CaptureLoop, WaysToEndARecording) {
-  // Per row: what happens on which pass (0: before the loop), the passes run,
-  // the end and what is printed. A device that cannot be opened ends the run
-  // at once; every other way stops the input, so that its last block reaches
-  // the ring before the encoder is told to drain, and closes it.
+  // A device that cannot be opened ends at once; every other way stops the input (its last
+  // block reaches the ring before the encoder drains) and closes it.
   const ExitCode kOk = ExitCode::Ok, kError = ExitCode::Error;
-  const std::string kNone = "\r\n* Error: Soundrecord device not found.\r\n";
-  const std::string kRefused = "\r\nMMSystem error: No such file or directory\r\n";
+  const std::string kNone = "\r\n* Error: Soundrecord device not found.\r\n", kRefused = "\r\nMMSystem error: No "
+      "such file or directory\r\n", kLost = "\r\n* Error: the sound input stopped working (Input/output error).\r\n",
+      kOverrun = "\r\n* Sound input overrun: about 350 ms of sound lost.\r\n";
   const struct { std::function<void(Rig&, int)> script; int passes; bool atOnce; ExitCode code; std::string err; } rows[] = {
       {[](Rig& r, int) { r.present = false; }, 0, true, kError, kNone},
       {[](Rig& r, int) { r.openError = Error{-2, "No such file or directory"}; }, 0, true, kError, kRefused},
@@ -98,15 +87,13 @@ TEST(CaptureLoop, WaysToEndARecording) {
     rig.settings.stopFileName = i == 7 ? "stopdir" : "stop";
     rig.script = [&](int pass) { row.script(rig, pass); };
     const CaptureResult result = rig.runLoop();
-    EXPECT_TRUE(result.exitCode == row.code && result.exitAtOnce == row.atOnce) << i;
-    EXPECT_EQ(rig.afterErrors, row.atOnce ? 1 : 0) << i;
-    EXPECT_EQ(rig.passes, row.passes) << i;
-    EXPECT_EQ(rig.status.empty(), row.passes == 0) << i;
-    EXPECT_EQ(rig.text.err, row.err) << i;
-    EXPECT_EQ(rig.log, i == 0 ? "present " : i == 1 ? "present open close " : kLog) << i;
-    EXPECT_EQ(rig.ring.available(), row.atOnce ? 0u : 400u) << i;
-    EXPECT_EQ(rig.files.size(), i == 7 ? 1u : 0u) << i;  // a directory stays
-    EXPECT_TRUE(row.atOnce || !(rig.run.captureEvent.isOpen() || rig.run.encoderEvent.isOpen())) << i;
+    SCOPED_TRACE(i);  // a directory named as the stop file stays
+    EXPECT_EQ(std::tuple(result.exitCode, result.exitAtOnce, rig.afterErrors, rig.passes, rig.status.empty(),
+                         rig.ring.available(), rig.files.size(), rig.text.err),
+              std::tuple(row.code, row.atOnce, int(row.atOnce), row.passes, row.passes == 0, row.atOnce ? 0u : 400u,
+                         std::size_t(i == 7), row.err));
+    EXPECT_EQ(rig.log, i == 0 ? "present " : i == 1 ? "present open close " : kLog);
+    EXPECT_TRUE(row.atOnce || !(rig.run.captureEvent.isOpen() || rig.run.encoderEvent.isOpen()));
   }
 }
 
@@ -114,16 +101,14 @@ TEST(CaptureLoop, StatusEverySecondPassThenEvery500msUntilTheEncoderIsDone) {
   Rig rig;
   rig.script = [&](int pass) { rig.key = pass == 3 ? kKeyEscape : -1; };
   rig.onSleep = [&](int step) {  // 20 ms steps; done 60 ms into the third half second
-    rig.run.bytesWritten.store(16384u * static_cast<unsigned>((step + 24) / 25));
-    if (step == 53) rig.run.encoderDone.store(1);
+    rig.run.bytesWritten.store(16384u * static_cast<unsigned>((step + 24) / 25)), rig.run.encoderDone.store(step == 53);
   };
   rig.runLoop();
   EXPECT_EQ(rig.sleeps, 53);
   std::vector<std::string> expected;  // the stop's last block is in the ring while it drains
-  for (const char* line : {"0.0 kbytes (0:00:00), buffer free: 100.0", "0.0 kbytes (0:00:00), buffer free: 100.0",
-                           "16.0 kbytes (0:00:00), buffer free: 99.9", "32.0 kbytes (0:00:00), buffer free: 99.9",
-                           "48.0 kbytes (0:00:00), buffer free: 99.9"})
-    expected.push_back("Record: " + std::string(line) + "%, CPU usage: 0.0%    \r");
+  for (const char* line : {"0.0", "0.0", "16.0", "32.0", "48.0"})
+    expected.push_back("Record: " + std::string(line) + " kbytes (0:00:00), buffer free: " +
+                       (line[1] == '.' ? "100.0" : "99.9") + "%, CPU usage: 0.0%    \r");
   EXPECT_EQ(rig.status, expected);
   EXPECT_EQ(rig.format.bytesPerSecond(), 176400);
 }
@@ -131,19 +116,16 @@ TEST(CaptureLoop, StatusEverySecondPassThenEvery500msUntilTheEncoderIsDone) {
 TEST(CaptureLoop, SplitRequestsFollowTheNameInEitherDirection) {
   Rig rig;
   rig.settings.splitMode = SplitMode::Monthly;
-  rig.settings.outputName = "15 - 07.mp3";  // what the command line chose
-  // Per pass: the request expected, then the hour and day for the next pass.
+  rig.settings.outputName = "15 - 07.mp3";  // per pass: the request, the next hour and day
   const struct { std::int64_t request; int hour, day; } passes[] = {
       {0, 8, 15}, {1001, 8, 15}, {0, 7, 15}, {1003, 7, 16}, {1004, 7, 16}, {0, 7, 16}};
   rig.script = [&](int pass) {
     if (pass == 0) return;
     EXPECT_EQ(rig.run.splitRequest.exchange(0), passes[pass - 1].request) << pass;
     rig.clock.time.hour = passes[pass - 1].hour, rig.clock.time.dayOfMonth = passes[pass - 1].day;
-    rig.clock.epoch = 1000 + pass;
-    if (pass == 6) rig.key = kKeyEscape;
+    rig.clock.epoch = 1000 + pass, rig.key = pass == 6 ? kKeyEscape : -1;
   };
-  rig.runLoop();
-  EXPECT_EQ(rig.passes, 6);
+  EXPECT_TRUE(rig.runLoop().exitCode == ExitCode::Ok && rig.passes == 6);
 }
 
 }  // namespace

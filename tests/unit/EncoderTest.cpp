@@ -1,5 +1,4 @@
-// How every way of ending leaves the files, with real ones: each must hold whole frames,
-// and the files together this run's frames from the first, each once.
+// How every way of ending leaves real files: whole frames, and this run's frames each once.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -50,27 +49,22 @@ struct Row {
   std::map<std::string, std::uint64_t> sizes = {};  // 0: the old file, untouched
 };
 void PrintTo(const Row& row, std::ostream* os) { *os << row.what; }
-const std::string kRefused = "\r\n* File creation error.\r\n* open refused\r\n\r\n";
+const std::string kRefused = "\r\n* File creation error.\r\n* open refused\r\n\r\n", kWrite = "\r\n* Error writing to file.\r\n* ";
 const Row kRows[] = {
     {.what = "replaces a longer file of an earlier hour", .oldAge = 7200, .sizes = {{"02.mp3", 20352}}},
     {.what = "appends to a file of this hour", .oldAge = 600, .sizes = {{"02.mp3", kOldWhole + 20352}}},
     {.what = "one file replaces one of this hour", .oldAge = 600, .split = false, .sizes = {{"02.mp3", 20352}}},
     {.what = "nothing recorded keeps the old file", .chunks = 0, .oldAge = 600, .sizes = {{"02.mp3", 0}}},
     {.what = "nothing recorded creates nothing", .chunks = 0},
-    {.what = "disk full", .sizeLimit = 20000,
-     .err = "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", .sizes = {{"02.mp3", 16128}}},
-    {.what = "engine fails", .failEncodeAt = 2, .err = "\r\nbeEncodeChunk() failed (4)\r\n\r\n",
-     .sizes = {{"02.mp3", 9984}}},
-    {.what = "flush fails", .failFlush = true, .err = "\r\nbeDeinitStream failed (3)\r\n\r\n",
-     .sizes = {{"02.mp3", 19968}}},
-    {.what = "sync fails", .failFinishAt = 0,
-     .err = "\r\n* Error writing to file.\r\n* sync failed\r\n\r\n", .sizes = {{"02.mp3", 20352}}},
+    {.what = "disk full", .sizeLimit = 20000, .err = kWrite + "File too large\r\n\r\n", .sizes = {{"02.mp3", 16128}}},
+    {.what = "engine fails", .failEncodeAt = 2, .err = "\r\nbeEncodeChunk() failed (4)\r\n\r\n", .sizes = {{"02.mp3", 9984}}},
+    {.what = "flush fails", .failFlush = true, .err = "\r\nbeDeinitStream failed (3)\r\n\r\n", .sizes = {{"02.mp3", 19968}}},
+    {.what = "sync fails", .failFinishAt = 0, .err = kWrite + "sync failed\r\n\r\n", .sizes = {{"02.mp3", 20352}}},
     {.what = "first file refused", .oldAge = 600, .failOpenAt = 0, .err = kRefused, .sizes = {{"02.mp3", 0}}},
     {.what = "split", .marks = {2}, .hours = {3}, .sizes = {{"02.mp3", 9984}, {"03.mp3", 10368}}},
-    {.what = "split after a block ending inside a frame", .chunks = 6, .output = 4096, .marks = {4},
-     .hours = {3}, .sizes = {{"02.mp3", 16128}, {"03.mp3", 8448}}},
-    {.what = "next file refused", .marks = {2}, .hours = {3}, .failOpenAt = 1, .err = kRefused,
-     .sizes = {{"02.mp3", 9984}}},
+    {.what = "split after a block ending inside a frame", .chunks = 6, .output = 4096, .marks = {4}, .hours = {3},
+     .sizes = {{"02.mp3", 16128}, {"03.mp3", 8448}}},
+    {.what = "next file refused", .marks = {2}, .hours = {3}, .failOpenAt = 1, .err = kRefused, .sizes = {{"02.mp3", 9984}}},
     {.what = "second stop signal", .stopAt = 2, .sizes = {{"02.mp3", 14976}}},
     {.what = "clock back into a recorded hour appends", .chunks = 6, .marks = {2, 4}, .hours = {3, 2},
      .sizes = {{"02.mp3", 20352}, {"03.mp3", 9984}}},
@@ -115,9 +109,9 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   FlakyFiles files;
   files.failOpenAt = row.failOpenAt, files.failFinishAt = row.failFinishAt;
   KeptText text;
-  rlimit unlimited{}, limit{};
+  rlimit unlimited{};
   ::getrlimit(RLIMIT_FSIZE, &unlimited);
-  limit = {row.sizeLimit ? row.sizeLimit : unlimited.rlim_cur, unlimited.rlim_max};
+  const rlimit limit{row.sizeLimit ? row.sizeLimit : unlimited.rlim_cur, unlimited.rlim_max};
   ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
   ::setrlimit(RLIMIT_FSIZE, &limit);
   const bool ok = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority()});
@@ -157,30 +151,27 @@ TEST(PriorityStep, RisesBelowHalfFreeReturnsAtSeventyPercentAndNeverLeavesARaise
 }
 
 // Threads inherit their creator's nice value: the encoder thread, made by one at the highest
-// level, sets its own first. Read back from the system: it needs the right to raise (root).
+// level, sets its own first. Read back from the system: raising needs root.
 TEST(EncoderThread, StartsAtItsOwnLevelWhateverItsCreatorsAndIsNamed) {
   if (::geteuid() != 0) GTEST_SKIP() << "raising a priority needs root";
-  for (auto [start, raised] : {std::pair{PriorityLevel::Normal, 0}, {PriorityLevel::AboveNormal, 5}}) {
-    struct Probe : FakeEngine {
-      Result<Mp3Stream> open(const Mp3Params&) override {
-        nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-        ::pthread_getname_np(::pthread_self(), name, sizeof name);
-        return Error{2, "enough"};
-      }
-      int nice = 99;
-      char name[16] = {};
-    } probe;
-    std::thread([&] {
-      setCurrentThreadPriority(PriorityLevel::Highest);
-      Settings settings;
-      RunState run;
-      RingBuffer pcm(64);
-      KeptText text;  // the engine's refusal
-      EncoderThread({settings, run, pcm, probe, systemFileSystem(), gClock, systemPriority()}, start);
-    }).join();
-    EXPECT_EQ(probe.nice, ::getpriority(PRIO_PROCESS, 0) - raised);
-    EXPECT_STREQ(probe.name, "vorta-encoder");
-  }
+  struct Probe : FakeEngine {
+    Result<Mp3Stream> open(const Mp3Params&) override {
+      nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+      return ::pthread_getname_np(::pthread_self(), name, sizeof name), Error{2, "enough"};
+    }
+    int nice = 99;
+    char name[16] = {};
+  } probe;
+  std::thread([&] {
+    setCurrentThreadPriority(PriorityLevel::Highest);
+    Settings settings;
+    RunState run;
+    RingBuffer pcm(64);
+    KeptText text;  // the engine's refusal
+    EncoderThread({settings, run, pcm, probe, systemFileSystem(), gClock, systemPriority()}, PriorityLevel::AboveNormal);
+  }).join();
+  EXPECT_EQ(probe.nice, ::getpriority(PRIO_PROCESS, 0) - 5);
+  EXPECT_STREQ(probe.name, "vorta-encoder");
 }
 
 }  // namespace
