@@ -38,8 +38,8 @@ struct Row {
   const char* what;
   int chunks = 4;
   std::uint32_t output = 5000;
-  std::set<int> marks = {};     // chunks whose output starts a new file
-  std::vector<int> hours = {};  // the hour each mark was asked at
+  std::set<int> marks = {};     // chunks whose output starts a new file, asked at these hours
+  std::vector<int> hours = {};
   int oldAge = -1;              // "02.mp3" of an earlier run, last written this long ago (s)
   bool split = true;
   rlim_t sizeLimit = 0;         // the disk fills up there
@@ -88,12 +88,10 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
     fs::last_write_time("02.mp3", fs::file_time_type::clock::now() + age);
   }
   Settings settings;
-  settings.outputName = "02.mp3";
-  settings.splitMode = row.split ? SplitMode::Daily : SplitMode::None;
+  settings.outputName = "02.mp3", settings.splitMode = row.split ? SplitMode::Daily : SplitMode::None;
   RunState run;
   RingBuffer pcm(1 << 16);
-  // Half a chunk, then whole ones, so each mark lies inside its chunk; the ring holds one
-  // mark, so a piece is written while the chunk two before it is encoded.
+  // Half a chunk, then whole ones (each mark inside its chunk), two chunks ahead of the encoder.
   std::size_t marks = 0;
   auto feed = [&](int piece) {
     if (row.chunks == 0 || piece > row.chunks) return;
@@ -116,9 +114,7 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   ::setrlimit(RLIMIT_FSIZE, &limit);
   const bool ok = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority()});
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
-  EXPECT_EQ(ok, row.err.empty());
-  EXPECT_EQ(text.err, row.err);
-
+  EXPECT_EQ(std::pair(ok, text.err), std::pair(row.err.empty(), row.err));
   std::map<std::string, std::uint64_t> sizes;
   std::vector<std::uint32_t> frames;  // the numbers of this run's frames in the files
   for (const auto& entry : fs::directory_iterator(".")) {
