@@ -52,8 +52,7 @@ std::string summary(const std::string& file, const std::string& format, const st
          "\n* Quality: " + quality + "\n* Buffer size: " + buffer + " kb\n" + rest;
 }
 const std::string kJoint = "1 Layer3, 128 kbit/s, 44 kHz, j-stereo";
-const std::string kHelp = "HELP";  // stands for the English help in a row
-const std::string kFullHelp = "FULL";  // the help and the long options' page
+const std::string kHelp = "HELP", kFullHelp = "FULL";  // in a row: the English help; it and the long options
 std::string longHelp() {
   std::string page = "\nLong options (--option VALUE or --option=VALUE):\n";
   for (const LongOption& o : longOptions()) page += o.englishHelp;
@@ -122,12 +121,10 @@ TEST(CommandLine, EachRowPrintsItsBytesAndEndsWithItsCode) {
   for (const Row& row : rows) {
     const Outcome o = read(row.args);
     SCOPED_TRACE(row.args.empty() ? "(none)" : row.args.front().substr(0, 40) + " ...");
-    EXPECT_EQ(o.result.run, row.code == ExitCode::Ok && row.out != kFullHelp);
-    EXPECT_EQ(o.result.exitCode, row.code);
-    EXPECT_EQ(o.out, kBanner + (row.out == kHelp       ? help(Language::English)
-                                : row.out == kFullHelp ? help(Language::English) + longHelp()
-                                                       : row.out));
-    EXPECT_EQ(o.err, row.err);
+    EXPECT_EQ(std::tuple(o.result.run, o.result.exitCode, o.err),
+              std::tuple(row.code == ExitCode::Ok && row.out != kFullHelp, row.code, row.err));
+    const std::string help = row.out == kHelp || row.out == kFullHelp ? vorta::help(Language::English) : row.out;
+    EXPECT_EQ(o.out, kBanner + help + (row.out == kFullHelp ? longHelp() : ""));
   }
 }
 
@@ -167,15 +164,12 @@ TEST(HelpScreen, PagesByTheTerminalsRowsAndPutsTheTerminalBack) {
   };
   const std::string page = shown(kBanner + help(Language::English, 0, 17));
   const std::string eraser = "\r" + std::string(40, ' ') + "\r";
-  test::ProcessOptions o;
-  o.pty = true;
   test::Subprocess p;
-  ASSERT_TRUE(p.start(o) && p.waitForOutput(page, 20000)) << p.output();
+  ASSERT_TRUE(p.start([] { test::ProcessOptions o; return o.pty = true, o; }()) && p.waitForOutput(page, 20000));
   termios t{};
   EXPECT_TRUE(p.terminalSettings(t) && !(t.c_lflag & (ICANON | ECHO)) && !(t.c_iflag & IXON))
       << "single keys, no echo, and Ctrl+S cannot freeze the output";
-  ASSERT_TRUE(p.sendInput("x a\r") && p.waitForOutput("...", 20000, page.size()));
-  ASSERT_TRUE(p.sendInput("\n"));
+  ASSERT_TRUE(p.sendInput("x a\r") && p.waitForOutput("...", 20000, page.size()) && p.sendInput("\n"));
   EXPECT_EQ(p.wait(20000), 1);
   EXPECT_EQ(p.output(), page + eraser + shown(help(Language::English, 17)) + eraser);
   EXPECT_TRUE(p.terminalSettings(t) && test::sameTerminal(t, test::freshTerminal()));

@@ -24,14 +24,11 @@ constexpr std::uint32_t kFrame = FakeEngine::kFrame;
 constexpr std::uint32_t kOldFrame = 0xFFFF0000;   // numbers of an earlier run's frames
 constexpr std::uint64_t kOldWhole = 60 * kFrame;  // its whole frames, then 100 torn bytes
 
-// Local time as a plain count: hour = seconds / 3600 mod 24, day = seconds / 86400.
-struct HourClock : Clock {
+struct HourClock : FakeClock {  // local time as a plain count: hour = seconds / 3600 mod 24, day = seconds / 86400
   static constexpr std::int64_t kDay = 86400 * 100, kNow = kDay + 2 * 3600 + 1200;  // 02:20
   LocalTime localTime() override { return localTime(kNow); }
   LocalTime localTime(std::int64_t t) override { return {int(t / 3600 % 24), 0, int(t / 86400)}; }
   std::int64_t wallSeconds() override { return kNow; }
-  std::int64_t processCpuTime() override { return 0; }
-  std::int64_t systemTime() override { return 0; }
 } gClock;
 
 struct Row {

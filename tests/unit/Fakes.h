@@ -30,7 +30,7 @@ class KeptText : public TextSink {
 };
 
 // --- Clock (sound): times the test sets.
-class FakeClock final : public Clock {
+class FakeClock : public Clock {
  public:
   LocalTime localTime() override { return time; }
   std::int64_t wallSeconds() override { return epoch; }
