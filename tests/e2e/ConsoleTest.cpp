@@ -4,20 +4,11 @@
 #include <termios.h>
 #include <unistd.h>
 #include <filesystem>
-
 #include "E2eTest.h"
 #include "ExpectedTexts.h"
 
 namespace vorta::test {
 namespace {
-
-ProcessOptions sh(const std::string& script) {  // vorta as $0
-  ProcessOptions o;
-  o.program = "sh";
-  o.args = {"-c", script, VORTA_BINARY};
-  return o;
-}
-
 class Console : public E2eTest {
  protected:
   // vorta as $0 of bash with job control on the terminal (its stderr too), or of sh on pipes.
@@ -47,7 +38,6 @@ TEST_F(Console, BackgroundJobNeverTouchesTheTerminalAndEndsOnSigterm) {
   ASSERT_EQ(::kill(std::stoi(sh.output().substr(sh.output().find("pid ") + 4)), SIGTERM), 0);
   EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
 }
-
 TEST_F(Console, AfterCtrlZAndFgTheKeyboardModeIsSetAgain) {
   Subprocess sh;  // `stty sane`: the shell takes the terminal back as it likes it
   ASSERT_NO_FATAL_FAILURE(start(sh, "\"$0\" rec; stty sane; echo resumed; fg; echo \"exit $?\""));
@@ -59,7 +49,6 @@ TEST_F(Console, AfterCtrlZAndFgTheKeyboardModeIsSetAgain) {
   ASSERT_TRUE(sh.sendInput("\x1b"));
   EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
 }
-
 TEST_F(Console, IgnoredHangupStaysIgnoredAndClosedDescriptorsAreDevNull) {
   Subprocess v;
   ASSERT_TRUE(v.start(shell("trap '' HUP; exec \"$0\" rec <&- >&- 2>&-", false)));
@@ -75,22 +64,18 @@ TEST_F(Console, IgnoredHangupStaysIgnoredAndClosedDescriptorsAreDevNull) {
   EXPECT_EQ(v.wait(20000), 0);
   decodeWhole(path("rec.mp3"));
 }
-
-TEST(ConsoleStreams, OneJournalGetsBothStreamsInTheOrderWritten) {
+TEST_F(Console, OneJournalGetsBothStreamsInTheOrderWritten) {
   Subprocess v;
-  ASSERT_TRUE(v.start(sh("exec \"$0\" rec extra 2>&1")));
+  ASSERT_TRUE(v.start(shell("exec \"$0\" rec extra 2>&1", false)));
   EXPECT_EQ(v.wait(20000), 3);
   EXPECT_EQ(v.output().rfind(kBanner + "* Invalid argument rec.\n\r\n* Execute vorta -rus", 0), 0u)
       << v.output();
 }
-
-TEST(ConsoleStreams, CrashesPutTheTerminalBackBeforeTheirDefaultAction) {
+TEST_F(Console, CrashesPutTheTerminalBackBeforeTheirDefaultAction) {
   for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT}) {
     SCOPED_TRACE(sigabbrev_np(signal));  // at the help's Enter prompt, in the keyboard mode
-    ProcessOptions o = sh("ulimit -c 0; exec \"$0\"");
-    o.pty = true;
     Subprocess v;
-    ASSERT_TRUE(v.start(o));
+    ASSERT_TRUE(v.start(shell("ulimit -c 0; exec \"$0\"")));
     ASSERT_TRUE(v.waitForOutput("Press ENTER to continue...", 20000)) << v.output();
     ASSERT_TRUE(v.signal(signal));
     EXPECT_EQ(v.wait(20000), 128 + signal);
@@ -98,6 +83,5 @@ TEST(ConsoleStreams, CrashesPutTheTerminalBackBeforeTheirDefaultAction) {
     EXPECT_TRUE(v.terminalSettings(after) && sameTerminal(after, freshTerminal()));
   }
 }
-
 }  // namespace
 }  // namespace vorta::test

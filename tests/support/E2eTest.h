@@ -1,22 +1,16 @@
-// The end-to-end tests' fixture: a private PulseAudio server whose only
-// device is the null sink "vsink", its monitor the default source, so what a
-// test plays is what vorta records through ALSA's "default" device. ctest
-// starts it with scripts/pulse-private.sh (folder in VORTA_PULSE_DIR); run by
-// hand, the test program starts its own. Each test gets a fresh folder, kept
-// when the test fails.
+// The end-to-end fixture: a private PulseAudio server (scripts/pulse-private.sh,
+// folder in VORTA_PULSE_DIR, else started here) whose null sink "vsink" is
+// monitored by the default source, and a fresh folder per test, kept on failure.
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
-
 #include "Mp3Decode.h"
 #include "Subprocess.h"
 
 namespace vorta::test {
-
 struct PulseServer {
   std::string dir;
   std::vector<std::string> env() const;  // "NAME=value" for its clients
@@ -24,32 +18,25 @@ struct PulseServer {
   bool alive() const;
   bool run(const std::string& command);  // the script's start (again) or stop
 };
-
-// LD_PRELOAD and friends for a wall clock (not the monotonic one) that starts
-// at "YYYY-MM-DD hh:mm:ss" UTC.
+// Environment for a wall clock (not the monotonic one) starting at "YYYY-MM-DD hh:mm:ss" UTC.
 std::vector<std::string> wallClockAt(const std::string& when);
 
 class E2eTest : public ::testing::Test {
  protected:
   static constexpr double kBuffer = 0.5;  // seconds in one capture block
-
   void SetUp() override;  // thaws or restarts a server an earlier test froze or killed
   void TearDown() override;
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   static PulseServer& server();
-
-  // vorta in the test's folder; with pipes it has no controlling terminal
-  // (as a service), on a pty its standard error has a pipe of its own.
+  // In the test's folder; on pipes with no controlling terminal, on a pty with stderr apart.
   ProcessOptions vorta(const std::vector<std::string>& args, bool pty = false) const;
-  // Starts it and waits for a second of sound recorded (the stream runs).
+  // Starts it and waits for a second of sound recorded.
   bool startRecording(Subprocess& process, const ProcessOptions& options);
   // Plays into the sink in the background; wait() ends with the sound.
   std::unique_ptr<Subprocess> play(const TestSignal& signal);
   // Fails the test unless every byte is in a whole frame and every frame decodes.
   DecodedMp3 decodeWhole(const std::string& file);
-
  private:
   std::string dir_;
 };
-
 }  // namespace vorta::test

@@ -1,7 +1,5 @@
 #include "Mp3Decode.h"
-
 #include <mpg123.h>
-
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -12,12 +10,31 @@
 
 namespace vorta::test {
 namespace {
-
 constexpr double kCodeBaseHz = 400, kCodeStepHz = 40;
 constexpr int kCodeSteps = 80;  // kTurn / kStep
 
 DecodedMp3 fail(std::string why) { return {.error = std::move(why)}; }
 
+// The strongest frequency in minHz..maxHz, from up to 8192 samples in the middle.
+double dominantFrequency(const Samples& mono, long rate, double minHz, double maxHz) {
+  const std::size_t n = std::min<std::size_t>(mono.size(), 8192);
+  const std::int16_t* x = mono.data() + (mono.size() - n) / 2;
+  // Goertzel in steps of two bins (the main lobe's width), refined around the best.
+  const double step = std::max(2.0, 2.0 * double(rate) / double(std::max<std::size_t>(n, 1)));
+  double best = minHz, bestPower = -1.0;
+  const auto scan = [&](double from, double to, double by) {
+    for (double hz = from; hz <= to; hz += by) {
+      const double coeff = 2.0 * std::cos(2.0 * std::numbers::pi * hz / double(rate));
+      double s1 = 0, s2 = 0;
+      for (std::size_t i = 0; i < n; ++i) s2 = std::exchange(s1, x[i] + coeff * s1 - s2);
+      if (const double p = s1 * s1 + s2 * s2 - coeff * s1 * s2; p > bestPower)
+        bestPower = p, best = hz;
+    }
+  };
+  scan(minHz, maxHz, step);
+  scan(best - step, best + step, step / 20.0);
+  return best;
+}
 }  // namespace
 
 TestSignal& TestSignal::tone(double hz, double seconds, double amplitude) {
@@ -28,24 +45,20 @@ TestSignal& TestSignal::tone(double hz, double seconds, double amplitude) {
   }
   return *this;
 }
-
 TestSignal& TestSignal::silence(double seconds) {
   samples_.resize(samples_.size() + std::size_t(std::lround(seconds * rate_) * channels_), 0);
   return *this;
 }
-
 bool TestSignal::writeRaw(const std::string& path) const {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   return bool(
       file.write(reinterpret_cast<const char*>(samples_.data()), long(samples_.size() * 2)));
 }
-
 TestSignal& TestSignal::timeCode(double from, double seconds) {
   for (int k = int(std::lround(from / TimeCode::kStep)); k * TimeCode::kStep < from + seconds; ++k)
     tone(kCodeBaseHz + kCodeStepHz * (k % kCodeSteps), TimeCode::kStep);
   return *this;
 }
-
 std::vector<double> TimeCode::read(const Samples& mono, long rate) {
   std::vector<double> moments;
   const auto window = std::size_t(double(rate) * kStep);
@@ -66,7 +79,6 @@ std::vector<double> TimeCode::read(const Samples& mono, long rate) {
   }
   return moments;
 }
-
 CodeHeard codeHeard(const std::vector<double>& moments) {
   // A reading counts when a neighbour agrees with it: one misread tenth of
   // a poor encoding is not a jump in the playback.
@@ -84,18 +96,12 @@ CodeHeard codeHeard(const std::vector<double>& moments) {
   }
   return heard;
 }
-
 Samples DecodedMp3::channel(int index) const {
   Samples out;
   for (std::size_t i = std::size_t(index); i < samples.size(); i += std::size_t(channels))
     out.push_back(samples[i]);
   return out;
 }
-
-DecodedMp3 decodeMp3File(const std::string& path) {
-  return std::ifstream(path) ? decodeMp3Bytes(readFileBytes(path)) : fail("cannot open " + path);
-}
-
 DecodedMp3 decodeMp3Bytes(const std::vector<std::uint8_t>& bytes) {
   std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> h(mpg123_new(nullptr, nullptr),
                                                              mpg123_delete);
@@ -134,47 +140,33 @@ DecodedMp3 decodeMp3Bytes(const std::vector<std::uint8_t>& bytes) {
   d.ok = true;
   return d;
 }
-
-FrameWalk walkFrames(const std::vector<std::uint8_t>& bytes) {
+std::string framesNotWhole(const std::vector<std::uint8_t>& bytes, std::size_t& sampleFrames) {
   static const int kBitrates[2][15] = {
       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
   static const int kRates[3][3] = {
       {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-  FrameWalk walk;
   std::size_t at = 0;
-  for (; at + 4 <= bytes.size(); ++walk.frames) {
+  for (sampleFrames = 0; at + 4 <= bytes.size();) {
     const std::uint32_t h = std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 |
                             std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
-    const unsigned version = h >> 19 & 3, bitrate = h >> 12 & 15,
-                   rate = h >> 10 & 3;  // version 3: MPEG-1
+    const unsigned version = h >> 19 & 3, bitrate = h >> 12 & 15, rate = h >> 10 & 3;  // 3: MPEG-1
     if (h >> 21 != 0x7ff || version == 1 || (h >> 17 & 3) != 1 || bitrate == 0 || bitrate == 15 ||
-        rate == 3) {
-      walk.why = "no Layer III frame header at byte " + std::to_string(at) + " of " +
-                 std::to_string(bytes.size());
-      return walk;
-    }
-    const std::size_t length =
-        std::size_t((version == 3 ? 144000 : 72000) * kBitrates[version == 3 ? 0 : 1][bitrate] /
-                    kRates[version == 3   ? 0
-                           : version == 2 ? 1
-                                          : 2][rate]) +
-        (h >> 9 & 1);
-    if (walk.frames == 0) walk.samplesPerFrame = version == 3 ? 1152 : 576;
-    if (at + length > bytes.size()) break;
-    walk.ends.push_back(at += length);
+        rate == 3)
+      return "no Layer III frame header at byte " + std::to_string(at) + " of " +
+             std::to_string(bytes.size());
+    const bool mpeg1 = version == 3;
+    at += std::size_t((mpeg1 ? 144000 : 72000) * kBitrates[mpeg1 ? 0 : 1][bitrate] /
+                      kRates[mpeg1 ? 0 : version == 2 ? 1 : 2][rate]) + (h >> 9 & 1);
+    sampleFrames += mpeg1 ? 1152 : 576;
   }
-  walk.whole = at == bytes.size() && walk.frames > 0;
-  if (!walk.whole)
-    walk.why = bytes.empty() ? "no frames" : "last frame cut short at byte " + std::to_string(at);
-  return walk;
+  if (at == bytes.size() && at > 0) return "";
+  return bytes.empty() ? "no frames" : "last frame cut short before byte " + std::to_string(at);
 }
-
 std::vector<std::uint8_t> readFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
 }
-
 Samples makeTone(long rate, int channels, std::size_t sampleFrames,
                  const std::vector<double>& hzPerChannel, double amplitude) {
   Samples out;
@@ -185,26 +177,6 @@ Samples makeTone(long rate, int channels, std::size_t sampleFrames,
           std::sin(2 * std::numbers::pi * hzPerChannel[std::min(c, hzPerChannel.size() - 1)] *
                    double(i) / double(rate)))));
   return out;
-}
-
-double dominantFrequency(const Samples& mono, long rate, double minHz, double maxHz) {
-  const std::size_t n = std::min<std::size_t>(mono.size(), 8192);
-  const std::int16_t* x = mono.data() + (mono.size() - n) / 2;
-  // Goertzel in steps of two bins (the main lobe's width), refined around the best.
-  const double step = std::max(2.0, 2.0 * double(rate) / double(std::max<std::size_t>(n, 1)));
-  double best = minHz, bestPower = -1.0;
-  const auto scan = [&](double from, double to, double by) {
-    for (double hz = from; hz <= to; hz += by) {
-      const double coeff = 2.0 * std::cos(2.0 * std::numbers::pi * hz / double(rate));
-      double s1 = 0, s2 = 0;
-      for (std::size_t i = 0; i < n; ++i) s2 = std::exchange(s1, x[i] + coeff * s1 - s2);
-      if (const double p = s1 * s1 + s2 * s2 - coeff * s1 * s2; p > bestPower)
-        bestPower = p, best = hz;
-    }
-  };
-  scan(minHz, maxHz > 0 ? maxHz : double(rate) / 2, step);
-  scan(best - step, best + step, step / 20.0);
-  return best;
 }
 
 }  // namespace vorta::test

@@ -1,12 +1,10 @@
 #include "Subprocess.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,16 +13,12 @@ extern char** environ;
 
 namespace vorta::test {
 namespace {
-
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> p;
   for (std::string& s : strings) p.push_back(s.data());
-  p.push_back(nullptr);
-  return p;
+  return p.push_back(nullptr), p;
 }
-
 auto deadline(int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
-
 }  // namespace
 
 Subprocess::~Subprocess() {
@@ -32,7 +26,6 @@ Subprocess::~Subprocess() {
   for (int fd : fds_)
     if (fd >= 0) ::close(fd);
 }
-
 bool Subprocess::start(const ProcessOptions& o) {
   // Built before fork: only async-signal-safe calls between fork and exec.
   std::vector<std::string> argvText{o.program}, envText;
@@ -47,11 +40,9 @@ bool Subprocess::start(const ProcessOptions& o) {
   int out[2] = {-1, -1}, err[2] = {-1, -1};
   const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if ((!o.pty && !o.quiet && ::pipe2(out, O_CLOEXEC) != 0) ||
-      ((!o.pty || o.stderrToPipe) && !o.quiet && ::pipe2(err, O_CLOEXEC) != 0)) {
-    startError_ = std::strerror(errno);
+      ((!o.pty || o.stderrToPipe) && !o.quiet && ::pipe2(err, O_CLOEXEC) != 0))
     return false;
-  }
-  winsize size{static_cast<unsigned short>(o.rows), static_cast<unsigned short>(o.cols), 0, 0};
+  winsize size{25, 80, 0, 0};
   pty_ = o.pty;
   pid_ = o.pty ? ::forkpty(&fds_[0], nullptr, nullptr, &size) : ::fork();
   if (pid_ == 0) {
@@ -69,25 +60,20 @@ bool Subprocess::start(const ProcessOptions& o) {
   fds_[1] = err[0];
   if (fds_[0] >= 0) ::fcntl(fds_[0], F_SETFD, FD_CLOEXEC);
   for (int i : {0, 1}) ended_[i] = fds_[i] < 0;
-  if (pid_ < 0) startError_ = std::strerror(errno);
   return pid_ > 0;
 }
-
 bool Subprocess::sendInput(const std::string& bytes) {
   return pty_ && ::write(fds_[0], bytes.data(), bytes.size()) == ssize_t(bytes.size());
 }
-
 bool Subprocess::signal(int signalNumber) { return running() && ::kill(pid_, signalNumber) == 0; }
 
 void Subprocess::kill() {
   if (running() && ::kill(pid_, SIGKILL) == 0) reap(true);
 }
-
 bool Subprocess::running() {
   reap(false);
   return pid_ > 0 && !reaped_;
 }
-
 void Subprocess::reap(bool block) {
   int status = 0;
   pid_t got;
@@ -110,7 +96,6 @@ void Subprocess::pump(int timeoutMs) {
     if (n == 0 || (n == -1 && errno != EINTR)) ended_[i] = true;
   }
 }
-
 const std::string& Subprocess::output() { return pump(0), texts_[0]; }
 const std::string& Subprocess::errors() { return pump(0), texts_[1]; }
 
@@ -121,15 +106,6 @@ bool Subprocess::waitFor(int stream, const std::string& needle, int timeoutMs, s
     if (std::chrono::steady_clock::now() >= end || (ended_[0] && ended_[1])) return false;
   }
 }
-
-bool Subprocess::waitForOutput(const std::string& needle, int timeoutMs, std::size_t from) {
-  return waitFor(0, needle, timeoutMs, from);
-}
-
-bool Subprocess::waitForErrors(const std::string& needle, int timeoutMs, std::size_t from) {
-  return waitFor(1, needle, timeoutMs, from);
-}
-
 int Subprocess::wait(int timeoutMs) {
   for (const auto end = deadline(timeoutMs); running() && std::chrono::steady_clock::now() < end;)
     pump(20);
@@ -138,20 +114,9 @@ int Subprocess::wait(int timeoutMs) {
   for (int i = 0; i < 50 && !(ended_[0] && ended_[1]); ++i) pump(20);
   return exitCode_;
 }
-
 bool Subprocess::terminalSettings(termios& out) const {
   return pty_ && ::tcgetattr(fds_[0], &out) == 0;
 }
-
-RunResult runVorta(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   int timeoutMs) {
-  Subprocess vorta;
-  RunResult r;
-  if (vorta.start({.args = args, .env = env, .noControllingTerminal = true}))
-    r = {vorta.wait(timeoutMs), vorta.output(), vorta.errors()};
-  return r;
-}
-
 termios freshTerminal() {
   termios settings{};
   int master = -1, slave = -1;
@@ -162,11 +127,9 @@ termios freshTerminal() {
   }
   return settings;
 }
-
 bool sameTerminal(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
          a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
          cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
-
 }  // namespace vorta::test

@@ -1,29 +1,23 @@
-// Running a program from a test (by default the real vorta): with pipes, on
-// a pseudo-terminal, or in the background with nothing to read (a player).
-// Output is read while the test waits or asks for it. Every wait has a
-// time-out, and a child still running when the object goes is killed.
+// A program (by default vorta) on pipes, on a pseudo-terminal, or quiet. Every
+// wait has a time-out; a child still running when the object goes is killed.
 #pragma once
 
 #include <sys/types.h>
 #include <termios.h>
-
 #include <string>
 #include <vector>
 
 namespace vorta::test {
-
 struct ProcessOptions {
   std::string program = VORTA_BINARY;  // looked up in PATH when it has no slash
   std::vector<std::string> args;
   std::vector<std::string> env;  // "NAME=value", over the test's; the last of a name counts
   std::string cwd;
-  bool pty = false;  // a pseudo-terminal rows x cols as stdin, stdout, stderr and tty
-  int rows = 25, cols = 80;
+  bool pty = false;  // a 25 x 80 pseudo-terminal as stdin, stdout, stderr and tty
   bool stderrToPipe = false;           // with pty: errors() reads standard error apart
   bool noControllingTerminal = false;  // with pipes: a session of its own, as a service
   bool quiet = false;                  // output to /dev/null; stdin is /dev/null without pty
 };
-
 class Subprocess {
  public:
   static constexpr int kTimedOut = -1;
@@ -33,22 +27,23 @@ class Subprocess {
   Subprocess& operator=(const Subprocess&) = delete;
 
   bool start(const ProcessOptions& options);  // a program that cannot run exits 127
-  const std::string& startError() const { return startError_; }
   pid_t pid() const { return pid_; }
   bool sendInput(const std::string& bytes);  // typed on the terminal
   bool signal(int signalNumber);
   void kill();
   bool running();
-  // Until output() or errors() holds the needle at or after `from`; false on
-  // time-out or when the stream ended without it.
-  bool waitForOutput(const std::string& needle, int timeoutMs, std::size_t from = 0);
-  bool waitForErrors(const std::string& needle, int timeoutMs, std::size_t from = 0);
+  // Until output() or errors() holds the needle at or after `from`; false on time-out or end.
+  bool waitForOutput(const std::string& needle, int timeoutMs, std::size_t from = 0) {
+    return waitFor(0, needle, timeoutMs, from);
+  }
+  bool waitForErrors(const std::string& needle, int timeoutMs, std::size_t from = 0) {
+    return waitFor(1, needle, timeoutMs, from);
+  }
   // The exit code, 128 + signal, or kTimedOut after killing it.
   int wait(int timeoutMs);
   const std::string& output();  // pty: all the terminal showed; pipes: stdout
   const std::string& errors();
   bool terminalSettings(termios& out) const;
-
  private:
   void pump(int timeoutMs);
   bool waitFor(int stream, const std::string& needle, int timeoutMs, std::size_t from);
@@ -59,19 +54,13 @@ class Subprocess {
   int exitCode_ = kTimedOut;
   int fds_[2] = {-1, -1};  // stdout (or the pty master) and stderr
   bool ended_[2] = {true, true};
-  std::string texts_[2], startError_;
+  std::string texts_[2];
 };
-
 struct RunResult {
   int exitCode = Subprocess::kTimedOut;
   std::string out, err;
 };
-// vorta with pipes and no controlling terminal.
-RunResult runVorta(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                   int timeoutMs = 30000);
-
 // The settings of a new pseudo-terminal; equal in every mode, character and speed.
 termios freshTerminal();
 bool sameTerminal(const termios& a, const termios& b);
-
 }  // namespace vorta::test
