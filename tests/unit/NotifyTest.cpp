@@ -1,14 +1,14 @@
+// Output for a service: notification datagrams, log lines, the status relay,
+// the heartbeat, and --log (where the word is the option, the closing line).
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
 #include "Fakes.h"
+#include "app/CommandLine.h"
 #include "base/LogLines.h"
+#include "base/Losses.h"
 #include "capture/ServiceHeartbeat.h"
 #include "monitor/StatusRelay.h"
 #include "platform/Notify.h"
@@ -17,174 +17,83 @@ namespace vorta {
 namespace {
 
 // A service manager's end: a datagram socket bound to `name` ('@': abstract).
-class Listener {
- public:
-  explicit Listener(const std::string& name) : fd_(::socket(AF_UNIX, SOCK_DGRAM, 0)) {
-    sockaddr_un at{};
-    at.sun_family = AF_UNIX;
-    std::memcpy(at.sun_path, name.data(), name.size());
+struct Listener {
+  explicit Listener(std::string name) {
+    sockaddr_un at{AF_UNIX, {}};
+    name.copy(at.sun_path, name.size());
     if (name[0] == '@') at.sun_path[0] = '\0';
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&at), length), 0) << std::strerror(errno);
+    EXPECT_EQ(::bind(fd, (sockaddr*)&at, socklen_t(offsetof(sockaddr_un, sun_path) + name.size())), 0);
   }
-  ~Listener() { ::close(fd_); }
-  std::string receive() {
-    char buffer[256];
-    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-    return n < 0 ? "(nothing)" : std::string(buffer, static_cast<std::size_t>(n));
-  }
-  // Every datagram waiting, one per line.
-  std::string receiveAll() {
-    std::string all;
-    for (std::string one; (one = receive()) != "(nothing)";) all += one + "\n";
+  ~Listener() { ::close(fd); }
+  std::string receiveAll(std::string all = "") {  // every datagram waiting, one per line
+    char b[256];
+    for (ssize_t n; (n = ::recv(fd, b, sizeof b, MSG_DONTWAIT)) >= 0;) all.append(b, n) += '\n';
     return all;
   }
-
- private:
-  int fd_;
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
 };
+const std::string kPid = std::to_string(::getpid());
+constexpr std::int64_t kSecond = 10'000'000;  // Clock::systemTime() units
 
-TEST(ServiceNotifier, SendsEachStateAsOneDatagramToAPathOrAnAbstractName) {
-  const std::string path = ::testing::TempDir() + "notify-" + std::to_string(::getpid());
-  ::unlink(path.c_str());
-  for (const std::string& name : {path, "@vorta-notify-" + std::to_string(::getpid())}) {
+TEST(ServiceNotifier, SendsToAPathOrAnAbstractNameElseFailsWithTheSystemsTextOrIsDisabled) {
+  const std::string path = ::testing::TempDir() + "notify-" + kPid;
+  for (const std::string& name : {path, "@vorta-notify-" + kPid}) {
     Listener manager(name);
-    ServiceNotifier notifier(name, 0);
-    ASSERT_TRUE(notifier.enabled()) << name;
-    EXPECT_TRUE(notifier.send("READY=1").ok());
-    EXPECT_TRUE(notifier.send("STATUS=12.5 KB, 0:00:01").ok());
-    EXPECT_EQ(manager.receive(), "READY=1");
-    EXPECT_EQ(manager.receive(), "STATUS=12.5 KB, 0:00:01");
-    EXPECT_EQ(manager.receive(), "(nothing)");
+    EXPECT_TRUE(ServiceNotifier(name, 0).send("READY=1").ok());
+    EXPECT_EQ(manager.receiveAll(), "READY=1\n") << name;
+    ::unlink(path.c_str());
   }
-  ::unlink(path.c_str());
+  const Status lost = ServiceNotifier(path, 0).send("WATCHDOG=1");  // nobody listens
+  EXPECT_TRUE(!lost.ok() && lost.error().code == ENOENT && !lost.error().text.empty());
+  for (const std::string& name : {std::string(), std::string("@"), "/" + std::string(107, 'x')})
+    EXPECT_TRUE(!ServiceNotifier(name, 0).enabled() && ServiceNotifier(name, 0).send("A=1").ok());
 }
 
-TEST(ServiceNotifier, NamesThatAreNoSocketLeaveItDisabledAndSilent) {
-  const std::string tooLong(108, '/');  // no room for the path's closing zero
-  for (const std::string& name : {std::string(), std::string("@"), std::string("relative"), tooLong}) {
-    const ServiceNotifier notifier(name, 0);
-    EXPECT_FALSE(notifier.enabled()) << name;
-    EXPECT_TRUE(notifier.send("READY=1").ok());
-  }
-}
-
-TEST(ServiceNotifier, ASocketNobodyListensOnIsAnErrorWithTheSystemsText) {
-  const ServiceNotifier notifier(::testing::TempDir() + "no-such-notify-socket", 0);
-  const Status sent = notifier.send("WATCHDOG=1");
-  ASSERT_FALSE(sent.ok());
-  EXPECT_EQ(sent.error().code, ENOENT);
-  EXPECT_FALSE(sent.error().text.empty());
-}
-
-TEST(ServiceNotifier, TheWatchdogIntervalCountsOnlyForThisProcess) {
-  const std::string self = std::to_string(::getpid());
-  struct Case {
-    const char* socket;
-    const char* usec;
-    const char* pid;  // nullptr: unset
-    bool enabled;
-    std::int64_t watchdog;
-  } cases[] = {
-      {nullptr, "30000000", nullptr, false, 0},
-      {"@vorta-env", nullptr, nullptr, true, 0},
-      {"@vorta-env", "30000000", nullptr, true, 30000000},
-      {"@vorta-env", "30000000", self.c_str(), true, 30000000},
-      {"@vorta-env", "30000000", "1", true, 0},
-      {"@vorta-env", "30s", nullptr, true, 0},
-      {"@vorta-env", "-5", nullptr, true, 0},
-  };
-  for (const Case& c : cases) {
+TEST(ServiceNotifier, TheWatchdogIntervalCountsOnlyForThisProcess) {  // -1: disabled
+  const struct { const char *socket, *usec, *pid; std::int64_t watchdog; } cases[] = {
+      {nullptr, "30", nullptr, -1}, {"relative", "30", nullptr, -1}, {"@e", nullptr, nullptr, 0},
+      {"@e", "30", nullptr, 30}, {"@e", "30", kPid.c_str(), 30}, {"@e", "30", "1", 0},
+      {"@e", "30s", nullptr, 0}, {"@e", "-5", nullptr, 0}};
+  for (const auto& c : cases) {
     for (const auto& [key, value] : {std::pair{"NOTIFY_SOCKET", c.socket},
-                                     std::pair{"WATCHDOG_USEC", c.usec},
-                                     std::pair{"WATCHDOG_PID", c.pid}}) {
-      if (value) ::setenv(key, value, 1); else ::unsetenv(key);
-    }
+                                     {"WATCHDOG_USEC", c.usec}, {"WATCHDOG_PID", c.pid}})
+      value ? ::setenv(key, value, 1) : ::unsetenv(key);
     const ServiceNotifier notifier = ServiceNotifier::fromEnvironment();
-    EXPECT_EQ(notifier.enabled(), c.enabled) << c.usec << " " << (c.pid ? c.pid : "-");
-    EXPECT_EQ(notifier.watchdogMicroseconds(), c.watchdog) << c.usec << " " << (c.pid ? c.pid : "-");
+    EXPECT_EQ(notifier.enabled() ? notifier.watchdogMicroseconds() : -1, c.watchdog) << c.usec;
   }
   for (const char* key : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"}) ::unsetenv(key);
 }
 
-TEST(LogLines, EachMessageBecomesWholeLinesWithoutCarriageReturnsOrBlankLines) {
-  const struct {
-    const char* terminal;
-    const char* log;
-  } cases[] = {
-      {"\r\n* Sound input overrun: about 40 ms of sound lost.\r\n",
-       "* Sound input overrun: about 40 ms of sound lost.\n"},
-      {"* Invalid argument -q.\n\r\n", "* Invalid argument -q.\n"},
-      {"Record: 1.5 kbytes (0:00:01), buffer free: 100.0%, CPU usage: 0.5%    \r",
-       "Record: 1.5 kbytes (0:00:01), buffer free: 100.0%, CPU usage: 0.5%\n"},
-      {"\r\n* Cannot create the file", "* Cannot create the file\n"},  // left open
-      {"\nBanner\nEngine\n\n", "Banner\nEngine\n"},
-      {"\r                                        \r", ""},  // the prompt's eraser
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(toLogLines(c.terminal), c.log) << c.terminal;
+TEST(LogLines, WholeLinesWithoutCarriageReturnsTrailingSpacesOrBlankLines) {
+  const char* cases[][2] = {{"\r\n* Lost.\r\n", "* Lost.\n"}, {"* Bad.\n\r\n", "* Bad.\n"},
+                            {"\r\n* Open", "* Open\n"}, {"\nA\nB\n\n", "A\nB\n"}, {"\r    \r", ""}};
+  for (const auto& c : cases) EXPECT_EQ(toLogLines(c[0]), c[1]) << c[0];
 }
 
-constexpr std::int64_t kSecond = 10'000'000;  // Clock::systemTime() units
-
-TEST(StatusRelay, ALogGetsALineAMinuteAndTheLastOneAtTheEnd) {
+// A log gets a status line a minute (trailing spaces gone), at once when the clock
+// is set back, and the last at the end; a terminal each untouched, a manager as STATUS.
+// The heartbeat: ready once sound flows, a ping each 2 s while it flows, stopping.
+TEST(ServiceOutput, StatusLinesAndTheHeartbeat) {
+  Listener manager("@vorta-status-" + kPid);
+  const ServiceNotifier notifier("@vorta-status-" + kPid, 4'000'000);
   KeptText kept;
   FakeClock clock;
-  clock.wall = 1000 * kSecond;
   std::string terminal;
+  auto sink = [&](const char* b, std::size_t n) { terminal.append(b, n); };
   const ServiceNotifier nobody;
-  StatusRelay relay([&](const char* b, std::size_t n) { terminal.append(b, n); }, true, nobody,
-                    clock);
-  for (int second = 0; second <= 125; ++second) {
-    const std::string line = "Record: " + std::to_string(second) + "    \r";
-    relay.write(line.data(), line.size());
-    clock.wall += kSecond;
-  }
-  relay.finish();
-  EXPECT_EQ(kept.err, "Record: 0\nRecord: 60\nRecord: 120\nRecord: 125\n");
-  EXPECT_EQ(terminal, "");
-  clock.wall -= 3600 * kSecond;  // set back an hour: logged at once
-  relay.write("Record: back\r", 13);
-  EXPECT_EQ(kept.err.substr(kept.err.size() - 13), "Record: back\n");
-}
-
-TEST(StatusRelay, OnATerminalTheLineIsUntouchedAndAListeningManagerGetsItAsStatus) {
-  const std::string name = "@vorta-status-" + std::to_string(::getpid());
-  Listener manager(name);
-  const ServiceNotifier notifier(name, 0);
-  KeptText kept;
-  FakeClock clock;
-  std::string terminal;
-  StatusRelay relay([&](const char* b, std::size_t n) { terminal.append(b, n); }, false, notifier,
-                    clock);
-  relay.write("Record: 1.5 kbytes    \r", 23);
-  relay.finish();
-  EXPECT_EQ(terminal, "Record: 1.5 kbytes    \r");
-  EXPECT_EQ(kept.err, "");
-  EXPECT_EQ(manager.receiveAll(), "STATUS=Record: 1.5 kbytes\n");
-}
-
-TEST(ServiceHeartbeat, ReadyOnceSoundFlowsWatchdogWhileItFlowsStoppingAtTheEnd) {
-  const std::string name = "@vorta-heartbeat-" + std::to_string(::getpid());
-  Listener manager(name);
-  const ServiceNotifier notifier(name, 4'000'000);  // a 4 s watchdog: ping every 2 s
-  FakeClock clock;
-  clock.wall = 5000 * kSecond;
+  StatusRelay toLog(sink, true, nobody, clock), toTerminal(sink, false, notifier, clock);
+  for (int second = 1000; second <= 1125; ++second, clock.wall += kSecond)
+    toLog.write(("R " + std::to_string(second) + "  \r").c_str(), 9);
+  toLog.finish();
+  clock.wall -= 3600 * kSecond;
+  toLog.write("R back\r", 7);
+  toTerminal.write("R 1 KB  \r", 9);
+  EXPECT_EQ(kept.err + terminal, "R 1000\nR 1060\nR 1120\nR 1125\nR back\nR 1 KB  \r");
+  EXPECT_EQ(manager.receiveAll(), "STATUS=R 1 KB\n");
   ServiceHeartbeat heartbeat(notifier, clock);
-  heartbeat.pass(false);  // the device is open, nothing has arrived yet
-  EXPECT_EQ(manager.receiveAll(), "");
-  heartbeat.pass(true);
-  EXPECT_EQ(manager.receiveAll(), "READY=1\nWATCHDOG=1\n");
-  const struct {
-    std::int64_t after;  // tenths of a second since the last step
-    bool sound;
-    const char* sent;
-  } steps[] = {
-      {5, true, ""}, {14, true, ""}, {1, true, "WATCHDOG=1\n"},  // 2 s after the last
-      {30, false, ""}, {10, false, ""},                          // stalled: no pings
-      {1, true, "WATCHDOG=1\n"}, {5, true, ""},
-      {-36000, true, "WATCHDOG=1\n"},  // the clock set back an hour
-  };
+  const struct { std::int64_t after; bool sound; const char* sent; } steps[] = {  // after: 0.1 s
+      {0, false, ""}, {0, true, "READY=1\nWATCHDOG=1\n"}, {19, true, ""}, {1, true, "WATCHDOG=1\n"},
+      {40, false, ""}, {1, true, "WATCHDOG=1\n"}, {-36000, true, "WATCHDOG=1\n"}};  // set back
   for (const auto& step : steps) {
     clock.wall += step.after * kSecond / 10;
     heartbeat.pass(step.sound);
@@ -192,6 +101,40 @@ TEST(ServiceHeartbeat, ReadyOnceSoundFlowsWatchdogWhileItFlowsStoppingAtTheEnd) 
   }
   heartbeat.stopping();
   EXPECT_EQ(manager.receiveAll(), "STOPPING=1\n");
+}
+
+TEST(LogOption, TheWordIsTheOptionUnlessTheGrammarMakesItAValue) {  // -s takes levels only
+  const struct { std::vector<const char*> args; bool run, log; const char* name; } cases[] = {
+      {{"v", "--log", "r"}, true, true, "r.mp3"}, {{"v", "-b", "64", "--log"}, true, true, "out.mp3"},
+      {{"v", "-s", "--log", "r"}, true, true, "r.mp3"}, {{"v", "-x", "--log", "r"}, true, false, "r.mp3"},
+      {{"v", "--device", "--log", "r"}, true, false, "r.mp3"}, {{"v", "--log=1", "r"}, false, false, ""},
+      {{"v", "--logs", "r"}, false, false, ""}, {{"v", "r", "--log"}, false, true, ""}};
+  for (const auto& c : cases) {
+    KeptText kept;
+    Settings s;
+    FakeClock clock;
+    const bool run = readSettings(int(c.args.size()), c.args.data(), s, clock, 1u << 29).run;
+    const bool early = logLinesSelected();  // for the banner, printed before the options are read
+    setLogLines(false);
+    EXPECT_TRUE(run == c.run && early == c.log) << c.args[1] << c.args[2];
+    EXPECT_TRUE(!run || (s.logLines == c.log && s.outputName == c.name)) << c.args[1] << c.args[2];
+    EXPECT_TRUE(!run || kept.out.find(c.log ? "MP" : "\nM") == 0) << c.args[1] << c.args[2];
+  }
+}
+
+TEST(Losses, TheRunsLossesAreCountedAndSummedUpInALogLine) {
+  KeptText kept;
+  const Losses before = lossesSoFar();
+  for (int ms : {40, 1500}) say(Msg::Overrun, ms);
+  say(Msg::RingOverflow);
+  say(Msg::DeviceLost, "gone");  // ends the run; no loss of its own
+  const Losses a = lossesSoFar();
+  setLogLines(true);
+  say(Msg::LogLosses, a.overruns - before.overruns, 0ull + a.overrunMs - before.overrunMs,
+      a.bufferOverflows - before.bufferOverflows);
+  setLogLines(false);
+  EXPECT_EQ(kept.err.substr(kept.err.find("Losses")),
+            "Losses: 2 sound input overruns (about 1540 ms of sound), 1 buffer overflows\n");
 }
 
 }  // namespace
