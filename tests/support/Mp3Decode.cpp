@@ -62,7 +62,7 @@ TestSignal& TestSignal::timeCode(double from, double seconds) {
 std::vector<double> TimeCode::read(const Samples& mono, long rate) {
   std::vector<double> moments;
   const auto window = std::size_t(double(rate) * kStep);
-  double turns = 0, last = -1;
+  double turns = 0, last = -1, previous = -1;
   for (std::size_t at = 0; at + window <= mono.size(); at += window) {
     const Samples part(mono.begin() + long(at), mono.begin() + long(at + window));
     const double step = (dominantFrequency(part, rate, kCodeBaseHz - kCodeStepHz,
@@ -75,7 +75,10 @@ std::vector<double> TimeCode::read(const Samples& mono, long rate) {
     else if (last >= 0 && moment < last - kTurn / 2)
       turns += 1, moment += kTurn;
     moments.push_back(moment);
-    if (moment >= 0) last = moment;
+    // Only a reading its predecessor agrees with can mark a turn: one misread
+    // tenth before the code starts must not shift the whole code by a turn.
+    if (moment >= 0 && std::fabs(moment - previous - kStep) < 0.15) last = moment;
+    previous = moment;
   }
   return moments;
 }
