@@ -75,8 +75,10 @@ Status ServiceNotifier::send(std::string_view state) const {
   // An abstract name's length is exactly its bytes; a path's ends at its zero.
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address_.size() +
                                              (address_[0] == '\0' ? 0 : 1));
+  // Never waits: a service manager that stops reading must not hold up the
+  // capture loop that sends its heartbeat; a full queue drops this state.
   const ssize_t sent = retryOnInterrupt([&] {
-    return ::sendto(fd_, state.data(), state.size(), MSG_NOSIGNAL,
+    return ::sendto(fd_, state.data(), state.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                     reinterpret_cast<const sockaddr*>(&to), length);
   });
   if (sent < 0) return Error{errno, std::strerror(errno)};
