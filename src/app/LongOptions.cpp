@@ -48,9 +48,26 @@ OptionOutcome setKeepDays(const std::string& days, Settings& s) {
   return readWhole(days, 36500, s.keepDays) ? OptionOutcome::Continue : refuse(days);
 }
 
-// Whole minutes, 1 to a year.
+// Minutes, whole or with up to three decimals (0.5 is half a minute), from
+// a second to a year: broadcasters alarm on seconds of dead air, others on
+// minutes. Read exactly, in milliseconds, so 0.1 is 6000 ms and not a hair less.
 OptionOutcome setDeadAir(const std::string& minutes, Settings& s) {
-  return readWhole(minutes, 525600, s.deadAirMinutes) ? OptionOutcome::Continue : refuse(minutes);
+  const std::size_t point = minutes.find('.');
+  const std::string whole = minutes.substr(0, point);
+  const std::string fraction = point == std::string::npos ? "0" : minutes.substr(point + 1);
+  int wholeMinutes = 0;  // 0.5: the whole part may be naught
+  if (whole != "0" && !readWhole(whole, 525600, wholeMinutes)) return refuse(minutes);
+  if (fraction.empty() || fraction.size() > 3) return refuse(minutes);
+  int thousandths = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const char digit = i < fraction.size() ? fraction[i] : '0';
+    if (digit < '0' || digit > '9') return refuse(minutes);
+    thousandths = thousandths * 10 + (digit - '0');
+  }
+  const std::int64_t ms = std::int64_t{wholeMinutes} * 60000 + thousandths * 60;
+  if (ms < 1000 || ms > std::int64_t{525600} * 60000) return refuse(minutes);
+  s.deadAirMs = ms;
+  return OptionOutcome::Continue;
 }
 
 OptionOutcome setMeter(const std::string&, Settings& s) {
@@ -111,9 +128,10 @@ OptionOutcome showVersion(const std::string&, Settings&) {
 const LongOption kLongOptions[] = {
     {"dead-air", true, setDeadAir,
      "\t--dead-air MINUTES - warn when the input stays below the silence level\n"
-     "\t     (-s, default -50 dB) for MINUTES, and when sound is back\n",
+     "\t     (-s, default -50 dB) for MINUTES (0.5: 30 s), and when it is back\n",
      "\t--dead-air МИНУТЫ - предупреждать, если сигнал ниже уровня тишины\n"
-     "\t     (-s, по умолчанию -50 dB) дольше МИНУТ, и когда звук вернулся\n"},
+     "\t     (-s, по умолчанию -50 dB) дольше МИНУТ (0.5: 30 с),\n"
+     "\t     и когда звук вернулся\n"},
     {"device", true, setDevice,
      "\t--device NAME - record from the ALSA capture device NAME (for example\n"
      "\t     plughw:1 or pulse) instead of AUDIODEV or \"default\"\n",

@@ -105,9 +105,14 @@ void runProgram(int argc, char** argv) {
   say(Msg::EndOfRecording);
   encoderThread.reset();  // joins: the capture loop saw encoderDone
   if (settings.logLines) {
-    const Losses losses = lossesSoFar();
-    say(Msg::LogLosses, losses.overruns, static_cast<unsigned long long>(losses.overrunMs),
-        losses.bufferOverflows);
+    const Losses l = lossesSoFar();
+    const auto overrunMs = static_cast<unsigned long long>(l.overrunMs);
+    if (settings.deadAirMs == 0)
+      say(Msg::LogLosses, l.overruns, overrunMs, l.bufferOverflows);
+    else
+      say(Msg::LogLossesDeadAir, l.overruns, overrunMs, l.bufferOverflows,
+          int(l.deadAirSeconds / 3600), int(l.deadAirSeconds / 60 % 60), int(l.deadAirSeconds % 60),
+          l.deadAirTimes);
   }
   pcmRing.reset();
 

@@ -1,7 +1,8 @@
 // What the run has lost, counted where every message passes (say), so the
 // closing line of a log always agrees with the messages the run printed:
-// sound input overruns with the sound they cost, and working-buffer
-// overflows.
+// sound input overruns (a stall that costs sound is reported as one) with
+// the sound they cost, working-buffer overflows, and the dead air of the
+// closing summary.
 //
 // Threads: any thread that says something counts (the capture loop, the
 // encoder thread); the main thread reads the sums once the others are done.
@@ -20,6 +21,8 @@ struct Losses {
   std::uint32_t overruns = 0;
   std::uint64_t overrunMs = 0;  // about this much sound the overruns lost
   std::uint32_t bufferOverflows = 0;
+  std::uint32_t deadAirSeconds = 0;  // in all, as the summary said it
+  std::uint32_t deadAirTimes = 0;
 };
 
 // Called by vsay with the message's own arguments.

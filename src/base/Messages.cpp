@@ -109,8 +109,13 @@ const Entry kEntries[] = {
     {Msg::LogLosses, Stream::Err,
      "Losses: %u sound input overruns (about %llu ms of sound), %u buffer overflows\n",
      "Потери: переполнений звукового входа %u (около %llu мс звука), переполнений буфера %u\n"},
-    {Msg::DeadAirBegan, Stream::Err, "\r\n* Dead air: no sound for %d min.\r\n",
-     "\r\n* Тишина в эфире: нет звука уже %d мин.\r\n"},
+    {Msg::LogLossesDeadAir, Stream::Err,
+     "Losses: %u sound input overruns (about %llu ms of sound), %u buffer overflows, "
+     "dead air %d:%02d:%02d (%u times)\n",
+     "Потери: переполнений звукового входа %u (около %llu мс звука), переполнений буфера %u, "
+     "тишина в эфире %d:%02d:%02d (раз: %u)\n"},
+    {Msg::DeadAirBegan, Stream::Err, "\r\n* Dead air: no sound for %g min.\r\n",
+     "\r\n* Тишина в эфире: нет звука уже %g мин.\r\n"},
     {Msg::DeadAirEnded, Stream::Err, "\r\n* Sound is back after %d:%02d:%02d of dead air.\r\n",
      "\r\n* Звук вернулся после %d:%02d:%02d тишины.\r\n"},
     {Msg::DeadAirSummary, Stream::Err, "\r\n* Dead air in all: %d:%02d:%02d, times: %u.\r\n",

@@ -76,8 +76,9 @@ enum class Msg {
   RingUnderflow,
   OldFileDeleted,         // %s: the file's path, %d: --keep-days
   LogLosses,              // %u %llu %u: overruns, their ms, buffer overflows
+  LogLossesDeadAir,       // LogLosses' and %d:%02d:%02d %u: dead air in all, times
   // Dead air (--dead-air)
-  DeadAirBegan,           // %d: minutes
+  DeadAirBegan,           // %g: minutes
   DeadAirEnded,           // %d:%02d:%02d: how long it lasted
   DeadAirSummary,         // %d:%02d:%02d: the whole time; %u: how many stretches
   // Status line (written raw to file handle 2, not through say)

@@ -59,8 +59,9 @@ struct Settings {
   bool logLines = false;
   // --meter: the status line also shows each channel's peak and the clipped samples.
   bool meter = false;
-  // --dead-air: minutes below the silence level that are reported (0: none).
-  int deadAirMinutes = 0;
+  // --dead-air: how long (ms) the input stays below the silence level before
+  // it is reported as dead air (0: not watched).
+  std::int64_t deadAirMs = 0;
 
   int channels() const { return channelMode == ChannelMode::Mono ? 1 : 2; }
   int bytesPerSecond() const { return sampleRate * 2 * channels(); }

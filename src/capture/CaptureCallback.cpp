@@ -17,7 +17,7 @@ CaptureCallback::CaptureCallback(RunState& run, const Settings& settings, RingBu
       channels_(settings.channels()),
       sampleRate_(settings.sampleRate > 0 ? settings.sampleRate : 1),
       quietBelow_(settings.silenceThreshold) {
-  if (settings.deadAirMinutes > 0) deadAir_.emplace(std::int64_t{settings.deadAirMinutes} * 60 * sampleRate_);
+  if (settings.deadAirMs > 0) deadAir_.emplace(settings.deadAirMs * sampleRate_ / 1000);
 }
 
 // Cheap per block: one pass over the samples, a few stores.

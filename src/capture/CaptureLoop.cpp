@@ -131,9 +131,9 @@ class Recorder {
 
   // The input thread only counts; the texts are printed here.
   void reportDeadAir() {
-    if (settings_.deadAirMinutes == 0) return;
+    if (settings_.deadAirMs == 0) return;
     const std::uint32_t begun = callback_.deadAirBegun();
-    if (begun != reportedBegun_) say(Msg::DeadAirBegan, settings_.deadAirMinutes);
+    if (begun != reportedBegun_) say(Msg::DeadAirBegan, double(settings_.deadAirMs) / 60000);
     reportedBegun_ = begun;
     const std::uint32_t ended = callback_.deadAirEnded();  // before its duration
     if (ended == reportedEnded_) return;
@@ -234,7 +234,7 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   heartbeat.stopping();
   stopAndDrain(run, sound, status, ports);
   relay.finish();
-  if (settings.deadAirMinutes != 0) {  // the input is closed: its counts are final
+  if (settings.deadAirMs != 0) {  // the input is closed: its counts are final
     const HoursMinutesSeconds total = splitMs(callback.deadAirTotalMs());
     say(Msg::DeadAirSummary, total.hours, total.minutes, total.seconds, callback.deadAirBegun());
   }

@@ -23,7 +23,7 @@ std::vector<std::int16_t> block(std::vector<std::uint32_t> loudAt = {}, std::int
 struct Rig {  // threshold 1: silence cutting off
   explicit Rig(int threshold = 103, std::uint32_t ringBytes = 1u << 22, int deadAir = 0)
       : settings{[&] { Settings s; s.silenceEnabled = threshold != 1, s.silenceThreshold = threshold;
-                       s.deadAirMinutes = deadAir, s.meter = deadAir != 0; return s; }()}, ring(ringBytes) {
+                       s.deadAirMs = deadAir * 60000, s.meter = deadAir != 0; return s; }()}, ring(ringBytes) {
     run.encoderEvent.open();
   }
   std::uint32_t feed(const std::vector<std::int16_t>& v) {  // the bytes that reached the ring
