@@ -76,6 +76,8 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"FrozenServer", {"rec"}, {}, false, "", Frozen, "", 3, "\r\nMMSystem error: Connection timed out\r\n" + tried("default"), "", ""},
   Trouble{"CtrlCWhileTheServerIsFrozen", {"rec"}, {}, true, "", CtrlCWhileFrozen, "", 3,
           "\r\nMMSystem error: Operation canceled\r\n" + tried("default"), "", ""},
+  // Folders are made for --dir and --name only: a mistyped path is an error.
+  Trouble{"MissingFolder", {"missing/rec"}, {}, false, "", Live, "", 2, kCreation + "No such file or directory\r\n\r\n", "", ""},
   Trouble{"OutputIsAFolder", {"rec"}, {}, false, "", Live, "rec.mp3", 2, kCreation + "Is a directory\r\n\r\n", "", ""},
   Trouble{"NextHourIsAFolder", {"-split1", "rec"}, wallClockAt("2026-12-07 10:59:58"), false, "", Live, "11.mp3", 2,
           kCreation + "Is a directory\r\n\r\n", "", "10.mp3"},
