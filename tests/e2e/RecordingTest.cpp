@@ -26,16 +26,6 @@ struct Ending {
 };
 void PrintTo(const Ending& e, std::ostream* os) { *os << e.name; }
 
-// What a recording of a time code must hold: all of it, unbroken.
-void expectWholeCode(const DecodedMp3& decoded, double played) {
-  for (int c = 0; c < decoded.channels; ++c) {
-    const CodeHeard heard = codeHeard(TimeCode::read(decoded.channel(c), decoded.rate));
-    EXPECT_TRUE(heard.first <= 0.15 && heard.last >= played - 0.25 && heard.lost <= 0.15)
-        << "channel " << c << ": " << heard.first << " to " << heard.last << " s, " << heard.lost
-        << " s lost";
-  }
-}
-
 class Recording : public E2eTest, public ::testing::WithParamInterface<Ending> {};
 
 TEST_P(Recording, EndsWithTheWholeSoundInTheFormatAskedFor) {

@@ -109,9 +109,7 @@ TEST_F(Interrupted, ServerKilledMidRecording) {
       std::regex_replace(vorta.errors(), kStatusLines, ""),
       std::regex("\r\n\\* Error: the sound input stopped working \\(.+\\)\\.\r\n")))
       << vorta.errors();
-  const CodeHeard heard = this->heard();
-  EXPECT_TRUE(heard.first <= 0.15 && heard.last >= 2 - 0.25 && heard.lost <= 0.15)
-      << heard.first << " to " << heard.last << " s, " << heard.lost << " s lost";
+  expectWholeCode(decodeWhole(path("rec.mp3")), 2);
 }
 // No sound comes: vorta waits without burning the CPU, and Ctrl+C ends it.
 TEST_F(Interrupted, FrozenServerMidRecording) {

@@ -70,9 +70,7 @@ TEST_F(Windows, PrintsTheSameBytesAsTheLinuxBuild) {
     const RunResult windows = run(line.args, true);
     EXPECT_EQ(windows.exitCode, linux.exitCode) << shown;
     EXPECT_EQ(windows.out, linux.out) << shown;
-    if (!line.records) {
-      EXPECT_EQ(windows.err, linux.err) << shown;
-    }
+    EXPECT_EQ(line.records ? "" : windows.err, line.records ? "" : linux.err) << shown;
   }
 }
 
@@ -104,15 +102,10 @@ TEST_F(Windows, RecordsTheWholeSoundUntilTheStopFileCtrlCOrEsc) {
     ASSERT_EQ(vorta.wait(60000), 0) << name << vorta.errors();
     EXPECT_FALSE(fs::exists(path("stop.now")));
 
+    SCOPED_TRACE(name);
     const DecodedMp3 decoded = decodeWhole(path(name + ".mp3"));
-    ASSERT_TRUE(decoded.ok) << name;
     EXPECT_EQ(decoded.rate, 44100);
-    for (int c = 0; c < decoded.channels; ++c) {
-      const CodeHeard heard = codeHeard(TimeCode::read(decoded.channel(c), decoded.rate));
-      EXPECT_TRUE(heard.first <= 0.15 && heard.last >= 3 - 0.25 && heard.lost <= 0.15)
-          << name << " channel " << c << ": " << heard.first << " to " << heard.last << " s, "
-          << heard.lost << " s lost";
-    }
+    expectWholeCode(decoded, 3);
   }
 }
 

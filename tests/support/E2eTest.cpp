@@ -32,6 +32,13 @@ std::vector<std::string> wallClockAt(const std::string& when) {
   return {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", "FAKETIME=@" + when,
           "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=UTC"};
 }
+void expectWholeCode(const DecodedMp3& decoded, double played) {
+  for (int c = 0; c < decoded.channels; ++c) {
+    const CodeHeard heard = codeHeard(TimeCode::read(decoded.channel(c), decoded.rate));
+    EXPECT_TRUE(heard.first <= 0.15 && heard.last >= played - 0.25 && heard.lost <= 0.15)
+        << "channel " << c << ": " << heard.first << " to " << heard.last << " s, " << heard.lost << " s lost";
+  }
+}
 PulseServer& E2eTest::server() {
   static PulseServer own = [] {
     if (const char* dir = std::getenv("VORTA_PULSE_DIR")) return PulseServer{dir};

@@ -20,6 +20,8 @@ struct PulseServer {
 };
 // Environment for a wall clock (not the monotonic one) starting at "YYYY-MM-DD hh:mm:ss" UTC.
 std::vector<std::string> wallClockAt(const std::string& when);
+// Fails the test unless each channel holds the time code played, all of it, unbroken.
+void expectWholeCode(const DecodedMp3& decoded, double played);
 
 class E2eTest : public ::testing::Test {
  protected:

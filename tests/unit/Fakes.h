@@ -1,6 +1,6 @@
 // The fakes the unit tests share, one of each kind, by owner: what the
-// program prints, the clock, the file system, the sound input and the
-// encoder engine. Each section says what it stands in for.
+// program prints, the clock, the encoder engine and the output files (the
+// sound input's fake lives with the capture loop's tests, its only user).
 #pragma once
 
 #include <functional>
@@ -42,8 +42,6 @@ class FakeClock : public Clock {
   std::int64_t cpu = 0;
   std::int64_t wall = 0;
 };
-
-// --- Sound input (sound)
 
 // --- Encoder engine (encode)
 

@@ -1,5 +1,5 @@
 // Output for a service: notification datagrams, log lines, the status relay,
-// the heartbeat, and --log (where the word is the option, the closing line).
+// the heartbeat, and --log (where the word is the option).
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,7 +8,6 @@
 #include "Fakes.h"
 #include "app/CommandLine.h"
 #include "base/LogLines.h"
-#include "base/Losses.h"
 #include "capture/ServiceHeartbeat.h"
 #include "monitor/StatusRelay.h"
 #include "platform/Notify.h"
@@ -120,21 +119,6 @@ TEST(LogOption, TheWordIsTheOptionUnlessTheGrammarMakesItAValue) {  // -s takes 
     EXPECT_TRUE(!run || (s.logLines == c.log && s.outputName == c.name)) << c.args[1] << c.args[2];
     EXPECT_TRUE(!run || kept.out.find(c.log ? "MP" : "\nM") == 0) << c.args[1] << c.args[2];
   }
-}
-
-TEST(Losses, TheRunsLossesAreCountedAndSummedUpInALogLine) {
-  KeptText kept;
-  const Losses before = lossesSoFar();
-  for (int ms : {40, 1500}) say(Msg::Overrun, ms);
-  say(Msg::RingOverflow);
-  say(Msg::DeviceLost, "gone");  // ends the run; no loss of its own
-  const Losses a = lossesSoFar();
-  setLogLines(true);
-  say(Msg::LogLosses, a.overruns - before.overruns, 0ull + a.overrunMs - before.overrunMs,
-      a.bufferOverflows - before.bufferOverflows);
-  setLogLines(false);
-  EXPECT_EQ(kept.err.substr(kept.err.find("Losses")),
-            "Losses: 2 sound input overruns (about 1540 ms of sound), 1 buffer overflows\n");
 }
 
 }  // namespace
