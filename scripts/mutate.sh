@@ -20,11 +20,20 @@ work=$here/build/mutate
 tree=$work/tree build=$work/build log=$work/log
 mkdir -p "$work"
 
-# What git tracks or would track; tar keeps the times, so an unchanged file
-# is not compiled again.
-rm -rf "$tree" && mkdir -p "$tree"
+# What git tracks or would track, brought into the scratch tree file by file:
+# a changed file gets a new time, so the incremental build compiles it even
+# when the scratch build is newer than the change; an unchanged one keeps its
+# time and is not compiled again.
+incoming=$work/incoming
+rm -rf "$incoming" && mkdir -p "$incoming" "$tree"
 git -C "$here" ls-files -z --cached --others --exclude-standard |
-  (cd "$here" && tar --null -T - --ignore-failed-read -cf -) | tar -x -C "$tree"
+  (cd "$here" && tar --null -T - --ignore-failed-read -cf -) | tar -x -C "$incoming"
+(cd "$incoming" && find . -type f -print0) | while IFS= read -r -d '' f; do
+  cmp -s "$incoming/$f" "$tree/$f" || { mkdir -p "$(dirname "$tree/$f")" && cp "$incoming/$f" "$tree/$f"; }
+done
+(cd "$tree" && find . -type f -print0) | while IFS= read -r -d '' f; do
+  [ -e "$incoming/$f" ] || rm -f "$tree/$f"
+done
 launcher=()
 if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=$tree CCACHE_NOHASHDIR=true
