@@ -71,6 +71,8 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
 INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"NoSuchDeviceOnATerminal", {"rec"}, {"AUDIODEV=vorta-no-such-pcm"}, true, "", Live, "", 3,
           "\r\n* Error: Soundrecord device not found.\r\n" + tried("vorta-no-such-pcm"), "Press ENTER to continue...", ""},
+  Trouble{"DeviceOptionBeatsAudiodev", {"--device=vorta-no-such-pcm", "rec"}, {"AUDIODEV=pulse"}, false, "", Live, "", 3,
+          "\r\n* Error: Soundrecord device not found.\r\n" + tried("vorta-no-such-pcm"), "", ""},
   Trouble{"RawDeviceRefusesTheFormat", {"--device", "hw:0", "rec"}, {"XDG_CONFIG_HOME=" VORTA_SOURCE_DIR "/tests/e2e"}, false, "", Live, "", 3,
           "\r\nMMSystem error: Invalid argument\r\n" + tried("hw:0") + "* This device refuses the format; try --device plughw:0, which converts it.\r\n", "", ""},
   Trouble{"DeadServer", {"rec"}, {"AUDIODEV=pulse", "PULSE_SERVER=unix:/nonexistent"}, false, "", Live, "", 3,
