@@ -126,5 +126,23 @@ TEST_F(Recording, SplitStartsANewFileAtTheHour) {
   expectWholeCode(decodeMp3Bytes(joined), 3);
 }
 
+// A service restarted within the hour appends to the hour's file: both
+// runs' parts of the code are there, whole. (libfaketime leaves the file's
+// own time real, so the test sets it within the faked hour.)
+TEST_F(Recording, RestartWithinTheHourAppends) {
+  for (double from : {0.0, 2.0}) {
+    auto options = vorta({"-split1", "-x", "stop.now", "r"});
+    for (const auto& entry : wallClockAt("2026-12-07 10:20:00")) options.env.push_back(entry);
+    Subprocess vorta;
+    ASSERT_TRUE(startRecording(vorta, options));
+    ASSERT_EQ(play(TestSignal(48000, 2).timeCode(from, 2))->wait(20000), 0);
+    std::this_thread::sleep_for(milliseconds(200));
+    std::ofstream(path("stop.now")) << "stop\n";
+    ASSERT_EQ(vorta.wait(30000), 0) << vorta.errors();
+    ASSERT_EQ(std::system(("touch -d '2026-12-07 10:20:01 UTC' " + path("10.mp3")).c_str()), 0);
+  }
+  expectWholeCode(decodeWhole(path("10.mp3")), 4);
+}
+
 }  // namespace
 }  // namespace vorta::test
