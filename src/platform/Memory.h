@@ -25,6 +25,18 @@ std::size_t memoryPageBytes();
 void lockMemory(const void* address, std::size_t length);
 void unlockMemory(const void* address, std::size_t length);
 
+// The whole pages inside [address, address + length), as the addresses
+// [first, last); none when first >= last. Bytes of a page only partly inside
+// are left out. One rule for every system's discardPages.
+struct PageRange {
+  std::uintptr_t first = 0, last = 0;
+};
+inline PageRange wholePagesInside(const void* address, std::size_t length) {
+  const std::uintptr_t page = memoryPageBytes();
+  const auto begin = reinterpret_cast<std::uintptr_t>(address);
+  return {(begin + page - 1) & ~(page - 1), (begin + length) & ~(page - 1)};
+}
+
 // Gives the whole pages inside [address, address + length) back to the
 // system: they stop counting as resident and stay allocated to the caller,
 // but their contents are lost (the next touch finds zeros or anything).

@@ -32,14 +32,11 @@ void lockMemory(const void* address, std::size_t length) { (void)mlock(address, 
 void unlockMemory(const void* address, std::size_t length) { (void)munlock(address, length); }
 
 void discardPages(void* address, std::size_t length) {
-  const std::uintptr_t page = memoryPageBytes();
-  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(address);
-  const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
-  const std::uintptr_t last = (begin + length) & ~(page - 1);
-  if (first >= last) return;
+  const PageRange pages = wholePagesInside(address, length);
+  if (pages.first >= pages.last) return;
   // MADV_DONTNEED, not MADV_FREE: the pages leave the resident set now, not
   // only once the system runs short of memory.
-  (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+  (void)madvise(reinterpret_cast<void*>(pages.first), pages.last - pages.first, MADV_DONTNEED);
 }
 
 }  // namespace vorta

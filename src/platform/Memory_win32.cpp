@@ -39,13 +39,11 @@ void unlockMemory(const void* address, std::size_t length) {
 // set at once, which is what the caller asks for. Results ignored: the pages
 // merely stay resident.
 void discardPages(void* address, std::size_t length) {
-  const std::uintptr_t page = memoryPageBytes();
-  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(address);
-  const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
-  const std::uintptr_t last = (begin + length) & ~(page - 1);
-  if (first >= last) return;
-  (void)VirtualAlloc(reinterpret_cast<void*>(first), last - first, MEM_RESET, PAGE_READWRITE);
-  (void)VirtualUnlock(reinterpret_cast<void*>(first), last - first);
+  const PageRange pages = wholePagesInside(address, length);
+  if (pages.first >= pages.last) return;
+  void* const first = reinterpret_cast<void*>(pages.first);
+  (void)VirtualAlloc(first, pages.last - pages.first, MEM_RESET, PAGE_READWRITE);
+  (void)VirtualUnlock(first, pages.last - pages.first);
 }
 
 }  // namespace vorta

@@ -8,6 +8,7 @@
 
 #include "Fakes.h"
 #include "base/RingBuffer.h"
+#include "platform/Memory.h"
 
 namespace vorta {
 namespace {
@@ -92,6 +93,16 @@ TEST(RingBuffer, TwoThreadsMoveEveryByteAndEveryTag) {
     EXPECT_EQ(wrong, 0u);
     EXPECT_EQ(reports, marks);
     EXPECT_GT(marks, 3u);
+  }
+}
+
+// A large ring gives back only whole pages: one it covers in part keeps its bytes.
+TEST(Memory, WholePagesInsideARange) {
+  const std::uintptr_t p = memoryPageBytes(), base = 16 * p;
+  const std::uintptr_t rows[][4] = {{0, 2 * p, 0, 2 * p}, {1, 2 * p, p, 2 * p}, {1, p, p, p}, {0, p - 1, 0, 0}};
+  for (const auto& r : rows) {
+    const PageRange got = wholePagesInside(reinterpret_cast<const void*>(base + r[0]), r[1]);
+    EXPECT_EQ(std::pair(got.first - base, got.last - base), std::pair(r[2], r[3])) << r[0] << " + " << r[1];
   }
 }
 
