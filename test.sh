@@ -6,7 +6,8 @@
 #   asan      unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      unit tests under ThreadSanitizer
 #   tsan-e2e  the quick end-to-end tests with the ThreadSanitizer-built vorta
-#   fuzz      the command-line reader under libFuzzer for VORTA_FUZZ_SECONDS (20)
+#   fuzz      the command-line reader and vorta-web's header reading under
+#             libFuzzer, VORTA_FUZZ_SECONDS (20) each
 #   package   the Debian package built from a clean copy and checked (lintian,
 #             hardening, contents, the units), its binary run as the unit runs it
 #   long      not by default: a minute under load three ways, a 27 s stall
@@ -77,15 +78,21 @@ tsan_e2e() { run_ctest tsan-e2e "$here/build/tsan" -L e2e_quick -E OutOfMemory; 
 long() { build "$here/build/test" vorta vorta_e2e -- && run_ctest long "$here/build/test" -L long; }
 package() { build "$here/build/test" vorta -- && run_ctest package "$here/build/test" -L debian; }
 fuzz() {
-  CC=clang CXX=clang++ build "$here/build/fuzz" vorta_commandline_fuzz -- -DVORTA_FUZZ=ON || return
-  local work=$here/build/fuzz/corpus status=0
-  rm -rf "$work" && mkdir -p "$work" && cp "$here"/tests/fuzz/corpus/* "$work"/
+  CC=clang CXX=clang++ build "$here/build/fuzz" vorta_commandline_fuzz vorta_request_fuzz -- -DVORTA_FUZZ=ON || return
+  local status=0
+  fuzz_one vorta_commandline_fuzz corpus 4096 || status=$?
+  fuzz_one vorta_request_fuzz request-corpus 1024 || status=$?
+  record fuzz "$status"
+}
+fuzz_one() {  # fuzz_one TARGET CORPUS MAX_LEN: runs it for fuzz_seconds on a copy of its corpus
+  local work=$here/build/fuzz/$2 status=0
+  rm -rf "$work" && mkdir -p "$work" && cp "$here"/tests/fuzz/"$2"/* "$work"/
   # setsid and no stdin: no terminal, as the reader must never wait for a key.
-  setsid "$here/build/fuzz/tests/fuzz/vorta_commandline_fuzz" -max_total_time="$fuzz_seconds" \
-    -max_len=4096 -timeout=10 -rss_limit_mb=2048 "$work" </dev/null >"$work.log" 2>&1 || status=$?
+  setsid "$here/build/fuzz/tests/fuzz/$1" -max_total_time="$fuzz_seconds" \
+    -max_len="$3" -timeout=10 -rss_limit_mb=2048 "$work" </dev/null >"$work.log" 2>&1 || status=$?
   [ "$status" -eq 0 ] || tail -60 "$work.log"
   grep -E '^Done ' "$work.log" || true
-  record fuzz "$status"
+  return "$status"
 }
 
 windows() {

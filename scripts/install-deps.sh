@@ -5,14 +5,16 @@
 #   install-deps.sh bench  that of run, plus what bench/run.sh measures against
 set -euo pipefail
 
-run_packages=(g++ cmake make pkg-config libasound2-dev libmp3lame-dev libasound2-plugins)
+run_packages=(g++ cmake make pkg-config libasound2-dev libmp3lame-dev libasound2-plugins
+              libmicrohttpd-dev nlohmann-json3-dev libcrypt-dev)
 test_packages=(libgtest-dev libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils
                alsa-utils faketime clang libclang-rt-dev util-linux procps
                groff-base mandoc dpkg-dev
-               debhelper bash-completion fakeroot lintian devscripts systemd ccache)
+               debhelper bash-completion fakeroot lintian devscripts systemd ccache
+               chromium chromium-driver python3-selenium)
 
 bench_packages=(libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils alsa-utils
-                lame ffmpeg time procps)
+                lame ffmpeg time procps nginx-light)
 
 packages=("${run_packages[@]}")
 [ "${1:-run}" = test ] && packages+=("${test_packages[@]}")

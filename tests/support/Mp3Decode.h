@@ -21,6 +21,7 @@ class TestSignal {
   int rate() const { return rate_; }
   int channels() const { return channels_; }
   bool writeRaw(const std::string& path) const;  // little-endian, for paplay --raw
+  const Samples& samples() const { return samples_; }
  private:
   TestSignal& tone(double hz, double seconds, double amplitude = 0.5);
   int rate_, channels_;

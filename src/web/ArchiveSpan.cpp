@@ -1,0 +1,38 @@
+#include "web/ArchiveSpan.h"
+
+#include <algorithm>
+
+namespace vorta::web {
+namespace {
+
+void addLevels(const Recording& r, std::int64_t fromMs, std::int64_t toMs, ArchiveSpan& span) {
+  for (const TimesLine& line : r.map.lines) {
+    if (line.kind != 'L' || line.epochMs < fromMs || line.epochMs >= toMs) continue;
+    const double peak = line.peaks.empty() ? -1e9 : *std::max_element(line.peaks.begin(), line.peaks.end());
+    span.levels.push_back(SpanLevel{line.epochMs, line.lufs, peak});
+  }
+}
+
+}  // namespace
+
+ArchiveSpan spanOf(const Archive& archive, std::int64_t fromMs, std::int64_t toMs, Clock& clock) {
+  ArchiveSpan span;
+  for (Recording& r : archive.recordings(fromMs, toMs, clock)) {
+    const std::uint64_t from = byteAt(r, fromMs), to = byteAt(r, toMs);
+    if (to <= from) continue;
+    if (span.kbps == 0) span.kbps = r.map.header.kbps;
+    const std::uint64_t at = span.chain->size();
+    for (const Segment& s : r.segments) {
+      const std::int64_t start = std::max(s.startMs, fromMs), end = std::min(s.endMs, toMs);
+      if (end <= start) continue;
+      const std::uint64_t first = std::max(byteAt(r, start), from), last = std::min(byteAt(r, end), to);
+      span.segments.push_back(SpanSegment{start, end, at + first - from, at + last - from, s.reason, r.name});
+    }
+    addLevels(r, fromMs, toMs, span);
+    span.files.push_back(SpanFile{r.name, r.file.version().size, r.map.header.approx, r.startMs(), r.endMs()});
+    span.chain->add(std::move(r.file), from, to);
+  }
+  return span;
+}
+
+}  // namespace vorta::web

@@ -1,0 +1,69 @@
+// Makes an archive as a recorder under the pattern %Y-%m-%d/%H.mp3 would
+// (in UTC): one MP3 stream of the time code, whose moment is the clock time
+// modulo 8 s, cut at frame boundaries into hourly files with time maps.
+//   vorta_web_archive FOLDER START_MS SECONDS [CUT_FROM_S CUT_SECONDS] [--no-map HOUR]
+// A cut leaves the sound of [CUT_FROM_S, +CUT_SECONDS) out, as a silence cut does.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "Mp3Decode.h"
+#include "encode/MpegFrame.h"
+#include "platform/Mp3Engine.h"
+
+using namespace vorta;
+
+int main(int argc, char** argv) {
+  if (argc < 4) return 2;
+  const std::string folder = argv[1];
+  const long long startMs = std::stoll(argv[2]);
+  const double seconds = std::stod(argv[3]);
+  const double cutFrom = argc > 5 ? std::stod(argv[4]) : 1e9, cutLength = argc > 5 ? std::stod(argv[5]) : 0;
+  const int noMapHour = argc > 7 ? std::stoi(argv[7]) : -1;
+  const double codeFrom = std::fmod(double(startMs) / 1000.0, test::TimeCode::kTurn);
+  const test::Samples pcm = test::TestSignal(48000, 2).timeCode(codeFrom, seconds).samples();
+
+  auto stream = makeLameEngine()->open(Mp3Params{48000, Mp3Params::Channels::JointStereo, 128});
+  if (!stream.ok()) return 1;
+  std::vector<std::uint8_t> mp3;
+  const std::uint32_t chunk = stream.value().samplesPerChunk();
+  for (std::size_t at = 0; at < pcm.size(); at += chunk) {
+    auto out = stream.value().encode({pcm.data() + at, std::min<std::size_t>(chunk, pcm.size() - at)});
+    mp3.insert(mp3.end(), out.value().begin(), out.value().end());
+  }
+  auto rest = stream.value().flush();
+  mp3.insert(mp3.end(), rest.value().begin(), rest.value().end());
+
+  struct Out { std::ofstream mp3, times; long long frames = 0, bytes = 0; bool segmentOpen = false; };
+  std::map<long long, Out> files;  // by hour since the epoch
+  for (std::size_t at = 0, frame = 0; at + 4 <= mp3.size(); ++frame) {
+    const std::uint32_t length = mpegFrameLength(&mp3[at]);
+    if (length == 0 || at + length > mp3.size()) break;
+    const double offset = double(frame) * 1152 / 48000;
+    const long long ms = startMs + std::llround(offset * 1000);
+    const bool cut = offset >= cutFrom && offset < cutFrom + cutLength;
+    Out& f = files[ms / 3600000];
+    if (!f.mp3.is_open()) {
+      const std::time_t hourStart = ms / 3600000 * 3600;
+      char name[32];
+      std::strftime(name, sizeof name, "%Y-%m-%d/%H.mp3", std::gmtime(&hourStart));
+      std::filesystem::create_directories(folder + "/" + std::string(name).substr(0, 10));
+      f.mp3.open(folder + "/" + name, std::ios::binary);
+      if (ms / 3600000 % 24 != noMapHour) f.times.open(folder + "/" + name + ".times");
+      f.times << "vorta-times 1 rate=48000 channels=2 frame-samples=1152 kbps=128\n";
+    }
+    if (!cut) {
+      if (!f.segmentOpen) f.times << "S " << ms << ' ' << f.frames << ' ' << f.bytes << (f.frames ? " silence\n" : " start\n");
+      else if (std::llround(offset * 1000) % 10000 < 24)
+        f.times << "L " << ms << ' ' << f.frames << ' ' << f.bytes << " -20.5 -6.0 -6.0\n";
+      f.mp3.write(reinterpret_cast<const char*>(&mp3[at]), length);
+      f.frames += 1, f.bytes += length;
+    }
+    f.segmentOpen = !cut;
+    at += length;
+  }
+  return 0;
+}

@@ -1,0 +1,102 @@
+"""HTTP edges of vorta-web with a plain client: ranges, 416, HEAD, conditional
+requests, a growing file, and paths that lead outside the archive."""
+import http.client
+import os
+import unittest
+
+import webtest
+
+FILE = "/files/studio/2026-12-07/13.mp3"
+
+
+class HttpEdges(webtest.ServerCase):
+    def prepare(self):
+        webtest.make_archive(self.archive)
+        self.path = os.path.join(self.archive, "2026-12-07/13.mp3")
+        with open(self.path, "rb") as f:
+            self.bytes = f.read()
+        # Outside the archive, and links into it that lead there.
+        self.secret = os.path.join(self.dir, "secret.mp3")
+        with open(self.secret, "wb") as f:
+            f.write(b"secret" * 100)
+        os.makedirs(os.path.join(self.dir, "outside"))
+        os.link(self.secret, os.path.join(self.dir, "outside/00.mp3"))
+        os.symlink(self.secret, os.path.join(self.archive, "2026-12-07/15.mp3"))
+        os.symlink(os.path.join(self.dir, "outside"), os.path.join(self.archive, "2026-12-08"))
+        day_ago2 = os.stat(self.secret).st_mtime - 2 * 86400
+        os.utime(self.secret, (day_ago2, os.stat(self.secret).st_mtime))
+
+    def get(self, path, method="GET", **headers):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.putrequest(method, path, skip_accept_encoding=True)
+        for k, v in headers.items():
+            c.putheader(k.replace("_", "-"), v)
+        c.endheaders()
+        r = c.getresponse()
+        body = r.read()
+        c.close()
+        return r, body
+
+    def test_ranges_and_conditions(self):
+        size = len(self.bytes)
+        whole, _ = self.get(FILE)
+        tag, modified = whole.getheader("ETag"), whole.getheader("Last-Modified")
+        cases = [  # headers, status, body, Content-Range
+            ({}, 200, self.bytes, None),
+            ({"Range": "bytes=10-19"}, 206, self.bytes[10:20], f"bytes 10-19/{size}"),
+            ({"Range": "bytes=100-"}, 206, self.bytes[100:], f"bytes 100-{size - 1}/{size}"),
+            ({"Range": "bytes=-5"}, 206, self.bytes[-5:], f"bytes {size - 5}-{size - 1}/{size}"),
+            ({"Range": f"bytes={size - 1}-{size + 50}"}, 206, self.bytes[-1:], f"bytes {size - 1}-{size - 1}/{size}"),
+            ({"Range": f"bytes={size}-"}, 416, b"", f"bytes */{size}"),
+            ({"Range": "bytes=-0"}, 416, b"", f"bytes */{size}"),
+            ({"Range": "bytes=5-2"}, 200, self.bytes, None),
+            ({"Range": "bytes=0-1,4-5"}, 200, self.bytes, None),
+            ({"Range": "lines=1-2"}, 200, self.bytes, None),
+            ({"If-None-Match": tag}, 304, b"", None),
+            ({"If-None-Match": '"other", ' + tag}, 304, b"", None),
+            ({"If-None-Match": '"other"'}, 200, self.bytes, None),
+            ({"If-Modified-Since": modified}, 304, b"", None),
+            ({"If-Modified-Since": "Sun, 06 Nov 1994 08:49:37 GMT"}, 200, self.bytes, None),
+            ({"Range": "bytes=0-3", "If-Range": tag}, 206, self.bytes[:4], f"bytes 0-3/{size}"),
+            ({"Range": "bytes=0-3", "If-Range": '"old"'}, 200, self.bytes, None),
+        ]
+        for headers, status, body, content_range in cases:
+            with self.subTest(headers=headers):
+                r, got = self.get(FILE, **headers)
+                self.assertEqual((r.status, r.getheader("Content-Range")), (status, content_range))
+                self.assertEqual(got, body)
+        r, got = self.get(FILE, "HEAD", Range="bytes=0-9")
+        self.assertEqual((r.status, r.getheader("Content-Length"), got), (206, "10", b""))
+        r, got = self.get(FILE, "HEAD")
+        self.assertEqual((r.status, r.getheader("Content-Length"), got), (200, str(size), b""))
+
+    def test_a_growing_file(self):
+        r, _ = self.get(FILE)
+        with open(self.path, "ab") as f:
+            f.write(b"\xff" * 1000)
+        grown = self.bytes + b"\xff" * 1000
+        r2, got = self.get(FILE, Range=f"bytes={len(self.bytes)}-", If_Range=r.getheader("ETag"))
+        self.assertEqual((r2.status, got), (200, grown))  # changed since: all of it
+        r3, got = self.get(FILE, Range=f"bytes={len(self.bytes)}-")
+        self.assertEqual((r3.status, got), (206, b"\xff" * 1000))
+        self.assertNotEqual(r.getheader("ETag"), r3.getheader("ETag"))
+
+    def test_nothing_outside_is_served_or_read(self):
+        atime = os.stat(self.secret).st_atime
+        for path in ["/files/studio/../secret.mp3", "/files/studio/%2e%2e/secret.mp3",
+                     "/files/studio/2026-12-07/..%2f..%2fsecret.mp3", "/files/studio/2026-12-07/15.mp3",
+                     "/files/studio/2026-12-08/00.mp3", "/files/studio//etc/passwd", "/files/studio/%2fetc/passwd",
+                     "/files/studio/2026-12-07/13.mp3.times", "/files/studio/2026-12-07/13.mp3/",
+                     "/files/studio/2026-12-07/./13.mp3", "/files/nobody/2026-12-07/13.mp3",
+                     "/page/../../../etc/passwd", "/api/archives/studio/stream/../../secret.mp3"]:
+            with self.subTest(path=path):
+                r, body = self.get(path)
+                self.assertEqual(r.status, 404)
+                self.assertNotIn(b"secret", body)
+        r, _ = self.get(FILE, "POST")
+        self.assertEqual(r.status, 405)
+        self.assertEqual(os.stat(self.secret).st_atime, atime)  # never opened for reading
+
+
+if __name__ == "__main__":
+    unittest.main()
