@@ -3,8 +3,12 @@
 // modulo 8 s, cut at frame boundaries into hourly files with time maps.
 //   vorta_web_archive FOLDER START_MS SECONDS [CUT_FROM_S CUT_SECONDS] [--no-map HOUR]
 // A cut leaves the sound of [CUT_FROM_S, +CUT_SECONDS) out, as a silence cut does.
+//   vorta_web_archive --read FILE [RATE]
+// prints the time code heard in an MP3 file, or in mono 16-bit samples at
+// RATE: the first and the last moment, and the most sound missing between.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,7 +20,27 @@
 
 using namespace vorta;
 
+namespace {
+
+int readCode(const std::string& path, long rate) {
+  const std::vector<std::uint8_t> bytes = test::readFileBytes(path);
+  test::Samples mono(bytes.size() / 2);
+  std::memcpy(mono.data(), bytes.data(), mono.size() * 2);
+  double seconds = double(mono.size()) / double(rate);
+  if (rate == 0) {
+    const test::DecodedMp3 mp3 = test::decodeMp3Bytes(bytes);
+    if (!mp3.ok) return 1;
+    mono = mp3.channel(0), rate = mp3.rate, seconds = mp3.seconds();
+  }
+  const test::CodeHeard heard = test::codeHeard(test::TimeCode::read(mono, rate));
+  std::printf("%.2f %.2f %.2f %.3f\n", heard.first, heard.last, heard.lost, seconds);
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--read") return readCode(argv[2], argc > 3 ? std::stol(argv[3]) : 0);
   if (argc < 4) return 2;
   const std::string folder = argv[1];
   const long long startMs = std::stoll(argv[2]);
