@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "app/LongOptions.h"
+#include "app/Options.h"
 #include "base/Messages.h"
 #include "platform/Terminal.h"
 #include "platform/TextEncoding.h"
@@ -44,9 +44,11 @@ ExitCode printHelpWithLongOptions() {
   int rowCounter = 0;
   printCountedLines(text(Msg::LongHelpTitle), rowCounter);
   const bool russian = selectedLanguage() == Language::Russian;
-  for (const LongOption& option : longOptions())
+  for (const Option& option : options()) {
+    if (!option.englishHelp) continue;
     printCountedLines(russian ? toConsoleCodeset(option.russianHelp) : option.englishHelp,
                       rowCounter);
+  }
   if (isStdoutTerminal()) waitForEnter();
   return ExitCode::Ok;
 }

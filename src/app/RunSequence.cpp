@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "app/StartUp.h"
 #include "app/ConsoleWriter.h"
 #include "app/SystemCapturePorts.h"
 #include "base/Losses.h"
@@ -70,14 +70,10 @@ void runProgram(int argc, char** argv) {
   // Before anything is opened, so nothing opened can become fd 0, 1 or 2.
   openMissingStandardDescriptors();
   installTerminalSafeSignals();
+  const StartUp start = startUp(commandLineWords(argc, argv), systemClock(), physicalMemoryBytes());
+  if (const ExitCode* code = std::get_if<ExitCode>(&start)) exitWith(*code);
   Settings& settings = processSettings();
-  const std::vector<std::string> words = commandLineWords(argc, argv);
-  std::vector<const char*> wordPointers;
-  for (const std::string& word : words) wordPointers.push_back(word.c_str());
-  const CommandLineResult commandLine =
-      readSettings(static_cast<int>(wordPointers.size()), wordPointers.data(), settings,
-                   systemClock(), physicalMemoryBytes());
-  if (!commandLine.run) exitWith(commandLine.exitCode);
+  settings = std::get<Settings>(start);
 
   RunState& run = processRunState();
   auto pcmRing = std::make_unique<RingBuffer>(static_cast<std::uint32_t>(settings.bufferSize));

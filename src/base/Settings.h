@@ -1,6 +1,6 @@
 // The settings of one run, read from the command line.
 //
-// Filled on the main thread by readSettings before any other thread starts;
+// Filled on the main thread from the command line before any other thread starts;
 // read-only afterwards, so every thread reads it without locks. Every value
 // that depends on another (bitrate, channel mode, buffer size, the first split
 // name) is resolved when the command line is read: no later step rewrites a
@@ -17,6 +17,14 @@ enum class SplitMode { None, Daily, Weekly, Monthly };
 enum class ChannelMode { Stereo, JointStereo, Mono };
 enum class Quality { Low, High };
 enum class Language { English, Russian };
+// The MPEG version a sample rate takes: 32, 44.1, 48 kHz are MPEG-1; 16,
+// 22.05, 24 kHz MPEG-2; 8, 11.025, 12 kHz MPEG-2.5.
+enum class MpegVersion { Mpeg1, Mpeg2, Mpeg25 };
+
+// The version as its name reads ("MPEG2.5" gives 2.5).
+constexpr double mpegVersionNumber(MpegVersion v) {
+  return v == MpegVersion::Mpeg1 ? 1.0 : v == MpegVersion::Mpeg2 ? 2.0 : 2.5;
+}
 
 // The process's exit status.
 enum class ExitCode {
@@ -32,7 +40,7 @@ struct Settings {
 
   Language language = Language::English;
   int sampleRate = 44100;
-  float mpegVersion = 0;  // 0 MPEG1, 1.0 MPEG2, 1.5 MPEG2.5; shown as mpegVersion + 1
+  MpegVersion mpegVersion = MpegVersion::Mpeg1;
   int bitrate = 128;      // kbit/s
   ChannelMode channelMode = ChannelMode::JointStereo;
   Quality quality = Quality::High;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include "app/CommandLine.h"
+#include "app/StartUp.h"
 #include "base/Messages.h"
 #include "platform/Clock.h"
 
@@ -27,16 +27,13 @@ struct FixedClock final : vorta::Clock {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   [[maybe_unused]] static const int quiet = ::dup2(::open("/dev/null", O_WRONLY), 1);
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  std::vector<const char*> argv{"vorta"};
+  std::vector<std::string> words{"vorta"};
   for (std::size_t at = 0; size > 0 && at <= size; at += std::strlen(bytes.c_str() + at) + 1)
-    argv.push_back(bytes.c_str() + at);
-  argv.push_back(nullptr);
+    words.emplace_back(bytes.c_str() + at);
   NullSink sink;
   FixedClock clock;
-  vorta::Settings settings;
   vorta::setTextSink(&sink);
-  (void)vorta::readSettings(int(argv.size() - 1), argv.data(), settings, clock,
-                            std::uint64_t(size % 4) << 30);  // 0 to 3 GB of memory
+  (void)vorta::startUp(words, clock, std::uint64_t(size % 4) << 30);  // 0 to 3 GB of memory
   vorta::setTextSink(nullptr);
   return 0;
 }

@@ -8,8 +8,8 @@
 #include "ExpectedTexts.h"
 #include "Fakes.h"
 #include "Subprocess.h"
-#include "app/CommandLine.h"
-#include "app/LongOptions.h"
+#include "app/Options.h"
+#include "app/StartUp.h"
 #include "base/SplitName.h"
 
 namespace vorta {
@@ -27,18 +27,21 @@ std::string help(Language language, std::size_t from = 0, std::size_t to = 99) {
   return std::regex_replace(text, std::regex("%%"), "%");
 }
 
-struct Outcome { CommandLineResult result; Settings settings; std::string out, err; };
+struct Outcome { ExitCode code = ExitCode::Ok; bool run = false; Settings settings; std::string out, err; };
 
 Outcome read(const std::vector<std::string>& args, std::uint64_t memory = k512MiB) {
-  std::vector<const char*> argv{"vorta"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::vector<std::string> words{"vorta"};
+  words.insert(words.end(), args.begin(), args.end());
   Outcome o;
   std::fflush(stdout);  // stdout away from any terminal: no paging, no prompt
   const int saved = ::dup(1), null = ::open("/dev/null", O_WRONLY);
   ::dup2(null, 1);
   KeptText text;
   FakeClock clock;  // Monday the 15th, 07:00
-  o.result = readSettings(int(argv.size()), argv.data(), o.settings, clock, memory);
+  const StartUp start = startUp(words, clock, memory);
+  o.run = std::holds_alternative<Settings>(start);
+  if (o.run) o.settings = std::get<Settings>(start);
+  else o.code = std::get<ExitCode>(start);
   o.out = text.out, o.err = text.err;
   ::dup2(saved, 1), ::close(saved), ::close(null);
   selectLanguage(Language::English);
@@ -55,7 +58,7 @@ const std::string kJoint = "1 Layer3, 128 kbit/s, 44 kHz, j-stereo";
 const std::string kHelp = "HELP", kFullHelp = "FULL";  // in a row: the English help; it and the long options
 std::string longHelp() {
   std::string page = "\nLong options (--option VALUE or --option=VALUE):\n";
-  for (const LongOption& o : longOptions()) page += o.englishHelp;
+  for (const Option& o : options()) page += o.englishHelp ? o.englishHelp : "";
   return page;
 }
 std::string refused(const std::string& what) { return "* Invalid " + what + ".\r\n\r\n"; }
@@ -89,7 +92,7 @@ const Row kRows[] = {
     {{"--device=hw:1", "-x", "--help", "r"}, ExitCode::Ok,
      summary("r.mp3", kJoint, "* Exit on semaphore file: --help\n"), ""},
     {{"--device", "-b", "r"}, ExitCode::Ok, summary("r.mp3", kJoint), ""},
-    {{"-b", "64", "--help", "r"}, ExitCode::Ok, kFullHelp, ""},
+    {{"-b", "64", "--help", "--x"}, ExitCode::Ok, kFullHelp, ""},
     {{std::string(256, 'n')}, ExitCode::Error, kHelp, tooLong(std::string(256, 'n'))},
     {{"-x", std::string(260, 's'), "r"}, ExitCode::Error, kHelp, tooLong(std::string(260, 's'))},
     // Bitrate and rate that cannot go together: the message, no help.
@@ -122,7 +125,7 @@ TEST(CommandLine, EachRowPrintsItsBytesAndEndsWithItsCode) {
   for (const Row& row : rows) {
     const Outcome o = read(row.args);
     SCOPED_TRACE(row.args.empty() ? "(none)" : row.args.front().substr(0, 40) + " ...");
-    EXPECT_EQ(std::tuple(o.result.run, o.result.exitCode, o.err),
+    EXPECT_EQ(std::tuple(o.run, o.code, o.err),
               std::tuple(row.code == ExitCode::Ok && row.out != kFullHelp, row.code, row.err));
     const std::string help = row.out == kHelp || row.out == kFullHelp ? vorta::help(Language::English) : row.out;
     EXPECT_EQ(o.out, kBanner + help + (row.out == kFullHelp ? longHelp() : ""));
@@ -131,9 +134,9 @@ TEST(CommandLine, EachRowPrintsItsBytesAndEndsWithItsCode) {
 
 TEST(CommandLine, RussianIsChosenByAnyRusWordBeforeTheOptionsAreRead) {
   const Outcome o = read({"-b", "999", "-RUS"});
-  EXPECT_EQ(o.result.exitCode == ExitCode::Error ? o.err : "", "* Неверное значение битрейта.\r\n\r\n");
+  EXPECT_EQ(o.code == ExitCode::Error ? o.err : "", "* Неверное значение битрейта.\r\n\r\n");
   EXPECT_EQ(o.out, kBannerRu + help(Language::Russian));
-  EXPECT_EQ(read({"-rus", "-Rus"}).result.exitCode, ExitCode::NothingToDo);
+  EXPECT_EQ(read({"-rus", "-Rus"}).code, ExitCode::NothingToDo);
 }
 
 TEST(CommandLine, SettingsTheRecordingRunsWith) {

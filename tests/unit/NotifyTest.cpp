@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "Fakes.h"
-#include "app/CommandLine.h"
+#include "app/StartUp.h"
 #include "base/LogLines.h"
 #include "capture/ServiceHeartbeat.h"
 #include "monitor/StatusRelay.h"
@@ -103,16 +103,17 @@ TEST(ServiceOutput, StatusLinesAndTheHeartbeat) {
 }
 
 TEST(LogOption, TheWordIsTheOptionUnlessTheGrammarMakesItAValue) {  // -s takes levels only
-  const struct { std::vector<const char*> args; bool run, log; const char* name; } cases[] = {
+  const struct { std::vector<std::string> args; bool run, log; const char* name; } cases[] = {
       {{"v", "--log", "r"}, true, true, "r.mp3"}, {{"v", "-b", "64", "--log"}, true, true, "out.mp3"},
       {{"v", "-s", "--log", "r"}, true, true, "r.mp3"}, {{"v", "-x", "--log", "r"}, true, false, "r.mp3"},
       {{"v", "--device", "--log", "r"}, true, false, "r.mp3"}, {{"v", "--log=1", "r"}, false, false, ""},
       {{"v", "--logs", "r"}, false, false, ""}, {{"v", "r", "--log"}, false, true, ""}};
   for (const auto& c : cases) {
     KeptText kept;
-    Settings s;
     FakeClock clock;
-    const bool run = readSettings(int(c.args.size()), c.args.data(), s, clock, 1u << 29).run;
+    const StartUp start = startUp(c.args, clock, 1u << 29);
+    const bool run = std::holds_alternative<Settings>(start);
+    const Settings s = run ? std::get<Settings>(start) : Settings{};
     const bool early = logLinesSelected();  // for the banner, printed before the options are read
     setLogLines(false);
     EXPECT_TRUE(run == c.run && early == c.log) << c.args[1] << c.args[2];

@@ -1,0 +1,34 @@
+// From the command line to a run: the banner, then what the command line
+// asks for (the help, the version, the device list, a refusal with its
+// text), or the settings to record with, every open value derived and the
+// summary printed.
+//
+// Main thread, before any other thread starts. Prints through the message
+// catalogue and may wait for Enter on a terminal; never ends the process, so
+// that it can be tested in-process.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "base/Settings.h"
+
+namespace vorta {
+
+class Clock;
+
+// The settings to record with, or the code the process ends with.
+using StartUp = std::variant<Settings, ExitCode>;
+
+// words[0] is the program's path; physicalMemory is the machine's total in
+// bytes; the clock gives the local time for the first split name.
+StartUp startUp(std::span<const std::string> words, Clock& clock, std::uint64_t physicalMemory);
+
+// The working buffer when -f does not give one: a twentieth of physical
+// memory counted up to 4294967295 bytes, halved again for mono, at least
+// 262144 bytes.
+std::int32_t defaultBufferSize(std::uint64_t physicalMemory, ChannelMode mode);
+
+}  // namespace vorta
