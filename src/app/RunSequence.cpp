@@ -17,6 +17,7 @@
 #include "app/StartUp.h"
 #include "app/ConsoleWriter.h"
 #include "app/SystemCapturePorts.h"
+#include "base/HoursMinutesSeconds.h"
 #include "base/Losses.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
@@ -103,12 +104,12 @@ void runProgram(int argc, char** argv) {
   if (settings.logLines) {
     const Losses l = lossesSoFar();
     const auto overrunMs = static_cast<unsigned long long>(l.overrunMs);
+    const HoursMinutesSeconds deadAir = splitHours(std::chrono::seconds(l.deadAirSeconds));
     if (settings.deadAirMs == 0)
       say(Msg::LogLosses, l.overruns, overrunMs, l.bufferOverflows);
     else
       say(Msg::LogLossesDeadAir, l.overruns, overrunMs, l.bufferOverflows,
-          int(l.deadAirSeconds / 3600), int(l.deadAirSeconds / 60 % 60), int(l.deadAirSeconds % 60),
-          l.deadAirTimes);
+          static_cast<int>(deadAir.hours), deadAir.minutes, deadAir.seconds, l.deadAirTimes);
   }
   pcmRing.reset();
 

@@ -5,6 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Help.h"
+#include "base/HoursMinutesSeconds.h"
 #include "base/Messages.h"
 #include "base/SplitName.h"
 #include "platform/Clock.h"
@@ -113,8 +114,9 @@ void printSummary(const Settings& s) {
       channelModeName(s.channelMode));
   say(Msg::SummaryQuality, qualityName(s.quality));
   say(Msg::SummaryBuffer, static_cast<int>(s.bufferSize / 1024));
+  const HoursMinutesSeconds limit = splitHours(std::chrono::seconds(s.timeLimitSeconds));
   if (s.timeLimitSeconds != 0)
-    say(Msg::SummaryTimeLimit, s.timeLimitSeconds / 3600, (s.timeLimitSeconds / 60) % 60);
+    say(Msg::SummaryTimeLimit, static_cast<int>(limit.hours), limit.minutes);
   if (s.silenceEnabled) say(Msg::SummarySilence, silenceLevelDb(s.silenceThreshold));
   if (!s.stopFileName.empty()) say(Msg::SummaryStopFile, s.stopFileName.c_str());
 }

@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 
+#include "base/HoursMinutesSeconds.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
@@ -48,15 +49,6 @@ constexpr int kDrainStatusMs = 500;
 constexpr int kDrainStepMs = 20;
 
 enum class LoopEnd { Stopped, InputLost };
-
-struct HoursMinutesSeconds {
-  int hours, minutes, seconds;
-};
-
-HoursMinutesSeconds splitMs(std::int64_t ms) {
-  const std::int64_t s = ms / 1000;
-  return {static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)};
-}
 
 SoundFormat captureFormat(const Settings& settings) {
   SoundFormat format;
@@ -138,8 +130,8 @@ class Recorder {
     const std::uint32_t ended = callback_.deadAirEnded();  // before its duration
     if (ended == reportedEnded_) return;
     reportedEnded_ = ended;
-    const HoursMinutesSeconds gap = splitMs(callback_.lastDeadAirMs());
-    say(Msg::DeadAirEnded, gap.hours, gap.minutes, gap.seconds);
+    const HoursMinutesSeconds gap = splitHours(std::chrono::milliseconds(callback_.lastDeadAirMs()));
+    say(Msg::DeadAirEnded, static_cast<int>(gap.hours), gap.minutes, gap.seconds);
   }
 
   bool inputLost() {
@@ -235,8 +227,9 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   stopAndDrain(run, sound, status, ports);
   relay.finish();
   if (settings.deadAirMs != 0) {  // the input is closed: its counts are final
-    const HoursMinutesSeconds total = splitMs(callback.deadAirTotalMs());
-    say(Msg::DeadAirSummary, total.hours, total.minutes, total.seconds, callback.deadAirBegun());
+    const HoursMinutesSeconds total = splitHours(std::chrono::milliseconds(callback.deadAirTotalMs()));
+    say(Msg::DeadAirSummary, static_cast<int>(total.hours), total.minutes, total.seconds,
+        callback.deadAirBegun());
   }
   return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok};
 }

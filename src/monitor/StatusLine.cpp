@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/HoursMinutesSeconds.h"
 #include "base/Messages.h"
 #include "base/RunState.h"
 #include "base/RingBuffer.h"
@@ -81,10 +82,8 @@ std::string StatusLine::format() {
   const Tenths kb = kilobytes(run_.bytesWritten.load(std::memory_order_relaxed));
   const Tenths fr = freeShare(pcmRing_.size(), pcmRing_.available());
   const Tenths cp = percentTenths(cpu_.sample());
-  // Hours are not reduced modulo 24: a run of 25 hours shows 25:..
-  const int hours = seconds / 3600;
-  const int minutes = (seconds / 60) % 60;
-  const int secs = seconds % 60;
+  const HoursMinutesSeconds t = splitHours(std::chrono::seconds(seconds));
+  const int hours = static_cast<int>(t.hours), minutes = t.minutes, secs = t.seconds;
 
   char line[kLineBytes];
   const double left = peakDbfs(run_.peakLeft.load(std::memory_order_relaxed));

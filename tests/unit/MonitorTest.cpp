@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Fakes.h"
+#include "base/HoursMinutesSeconds.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
@@ -63,6 +64,13 @@ TEST(StatusLine, MeterShowsEachChannelsPeakInDbfsAndTheClippedSamples) {  // the
     EXPECT_EQ(written, r.line);
   }
   selectLanguage(kEn);
+}
+
+TEST(HoursMinutesSeconds, HoursAreNotReducedAndFractionsAndNegativesDrop) {
+  using namespace std::chrono;
+  EXPECT_EQ(formatHours(seconds(90061)) + " " + formatHours(milliseconds(8999)) + " " +
+                formatHours(seconds(-5)) + " " + formatHours(hours(596523) + seconds(847)),
+            "25:01:01 0:00:08 0:00:00 596523:14:07");
 }
 
 }  // namespace
