@@ -99,7 +99,7 @@ Settings resolve(const CommandLine& c, Clock& clock, std::uint64_t physicalMemor
   Settings s = c.settings;
   // In split mode the name from the command line gives way to the hour's; a
   // relative name goes into the --dir folder.
-  if (s.splitMode != SplitMode::None) s.outputName = splitFileName(s, clock.localTime());
+  if (s.splitMode != SplitMode::None) s.outputName = splitFileName(s, clock.localNow());
   else if (!isDirectorySeparator(s.outputName.front())) s.outputName = inFolder(s.outputDir, s.outputName);
   s.bitrate = c.bitrate.value_or(s.sampleRate < 15000 ? 32 : s.sampleRate < 31000 ? 80 : 128);
   s.channelMode = c.channelMode.value_or(s.bitrate < 192 ? ChannelMode::JointStereo : ChannelMode::Stereo);

@@ -110,8 +110,9 @@ class Recorder {
   // day with the same hour is a new name too. The request carries the moment
   // (never 0, which means none), from which the encoder names the file.
   void checkSplit() {
-    const std::int64_t now = ports_.clock->wallSeconds();
-    std::string name = splitFileName(settings_, ports_.clock->localTime(now));
+    const WallSeconds moment = ports_.clock->wallNow();
+    const std::int64_t now = moment.time_since_epoch().count();
+    std::string name = splitFileName(settings_, ports_.clock->localTime(moment));
     if (name == lastAsked_) return;
     lastAsked_ = std::move(name);
     run_.splitRequest.store(now != 0 ? now : 1, std::memory_order_relaxed);

@@ -15,13 +15,11 @@ void ServiceHeartbeat::pass(bool soundArrived) {
     static_cast<void>(notifier_.send("READY=1"));
     ready_ = true;
   }
-  const std::int64_t intervalUsec = notifier_.watchdogMicroseconds();
-  if (intervalUsec <= 0) return;
-  const std::int64_t now = clock_.systemTime();  // 100 ns units
-  const std::int64_t halfInterval = intervalUsec * 10 / 2;
-  // A clock set back counts as due: an extra ping costs nothing, a missed one
-  // restarts the recording.
-  if (lastPing_ != 0 && now >= lastPing_ && now - lastPing_ < halfInterval) return;
+  const std::chrono::microseconds interval(notifier_.watchdogMicroseconds());
+  if (interval.count() <= 0) return;
+  const SteadyTime now = clock_.steadyNow();
+  const auto halfInterval = interval / 2;
+  if (lastPing_ && now - *lastPing_ < halfInterval) return;
   static_cast<void>(notifier_.send("WATCHDOG=1"));
   lastPing_ = now;
 }

@@ -8,11 +8,12 @@
 // Threads: main thread only (the capture loop, after each wake-up).
 #pragma once
 
-#include <cstdint>
+#include <optional>
+
+#include "platform/Clock.h"
 
 namespace vorta {
 
-class Clock;
 class ServiceNotifier;
 
 class ServiceHeartbeat {
@@ -28,7 +29,7 @@ class ServiceHeartbeat {
   const ServiceNotifier& notifier_;
   Clock& clock_;
   bool ready_ = false;
-  std::int64_t lastPing_ = 0;  // Clock::systemTime() of the last WATCHDOG=1
+  std::optional<SteadyTime> lastPing_;  // when the last WATCHDOG=1 went
 };
 
 }  // namespace vorta

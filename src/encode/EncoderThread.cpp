@@ -119,7 +119,7 @@ class EncoderPump {
   // A mark's tag is the moment of the split request, in seconds since the
   // epoch: the next file is named after it, however late the mark is read.
   std::string fileNameAt(std::uint64_t markTag) {
-    return splitFileName(c_.settings, c_.clock.localTime(static_cast<std::int64_t>(markTag)));
+    return splitFileName(c_.settings, c_.clock.localTime(WallSeconds(std::chrono::seconds(markTag))));
   }
 
   bool startNextFile(const std::string& name) {
@@ -130,7 +130,7 @@ class EncoderPump {
 
   // Old files of a name pattern go at the start and with each new file.
   void deleteOld(const std::string& current) {
-    deleteOldFiles(c_.files, c_.settings, c_.clock.wallSeconds(), current);
+    deleteOldFiles(c_.files, c_.settings, c_.clock.wallNow(), current);
   }
 
   Pass finishAfterEngineFailure() {

@@ -9,11 +9,9 @@
 namespace vorta {
 namespace {
 
-constexpr std::int64_t kSecondsPerDay = 86400;
-
 class OldFileSweep {
  public:
-  OldFileSweep(FileSystem& files, const Settings& settings, std::int64_t now,
+  OldFileSweep(FileSystem& files, const Settings& settings, WallSeconds now,
                const std::string& currentFile)
       : files_(files), s_(settings), now_(now), current_(currentFile),
         parts_(namePatternParts(settings.namePattern)) {}
@@ -29,7 +27,7 @@ class OldFileSweep {
       if (!last) {
         if (entry.kind == FileSystem::EntryKind::Folder) walk(path, level + 1);
       } else if (entry.kind == FileSystem::EntryKind::RegularFile && path != current_ &&
-                 isOlderThanDays(entry.modifiedSeconds, now_, s_.keepDays) &&
+                 isOlderThanDays(entry.modified, now_, s_.keepDays) &&
                  files_.deleteFile(path).ok()) {
         say(Msg::OldFileDeleted, path.c_str(), s_.keepDays);
       }
@@ -39,18 +37,18 @@ class OldFileSweep {
  private:
   FileSystem& files_;
   const Settings& s_;
-  std::int64_t now_;
+  WallSeconds now_;
   const std::string& current_;
   std::vector<std::string> parts_;
 };
 
 }  // namespace
 
-bool isOlderThanDays(std::int64_t modified, std::int64_t now, int days) {
-  return now - modified > days * kSecondsPerDay;
+bool isOlderThanDays(WallSeconds modified, WallSeconds now, int days) {
+  return now - modified > std::chrono::days(days);
 }
 
-void deleteOldFiles(FileSystem& files, const Settings& settings, std::int64_t now,
+void deleteOldFiles(FileSystem& files, const Settings& settings, WallSeconds now,
                     const std::string& currentFile) {
   if (settings.keepDays <= 0 || settings.namePattern.empty()) return;
   OldFileSweep(files, settings, now, currentFile).walk(settings.outputDir, 0);

@@ -17,14 +17,13 @@
 
 namespace vorta {
 
-// Whether a file last modified at `modified` is older than `days` days at
-// `now` (seconds since the epoch).
-bool isOlderThanDays(std::int64_t modified, std::int64_t now, int days);
+// Whether a file last modified at `modified` is older than `days` days at `now`.
+bool isOlderThanDays(WallSeconds modified, WallSeconds now, int days);
 
 // Deletes the pattern's old files under settings.outputDir (or the current
 // folder); does nothing unless both --name and --keep-days were given. A
 // folder that cannot be read is passed over.
-void deleteOldFiles(FileSystem& files, const Settings& settings, std::int64_t now,
+void deleteOldFiles(FileSystem& files, const Settings& settings, WallSeconds now,
                     const std::string& currentFile);
 
 }  // namespace vorta

@@ -45,13 +45,13 @@ bool SplitFileWriter::openFile(const std::string& name,
 SplitFileWriter::Start SplitFileWriter::startFor(const std::string& name, const FileFacts& facts) {
   if (!facts.existed) return Start::Fresh;
   if (written_.count(name) != 0) return Start::Append;
-  return splitMode_ && writtenThisHour(facts.modifiedSeconds) ? Start::Append : Start::Replace;
+  return splitMode_ && writtenThisHour(facts.modified) ? Start::Append : Start::Replace;
 }
 
 // Whether a moment lies in the current clock hour (same day, same hour).
-bool SplitFileWriter::writtenThisHour(std::int64_t modifiedSeconds) {
-  const LocalTime now = clock_.localTime(clock_.wallSeconds());
-  const LocalTime then = clock_.localTime(modifiedSeconds);
+bool SplitFileWriter::writtenThisHour(WallSeconds modified) {
+  const LocalTime now = clock_.localNow();
+  const LocalTime then = clock_.localTime(modified);
   return then.year == now.year && then.month == now.month && then.dayOfMonth == now.dayOfMonth &&
          then.hour == now.hour;
 }

@@ -75,7 +75,7 @@ class SplitFileWriter {
 
   bool openFile(const std::string& name, Result<std::unique_ptr<OutputFile>> opened);
   Start startFor(const std::string& name, const FileFacts& facts);
-  bool writtenThisHour(std::int64_t modifiedSeconds);
+  bool writtenThisHour(WallSeconds modified);
   std::uint64_t wholeFramesOnDisk();
   bool write(const std::uint8_t* bytes, std::uint32_t length);
   bool prepareFirstWrite();

@@ -8,11 +8,6 @@
 #include "platform/Notify.h"
 
 namespace vorta {
-namespace {
-
-constexpr std::int64_t kTicksPerSecond = 10'000'000;  // Clock::systemTime() units
-
-}  // namespace
 
 StatusRelay::StatusRelay(RawWriter terminal, bool logLines, const ServiceNotifier& notifier,
                          Clock& clock)
@@ -30,15 +25,13 @@ void StatusRelay::write(const char* bytes, std::size_t length) {
     static_cast<void>(notifier_.send(status));  // a lost status is no reason to stop
   }
   if (!logLines_) return;
-  const std::int64_t now = clock_.systemTime();
+  const SteadyTime now = clock_.steadyNow();
   pending_ = std::move(line);
-  // The first line at once, then one a minute. A clock set back by more than
-  // that (the remaining wait longer than a whole minute) starts over.
-  const std::int64_t interval = kLogIntervalSeconds * kTicksPerSecond;
-  if (nextLogTime_ != 0 && now < nextLogTime_ && nextLogTime_ - now <= interval) return;
+  // The first line at once, then one a minute.
+  if (nextLogTime_ && now < *nextLogTime_) return;
   writeText(Stream::Err, pending_);
   pending_.clear();
-  nextLogTime_ = now + interval;
+  nextLogTime_ = now + kLogInterval;
 }
 
 void StatusRelay::finish() {

@@ -11,20 +11,21 @@
 // through write() and calls finish() once after the last one.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
-#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "monitor/StatusLine.h"
+#include "platform/Clock.h"
 
 namespace vorta {
 
-class Clock;
 class ServiceNotifier;
 
 class StatusRelay {
  public:
-  static constexpr std::int64_t kLogIntervalSeconds = 60;
+  static constexpr std::chrono::seconds kLogInterval{60};
 
   // `terminal` takes the line as it is when logLines is false.
   StatusRelay(RawWriter terminal, bool logLines, const ServiceNotifier& notifier, Clock& clock);
@@ -39,7 +40,7 @@ class StatusRelay {
   const ServiceNotifier& notifier_;
   Clock& clock_;
   std::string pending_;  // the last line not yet logged (log mode)
-  std::int64_t nextLogTime_ = 0;  // 100 ns units; 0: the next line goes out
+  std::optional<SteadyTime> nextLogTime_;  // none: the next line goes out
 };
 
 }  // namespace vorta

@@ -1,13 +1,22 @@
-// Clocks: wall-clock seconds and local time for split naming, process CPU
-// time and wall time for the CPU meter.
+// Clocks: the wall clock for names, hours and file ages; the steady clock for
+// every interval (a status line a minute, a watchdog ping, the CPU meter's
+// window), so that a wall clock stepped by the administrator or by time
+// synchronisation never stretches or shrinks an interval; the process's CPU
+// time for the CPU meter.
 //
 // Contract: a Clock is a seam; the program uses systemClock(), tests pass a
 // fake. Any thread may call it; it holds no state of its own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace vorta {
+
+// A moment on the wall clock, whole seconds since 1970-01-01 00:00 UTC.
+using WallSeconds = std::chrono::sys_seconds;
+// A moment on the steady clock: only differences mean anything.
+using SteadyTime = std::chrono::steady_clock::time_point;
 
 // A moment in local time, every field as the calendar shows it.
 struct LocalTime {
@@ -23,16 +32,17 @@ struct LocalTime {
 class Clock {
  public:
   virtual ~Clock() = default;
+  // Now, on the wall clock.
+  virtual WallSeconds wallNow() = 0;
+  // The local time of a wall-clock moment.
+  virtual LocalTime localTime(WallSeconds moment) = 0;
+  // Now, on the steady clock.
+  virtual SteadyTime steadyNow() = 0;
+  // CPU time of the whole process (all threads, user + system).
+  virtual std::chrono::nanoseconds processCpuTime() = 0;
+
   // Now, in local time.
-  virtual LocalTime localTime() = 0;
-  // Now, in whole seconds since 1970-01-01 00:00 UTC.
-  virtual std::int64_t wallSeconds() = 0;
-  // The local time of a moment given in seconds since the epoch.
-  virtual LocalTime localTime(std::int64_t epochSeconds) = 0;
-  // CPU time of the whole process (all threads, user + system), 100 ns units.
-  virtual std::int64_t processCpuTime() = 0;
-  // Wall-clock time, 100 ns units.
-  virtual std::int64_t systemTime() = 0;
+  LocalTime localNow() { return localTime(wallNow()); }
 };
 
 Clock& systemClock();

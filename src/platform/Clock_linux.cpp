@@ -5,20 +5,16 @@
 namespace vorta {
 namespace {
 
-std::int64_t units100ns(const timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 10000000 + t.tv_nsec / 100;
-}
-
 class SystemClock final : public Clock {
  public:
-  LocalTime localTime() override { return localTime(wallSeconds()); }
+  WallSeconds wallNow() override {
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  }
 
-  std::int64_t wallSeconds() override { return static_cast<std::int64_t>(time(nullptr)); }
-
-  LocalTime localTime(std::int64_t epochSeconds) override {
-    const auto moment = static_cast<time_t>(epochSeconds);
+  LocalTime localTime(WallSeconds moment) override {
+    const auto seconds = static_cast<time_t>(moment.time_since_epoch().count());
     tm parts{};
-    localtime_r(&moment, &parts);
+    localtime_r(&seconds, &parts);
     LocalTime local;
     local.hour = parts.tm_hour;
     local.dayOfWeek = parts.tm_wday;
@@ -30,16 +26,12 @@ class SystemClock final : public Clock {
     return local;
   }
 
-  std::int64_t processCpuTime() override {
+  SteadyTime steadyNow() override { return std::chrono::steady_clock::now(); }
+
+  std::chrono::nanoseconds processCpuTime() override {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return units100ns(t);
-  }
-
-  std::int64_t systemTime() override {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return units100ns(t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
   }
 };
 

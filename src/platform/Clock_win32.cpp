@@ -6,11 +6,12 @@ namespace vorta {
 namespace {
 
 // FILETIME counts 100 ns units from 1601-01-01 UTC.
+using FileTimeUnits = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
 constexpr std::int64_t kEpochIn100ns = 116444736000000000LL;
 
-std::int64_t units100ns(const FILETIME& t) {
-  return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime);
+FileTimeUnits units(const FILETIME& t) {
+  return FileTimeUnits(static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime));
 }
 
 LocalTime fromSystemTime(const SYSTEMTIME& t) {
@@ -27,35 +28,30 @@ LocalTime fromSystemTime(const SYSTEMTIME& t) {
 
 class SystemClock final : public Clock {
  public:
-  LocalTime localTime() override {
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    return fromSystemTime(now);
+  WallSeconds wallNow() override {
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
   }
 
-  std::int64_t wallSeconds() override { return (systemTime() - kEpochIn100ns) / 10000000; }
-
-  LocalTime localTime(std::int64_t epochSeconds) override {
-    const auto units = static_cast<std::uint64_t>(epochSeconds * 10000000 + kEpochIn100ns);
-    FILETIME utc{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+  LocalTime localTime(WallSeconds moment) override {
+    const auto at = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<FileTimeUnits>(moment.time_since_epoch()).count() + kEpochIn100ns);
+    FILETIME utc{static_cast<DWORD>(at), static_cast<DWORD>(at >> 32)};
     SYSTEMTIME utcParts{}, localParts{};
-    if (!FileTimeToSystemTime(&utc, &utcParts) ||
-        !SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &localParts))
-      return localTime();
+    if (FileTimeToSystemTime(&utc, &utcParts) &&
+        SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &localParts))
+      return fromSystemTime(localParts);
+    GetLocalTime(&localParts);  // a moment the system cannot convert: now
     return fromSystemTime(localParts);
   }
 
-  // Kernel and user time of every thread of the process.
-  std::int64_t processCpuTime() override {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-    return units100ns(kernel) + units100ns(user);
-  }
+  SteadyTime steadyNow() override { return std::chrono::steady_clock::now(); }
 
-  std::int64_t systemTime() override {
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    return units100ns(now);
+  // Kernel and user time of every thread of the process.
+  std::chrono::nanoseconds processCpuTime() override {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+      return std::chrono::nanoseconds(0);
+    return units(kernel) + units(user);
   }
 };
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Result.h"
 
 namespace vorta {
@@ -26,7 +27,7 @@ namespace vorta {
 struct FileFacts {
   bool existed = false;
   std::uint64_t size = 0;
-  std::int64_t modifiedSeconds = 0;  // last modification, seconds since the epoch
+  WallSeconds modified{};  // last modification
 };
 
 // One open output file, owned by whoever opened it. The destructor closes a
@@ -69,7 +70,7 @@ class FileSystem {
   struct Entry {
     std::string name;  // without the folder
     EntryKind kind = EntryKind::Other;  // as the entry itself is: a link is Other
-    std::int64_t modifiedSeconds = 0;   // last modification, seconds since the epoch
+    WallSeconds modified{};             // last modification
   };
   // Creates each missing folder of the directory part of `filePath`.
   virtual Status makeFolders(const std::string& /*filePath*/) { return {}; }

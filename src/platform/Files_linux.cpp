@@ -167,7 +167,7 @@ class LinuxFileSystem final : public FileSystem {
       const EntryKind kind = S_ISREG(st.st_mode)   ? EntryKind::RegularFile
                              : S_ISDIR(st.st_mode) ? EntryKind::Folder
                                                    : EntryKind::Other;
-      entries.push_back(Entry{name, kind, static_cast<std::int64_t>(st.st_mtime)});
+      entries.push_back(Entry{name, kind, WallSeconds(std::chrono::seconds(st.st_mtime))});
     }
     return entries;
   }
@@ -186,7 +186,7 @@ class LinuxFileSystem final : public FileSystem {
       return error;
     }
     FileFacts facts{true, static_cast<std::uint64_t>(S_ISREG(st.st_mode) ? st.st_size : 0),
-                    static_cast<std::int64_t>(st.st_mtime)};
+                    WallSeconds(std::chrono::seconds(st.st_mtime))};
     (void)::lseek(fd, 0, SEEK_END);
     (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::unique_ptr<OutputFile>(std::make_unique<LinuxOutputFile>(name, fd, facts));

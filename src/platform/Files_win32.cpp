@@ -17,10 +17,10 @@ Error lastError() {
 }
 
 // FILETIME counts 100 ns units from 1601-01-01 UTC.
-std::int64_t epochSeconds(const FILETIME& t) {
+WallSeconds epochSeconds(const FILETIME& t) {
   const auto units = static_cast<std::int64_t>(
       (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-  return (units - 116444736000000000LL) / 10000000;
+  return WallSeconds(std::chrono::seconds((units - 116444736000000000LL) / 10000000));
 }
 
 class Win32OutputFile final : public OutputFile {
@@ -217,7 +217,7 @@ class Win32FileSystem final : public FileSystem {
         return error;
       }
       facts.size = static_cast<std::uint64_t>(size.QuadPart);
-      facts.modifiedSeconds = epochSeconds(modified);
+      facts.modified = epochSeconds(modified);
     }
     return std::unique_ptr<OutputFile>(std::make_unique<Win32OutputFile>(name, file, facts));
   }

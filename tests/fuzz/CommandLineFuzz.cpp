@@ -16,11 +16,10 @@ struct NullSink final : vorta::TextSink {
   void write(vorta::Stream, std::string_view) override {}
 };
 struct FixedClock final : vorta::Clock {
-  vorta::LocalTime localTime() override { return vorta::LocalTime{23, 6, 31}; }
-  std::int64_t wallSeconds() override { return 0; }
-  vorta::LocalTime localTime(std::int64_t) override { return localTime(); }
-  std::int64_t processCpuTime() override { return 0; }
-  std::int64_t systemTime() override { return 0; }
+  vorta::WallSeconds wallNow() override { return {}; }
+  vorta::LocalTime localTime(vorta::WallSeconds) override { return vorta::LocalTime{23, 6, 31}; }
+  vorta::SteadyTime steadyNow() override { return {}; }
+  std::chrono::nanoseconds processCpuTime() override { return {}; }
 };
 }  // namespace
 

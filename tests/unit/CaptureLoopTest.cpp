@@ -121,7 +121,7 @@ TEST(CaptureLoop, SplitRequestsFollowTheNameInEitherDirection) {
     if (pass == 0) return;
     EXPECT_EQ(rig.run.splitRequest.exchange(0), passes[pass - 1].request) << pass;
     rig.clock.time.hour = passes[pass - 1].hour, rig.clock.time.dayOfMonth = passes[pass - 1].day;
-    rig.clock.epoch = 1000 + pass, rig.key = pass == 6 ? kKeyEscape : -1;
+    rig.clock.wall = WallSeconds(std::chrono::seconds(1000 + pass)), rig.key = pass == 6 ? kKeyEscape : -1;
   };
   EXPECT_TRUE(rig.runLoop().exitCode == ExitCode::Ok && rig.passes == 6);
 }

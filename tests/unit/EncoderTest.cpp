@@ -26,9 +26,11 @@ constexpr std::uint64_t kOldWhole = 60 * kFrame;  // its whole frames, then 100 
 
 struct HourClock : FakeClock {  // local time as a plain count: hour = seconds / 3600 mod 24, day = seconds / 86400
   static constexpr std::int64_t kDay = 86400 * 100, kNow = kDay + 2 * 3600 + 1200;  // 02:20
-  LocalTime localTime() override { return localTime(kNow); }
-  LocalTime localTime(std::int64_t t) override { return {int(t / 3600 % 24), 0, int(t / 86400)}; }
-  std::int64_t wallSeconds() override { return kNow; }
+  LocalTime localTime(WallSeconds w) override {
+    const std::int64_t t = w.time_since_epoch().count();
+    return {int(t / 3600 % 24), 0, int(t / 86400)};
+  }
+  WallSeconds wallNow() override { return WallSeconds(std::chrono::seconds(kNow)); }
 } gClock;
 
 struct Row {

@@ -32,15 +32,14 @@ class KeptText : public TextSink {
 // --- Clock (sound): times the test sets.
 class FakeClock : public Clock {
  public:
-  LocalTime localTime() override { return time; }
-  std::int64_t wallSeconds() override { return epoch; }
-  LocalTime localTime(std::int64_t) override { return time; }
-  std::int64_t processCpuTime() override { return cpu; }
-  std::int64_t systemTime() override { return wall; }
+  WallSeconds wallNow() override { return wall; }
+  LocalTime localTime(WallSeconds) override { return time; }
+  SteadyTime steadyNow() override { return steady; }
+  std::chrono::nanoseconds processCpuTime() override { return cpu; }
   LocalTime time{7, 1, 15};  // Monday the 15th, 07:00
-  std::int64_t epoch = 1000;
-  std::int64_t cpu = 0;
-  std::int64_t wall = 0;
+  WallSeconds wall{std::chrono::seconds(1000)};
+  SteadyTime steady{};
+  std::chrono::nanoseconds cpu{0};
 };
 
 // --- Encoder engine (encode)

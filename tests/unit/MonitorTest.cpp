@@ -10,7 +10,8 @@
 namespace vorta {
 namespace {
 
-constexpr std::int64_t kS = 10000000;  // a second in 100 ns units
+using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;  // 100 ns
+constexpr std::int64_t kS = 10000000;  // a second in Ticks
 constexpr Language kEn = Language::English, kRu = Language::Russian;
 
 // Successive lines of one run: language (a change prepares the line again, restarting the CPU
@@ -24,7 +25,6 @@ const Step kSteps[] = {
     {kEn, 0, 3599.5, 1000, kS, 3 * kS, "Record: 0.0 kbytes (0:59:59), buffer free: 0.0%, CPU usage: 100.0%    \r"},
     {kEn, 1 << 20, 3600, 999, kS, 0, "Record: 1024.0 kbytes (1:00:00), buffer free: 0.1%, CPU usage: 88.3%    \r"},
     {kEn, 1 << 20, 3600, 0, kS / 2, 0, "Record: 1024.0 kbytes (1:00:00), buffer free: 100.0%, CPU usage: 44.6%    \r"},
-    {kEn, 1 << 20, 3600, 0, -10 * kS, kS, "Record: 1024.0 kbytes (1:00:00), buffer free: 100.0%, CPU usage: 0.0%    \r"},
     {kRu, ~0ull, 4e12, 0, kS, kS, "Записано: 2147483647.9 кб (596523:14:07), буфер: 100.0%, использование CPU: 100.0%    \r"}};
 
 TEST(StatusLine, ExactLinesOfOneRun) {
@@ -40,8 +40,8 @@ TEST(StatusLine, ExactLinesOfOneRun) {
     if (s.held < ring.available()) ring.read(bytes.data(), ring.available() - s.held);
     run.bytesWritten.store(s.bytes);
     run.encodedSeconds.store(s.seconds);
-    clock.wall += s.wall;
-    clock.cpu += s.cpu;
+    clock.steady += Ticks(s.wall);
+    clock.cpu += Ticks(s.cpu);
     status.print();
     EXPECT_EQ(written, s.line);
   }

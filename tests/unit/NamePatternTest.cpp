@@ -34,7 +34,8 @@ struct FolderTree : FileSystem {
 
 TEST(OldFiles, OnlyRegularFilesOfThePatternOlderThanTheDaysGo) {
   using K = FileSystem::EntryKind;
-  const std::int64_t now = 100 * 86400, old = now - 3 * 86400 - 1, fresh = now - 3 * 86400;
+  using std::chrono::days;
+  const WallSeconds now{days(100)}, old = now - days(3) - std::chrono::seconds(1), fresh = now - days(3);
   FolderTree tree;
   tree.folders["rec"] = {{"2026-01-01", K::Folder, old}, {"2026-01-02", K::Other, old},
                          {"notes", K::Folder, old}, {"01.mp3", K::RegularFile, old}};
