@@ -78,7 +78,7 @@ std::optional<ReadOnlyFile> Archive::open(std::string_view name) const {
 std::vector<std::string> Archive::namesBetween(std::int64_t fromMs, std::int64_t toMs, Clock& clock) const {
   std::vector<std::string> names;
   for (std::int64_t s = fromMs / 1000 - slotSeconds_; s < toMs / 1000 + slotSeconds_; s += slotSeconds_) {
-    std::string name = formatNamePattern(config_.pattern, clock.localTime(s));
+    std::string name = formatNamePattern(config_.pattern, clock.localTime(WallSeconds(std::chrono::seconds(s))));
     if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
   }
   return names;

@@ -64,7 +64,7 @@ Response month(const Archive& a, std::string_view text, Clock& clock) {
 }
 
 std::string clockText(std::int64_t ms, Clock& clock) {
-  const LocalTime t = clock.localTime(ms / 1000);
+  const LocalTime t = clock.localTime(WallSeconds(std::chrono::seconds(ms / 1000)));
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d-%02d%02d%02d", t.year % 10000, t.month % 100,
                 t.dayOfMonth % 100, t.hour % 100, t.minute % 100, t.second % 100);
@@ -117,7 +117,7 @@ Response archiveRoute(const std::vector<Archive>& archives, const Request& reque
   if (rest == "/api/archives") {
     json list = json::array();
     for (const Archive& a : archives) list.push_back({{"name", a.name()}, {"pattern", a.config().pattern}});
-    return jsonResponse({{"archives", list}, {"today", formatDate(dateOf(clock.localTime()))}});
+    return jsonResponse({{"archives", list}, {"today", formatDate(dateOf(clock.localNow()))}});
   }
   if (!rest.starts_with("/api/archives/")) return notFound();
   rest.remove_prefix(14);

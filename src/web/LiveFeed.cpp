@@ -47,9 +47,9 @@ LiveArchive LiveFeed::read(const Archive& archive) const {
   const double now = double(std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::system_clock::now().time_since_epoch()).count()) / 1000.0;
   if (const auto free = freeBytes(archive.config().folder)) live.freeBytes = std::int64_t(*free);
-  const std::int64_t nowSeconds = clock_.wallSeconds();
+  const WallSeconds nowSeconds = clock_.wallNow();
   for (std::int64_t back : {0, 3600, 60}) {  // the current file and the one before
-    const auto file = archive.open(formatNamePattern(archive.config().pattern, clock_.localTime(nowSeconds - back)));
+    const auto file = archive.open(formatNamePattern(archive.config().pattern, clock_.localTime(nowSeconds - std::chrono::seconds(back))));
     if (!file) continue;
     const double age = now - double(file->version().modifiedNs) / 1e9;
     if (live.newestFileAge < 0 || age < live.newestFileAge) live.newestFileAge = age;

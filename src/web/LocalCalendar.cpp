@@ -14,7 +14,7 @@ std::int64_t civilSeconds(int y, int m, int d, int hour, int minute, int second)
 
 // What the local clock shows at a moment, as if it were UTC.
 std::int64_t shownSeconds(std::int64_t epochSeconds, Clock& clock) {
-  const LocalTime t = clock.localTime(epochSeconds);
+  const LocalTime t = clock.localTime(WallSeconds(std::chrono::seconds(epochSeconds)));
   return civilSeconds(t.year, t.month, t.dayOfMonth, t.hour, t.minute, t.second);
 }
 
