@@ -112,6 +112,10 @@ std::optional<Refusal> checkWhole(CommandLine& c, const std::string& typedName) 
   if (s.keepDays != 0 && s.namePattern.empty()) return Refusal{Complaint::InvalidArgument, "--keep-days"};
   // A name pattern is split naming: a new file whenever the name changes.
   if (!s.namePattern.empty() && s.splitMode == SplitMode::None) s.splitMode = SplitMode::Daily;
+  // A dated archive is what the time maps are for. The cycling -split names
+  // and a single file keep the folder as it always was unless --time-map
+  // asks: their users may rely on finding nothing but MP3 files there.
+  if (!s.namePattern.empty()) s.timeMap = true;
   // Only a bitrate given can clash: the derived ones suit every rate.
   const int bitrate = c.bitrate.value_or(0);
   if (isLowRateOnlyBitrate(bitrate) && s.mpegVersion == MpegVersion::Mpeg1)

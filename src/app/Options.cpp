@@ -220,6 +220,11 @@ const Option kOptions[] = {
      "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); makes folders\n",
      "\t--name ШАБЛОН - имена файлов по шаблону strftime, например\n"
      "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); создаёт папки\n"},
+    {"--time-map", OptionValue::None, set<&S::timeMap, true>,
+     "\t--time-map - keep a time map beside each file (NAME.times: clock time,\n"
+     "\t     place in the file, loudness); always on with --name\n",
+     "\t--time-map - вести карту времени рядом с каждым файлом (ИМЯ.times:\n"
+     "\t     время, место в файле, громкость); с --name всегда\n"},
     {"--version", OptionValue::None, ask<Command::Version>,
      "\t--version - show the versions of vorta and of the MP3 engine and exit\n",
      "\t--version - показать версии vorta и MP3-движка и выйти\n"},

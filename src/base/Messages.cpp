@@ -106,6 +106,8 @@ const Entry kEntries[] = {
     {Msg::RingUnderflow, Stream::Out, "\nError: buffer underflow\n", nullptr},
     {Msg::OldFileDeleted, Stream::Err, "\r\n* Deleted %s (older than %d days).\r\n",
      "\r\n* Удалён %s (старше %d дн.).\r\n"},
+    {Msg::TimeMapFailed, Stream::Err, "\r\n* Time map %s not written: %s\r\n",
+     "\r\n* Карта времени %s не записана: %s\r\n"},
     {Msg::LogLosses, Stream::Err,
      "Losses: %u sound input overruns (about %llu ms of sound), %u buffer overflows\n",
      "Потери: переполнений звукового входа %u (около %llu мс звука), переполнений буфера %u\n"},

@@ -75,6 +75,7 @@ enum class Msg {
   RingOverflow,
   RingUnderflow,
   OldFileDeleted,         // %s: the file's path, %d: --keep-days
+  TimeMapFailed,          // %s: the time map's path, %s: the system's text
   LogLosses,              // %u %llu %u: overruns, their ms, buffer overflows
   LogLossesDeadAir,       // LogLosses' and %d:%02d:%02d %u: dead air in all, times
   // Dead air (--dead-air)

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/TimeStamps.h"
 #include "platform/Event.h"
 
 namespace vorta {
@@ -59,6 +60,10 @@ struct RunState {
   std::atomic<std::int32_t> peakLeft{0};
   std::atomic<std::int32_t> peakRight{0};
   std::atomic<std::uint64_t> clippedSamples{0};
+
+  // The time map's stamps, from the capture callback to the encoder (its own
+  // exclusion, see TimeStamps.h).
+  TimeStampQueue timeStamps;
 
   // Auto-reset events, opened by the capture loop before the input opens and
   // closed after it is closed. captureEvent wakes the capture loop (the

@@ -70,6 +70,9 @@ struct Settings {
   // --dead-air: how long (ms) the input stays below the silence level before
   // it is reported as dead air (0: not watched).
   std::int64_t deadAirMs = 0;
+  // Each file gets a time map beside it (NAME.times): --time-map, or an
+  // archive named by --name. Resolved when the command line is read.
+  bool timeMap = false;
 
   int channels() const { return channelMode == ChannelMode::Mono ? 1 : 2; }
   int bytesPerSecond() const { return sampleRate * 2 * channels(); }

@@ -5,10 +5,12 @@
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
+#include "platform/Clock.h"
 
 namespace vorta {
 
-CaptureCallback::CaptureCallback(RunState& run, const Settings& settings, RingBuffer& pcmRing)
+CaptureCallback::CaptureCallback(RunState& run, const Settings& settings, RingBuffer& pcmRing,
+                                 Clock* clock)
     : run_(run),
       pcmRing_(pcmRing),
       silenceEnabled_(settings.silenceEnabled),
@@ -17,6 +19,8 @@ CaptureCallback::CaptureCallback(RunState& run, const Settings& settings, RingBu
       channels_(settings.channels()),
       sampleRate_(settings.sampleRate > 0 ? settings.sampleRate : 1),
       quietBelow_(settings.silenceThreshold) {
+  clock_ = settings.timeMap ? clock : nullptr;
+  if (clock_) stamper_.emplace(settings.bytesPerSecond());
   if (settings.deadAirMs > 0) deadAir_.emplace(settings.deadAirMs * sampleRate_ / 1000);
 }
 
@@ -69,6 +73,7 @@ void CaptureCallback::onBlock(const std::uint8_t* data, std::uint32_t bytes) {
   // Take the split request in one step, so a request the loop posts now is
   // either taken here or stays for the next block, never cleared unseen.
   const std::int64_t request = run_.splitRequest.exchange(0, std::memory_order_relaxed);
+  if (stamper_) stamp(bytes, keep);
   const bool stored = keep > 0 && pcmRing_.write(data, keep, static_cast<std::uint64_t>(request)) == 0;
   // A write that stored nothing (silence dropped, ring full) set no mark:
   // keep the request for the first write that does, so the new hour still
@@ -77,11 +82,38 @@ void CaptureCallback::onBlock(const std::uint8_t* data, std::uint32_t bytes) {
     std::int64_t none = 0;
     run_.splitRequest.compare_exchange_strong(none, request, std::memory_order_relaxed);
   }
+  // A full ring dropped the block: sound lost.
+  if (stamper_ && keep > 0 && !stored) stamper_->dropped(keep);
   // The bytes are in the ring before the encoder is woken.
   run_.encoderEvent.set();
 }
 
+// One clock reading per block. The stamp is pushed before the bytes it
+// belongs to go into the ring, so the encoder never reads them without it.
+// A full queue (an encoder minutes behind) drops it: the time map then
+// counts on from the stamp before.
+void CaptureCallback::stamp(std::uint32_t bytes, std::uint32_t stored) {
+  const std::int64_t nowMs = clock_->wallNowMs().time_since_epoch().count();
+  if (const std::optional<TimeStamp> due = stamper_->afterBlock(bytes, stored, nowMs))
+    static_cast<void>(run_.timeStamps.push(*due));
+}
+
+void CaptureCallback::onStall(int lostMs) {
+  if (stamper_) stamper_->lost(SegmentReason::Stall);
+  countLoss(lostMs);
+}
+
+void CaptureCallback::onRestarted() {
+  if (stamper_) stamper_->lost(SegmentReason::Restart);
+}
+
 void CaptureCallback::onOverrun(int lostMs) {
+  if (stamper_) stamper_->lost(SegmentReason::Overrun);
+  countLoss(lostMs);
+}
+
+// Both kinds of loss are reported alike.
+void CaptureCallback::countLoss(int lostMs) {
   lostMs_.fetch_add(lostMs > 0 ? lostMs : 0, std::memory_order_relaxed);
   overruns_.fetch_add(1, std::memory_order_release);
   run_.captureEvent.set();  // reported at once, not at the next status line

@@ -16,7 +16,9 @@
 #include <optional>
 #include <string>
 
+#include "base/TimeStamps.h"
 #include "capture/InputLevel.h"
+#include "capture/SegmentStamper.h"
 #include "capture/SilenceCut.h"
 #include "platform/SoundInput.h"
 
@@ -24,14 +26,20 @@ namespace vorta {
 
 struct RunState;
 struct Settings;
+class Clock;
 class RingBuffer;
 
 class CaptureCallback final : public SoundCallback {
  public:
-  CaptureCallback(RunState& run, const Settings& settings, RingBuffer& pcmRing);
+  // clock: the wall clock that stamps the time map's segments (with
+  // settings.timeMap; none is read otherwise).
+  CaptureCallback(RunState& run, const Settings& settings, RingBuffer& pcmRing,
+                  Clock* clock = nullptr);
 
   void onBlock(const std::uint8_t* data, std::uint32_t bytes) override;
   void onOverrun(int lostMs) override;
+  void onStall(int lostMs) override;
+  void onRestarted() override;
   void onInputLost(const Error& why) override;
 
   // Main thread: the sound lost in overruns since the last call, if any.
@@ -62,6 +70,13 @@ class CaptureCallback final : public SoundCallback {
   std::atomic<std::uint64_t> blocks_{0};
 
   void measure(const std::uint8_t* data, std::uint32_t bytes);
+  void stamp(std::uint32_t bytes, std::uint32_t stored);
+  void countLoss(int lostMs);
+
+  // The time map's stamps, input thread only; the queue passes them to the
+  // encoder (see TimeStamps.h). Empty without a time map.
+  Clock* clock_;
+  std::optional<SegmentStamper> stamper_;
   std::int64_t framesToMs(std::int64_t frames) const { return frames * 1000 / sampleRate_; }
 
   // The level, input thread only (see RunState for what it publishes).

@@ -214,7 +214,7 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   // Both events start signalled: the first pass follows the start at once.
   run.captureEvent.open();
   run.encoderEvent.open();
-  CaptureCallback callback(run, settings, pcmRing);
+  CaptureCallback callback(run, settings, pcmRing, ports.clock);
   Status started = sound.open(captureFormat(settings), callback);
   if (started.ok()) started = sound.start();
   if (!started.ok()) {

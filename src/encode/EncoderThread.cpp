@@ -2,9 +2,11 @@
 //
 // Waits on: a whole chunk of PCM in pcmRing, woken by run.encoderEvent after
 // every capture write (or polling every 20 ms while the event is closed).
-// Owns: the engine stream and the split-file writer (the open output file and
-// the MP3 bytes not yet written); it is the only writer of run.encodedSeconds
-// and run.bytesWritten.
+// Owns: the engine stream, the split-file writer (the open output file and
+// the MP3 bytes not yet written) and, with a time map, its writer (the open
+// map, its waiting lines, the loudness meter); it is the only reader of
+// run.timeStamps and the only writer of run.encodedSeconds and
+// run.bytesWritten. Each file's map is finished right after its file.
 // Ends: when capture has stopped and pcmRing is empty, or when the time limit
 // is passed, it flushes the engine and finishes the file; after a second stop
 // signal (run.endAtOnce) it finishes the file at its last whole frame at once. On a failure of the
@@ -23,6 +25,8 @@
 #include "encode/OldFiles.h"
 #include "encode/PriorityStep.h"
 #include "encode/SplitFileWriter.h"
+#include "encode/TimeMapWriter.h"
+#include "platform/Loudness.h"
 
 namespace vorta {
 namespace {
@@ -33,6 +37,16 @@ class SystemPriority final : public PrioritySeam {
   void set(PriorityLevel level) override { setCurrentThreadPriority(level); }
 };
 
+// What a file's time map says of the whole recording.
+TimeMapHeader timeMapHeader(const Settings& s) {
+  TimeMapHeader header;
+  header.rate = s.sampleRate;
+  header.channels = s.channels();
+  header.frameSamples = s.sampleRate >= 32000 ? 1152 : 576;  // MPEG-1 rates
+  header.kbps = s.bitrate;
+  return header;
+}
+
 // Names from --dir or --name may lie in folders that are not there yet.
 bool makesFolders(const EncoderContext& c) {
   return !c.settings.outputDir.empty() || !c.settings.namePattern.empty();
@@ -42,7 +56,11 @@ class EncoderPump {
  public:
   explicit EncoderPump(const EncoderContext& c)
       : c_(c),
-        writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None, makesFolders(c)) {}
+        writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None, makesFolders(c)) {
+    if (c.settings.timeMap)
+      timeMap_.emplace(c.files, c.run.timeStamps, timeMapHeader(c.settings),
+                       makeLoudnessMeter(c.settings.sampleRate, c.settings.channels()));
+  }
 
   bool run(Result<std::unique_ptr<OutputFile>> firstFile) {
     const Mp3Version version = c_.engine.version();
@@ -56,6 +74,7 @@ class EncoderPump {
     Mp3Stream stream = std::move(opened).value();
     pcm_.resize(stream.samplesPerChunk());  // int16_t elements: aligned for the engine
     if (!writer_.open(c_.settings.outputName, std::move(firstFile))) return false;
+    fileStarted(c_.settings.outputName);
     deleteOld(c_.settings.outputName);
     step_.emplace(c_.priority.current());
     while (!(captureStopped() && c_.pcmRing.empty())) {
@@ -64,6 +83,7 @@ class EncoderPump {
         // ends with a whole frame.
         writer_.finishAtWholeFrame();
         publishBytesWritten();
+        finishTimeMap();
         return true;
       }
       const Pass pass = runPass(stream);
@@ -100,11 +120,13 @@ class EncoderPump {
     const std::uint32_t len = std::min(c_.pcmRing.available(), chunkBytes);
     std::uint64_t markTag = 0;
     static_cast<void>(c_.pcmRing.read(pcm_.data(), len, &markTag));  // len <= available
+    if (timeMap_) timeMap_->sound(pcm_.data(), len / 2 / static_cast<std::uint32_t>(c_.settings.channels()));
     const auto encoded = stream.encode({pcm_.data(), len / 2});
     if (!encoded.ok()) {
       say(Msg::EncodeChunkFailed, static_cast<unsigned long>(encoded.error().code));
       return finishAfterEngineFailure();
     }
+    if (timeMap_) timeMap_->encoded(encoded.value());
     encodedSeconds_ += double(len) / double(c_.settings.bytesPerSecond());
     // Relaxed: a display value with one writer; the atomic keeps it whole.
     c_.run.encodedSeconds.store(encodedSeconds_, std::memory_order_relaxed);
@@ -112,6 +134,7 @@ class EncoderPump {
     if (markTag != 0 && !startNextFile(fileNameAt(markTag))) return failed();
     if (!writer_.add(encoded.value())) return failed();
     publishBytesWritten();
+    if (timeMap_) timeMap_->written(writer_.streamHeld());
     const int limit = c_.settings.timeLimitSeconds;
     return limit != 0 && encodedSeconds_ > limit ? Pass::TimeUp : Pass::Going;
   }
@@ -124,8 +147,19 @@ class EncoderPump {
 
   bool startNextFile(const std::string& name) {
     if (!writer_.split(name)) return false;
+    fileStarted(name);
     deleteOld(name);
     return true;
+  }
+
+  void fileStarted(const std::string& name) {
+    if (timeMap_)
+      timeMap_->fileStarted(name, writer_.streamStart(), writer_.keptBytes(), writer_.appending());
+  }
+
+  // After the last bytes went to the file, however the recording ended.
+  void finishTimeMap() {
+    if (timeMap_) timeMap_->finish(writer_.streamHeld());
   }
 
   // Old files of a name pattern go at the start and with each new file.
@@ -140,6 +174,7 @@ class EncoderPump {
 
   Pass failed() {
     publishBytesWritten();
+    finishTimeMap();
     return Pass::Failed;
   }
 
@@ -160,8 +195,10 @@ class EncoderPump {
       finishAfterEngineFailure();
       return false;
     }
+    if (timeMap_) timeMap_->encoded(rest.value());
     const bool ok = writer_.add(rest.value()) && writer_.finish();
     publishBytesWritten();
+    finishTimeMap();
     return ok;
   }
 
@@ -169,6 +206,7 @@ class EncoderPump {
   SplitFileWriter writer_;
   std::vector<std::int16_t> pcm_;
   std::optional<PriorityStep> step_;  // from the level the thread starts at
+  std::optional<TimeMapWriter> timeMap_;  // with --time-map or --name
   double encodedSeconds_ = 0.0;
 };
 

@@ -70,6 +70,15 @@ class SplitFileWriter {
   // length the files can end at.
   std::uint64_t bytesWritten() const;
 
+  // The current file, for its time map: whether this run appends to it, the
+  // bytes it kept from before, and where this run's bytes in it begin in the
+  // engine's stream.
+  bool appending() const { return start_ == Start::Append; }
+  std::uint64_t keptBytes() const { return base_; }
+  std::uint64_t streamStart() const { return finishedBytes_; }
+  // How much of the engine's stream the files hold.
+  std::uint64_t streamHeld() const { return finishedBytes_ + fileBytes_ - base_; }
+
  private:
   enum class Start { Fresh, Replace, Append };
 

@@ -15,6 +15,7 @@ namespace vorta {
 
 // A moment on the wall clock, whole seconds since 1970-01-01 00:00 UTC.
 using WallSeconds = std::chrono::sys_seconds;
+using WallMilliseconds = std::chrono::sys_time<std::chrono::milliseconds>;
 // A moment on the steady clock: only differences mean anything.
 using SteadyTime = std::chrono::steady_clock::time_point;
 
@@ -34,6 +35,9 @@ class Clock {
   virtual ~Clock() = default;
   // Now, on the wall clock.
   virtual WallSeconds wallNow() = 0;
+  // Now, on the wall clock to the millisecond: when sound was captured, for
+  // the time maps. A fake that needs no more keeps the whole seconds.
+  virtual WallMilliseconds wallNowMs() { return wallNow(); }
   // The local time of a wall-clock moment.
   virtual LocalTime localTime(WallSeconds moment) = 0;
   // Now, on the steady clock.

@@ -11,6 +11,10 @@ class SystemClock final : public Clock {
     return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
   }
 
+  WallMilliseconds wallNowMs() override {
+    return std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+  }
+
   LocalTime localTime(WallSeconds moment) override {
     const auto seconds = static_cast<time_t>(moment.time_since_epoch().count());
     tm parts{};

@@ -32,6 +32,10 @@ class SystemClock final : public Clock {
     return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
   }
 
+  WallMilliseconds wallNowMs() override {
+    return std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+  }
+
   LocalTime localTime(WallSeconds moment) override {
     const auto at = static_cast<std::uint64_t>(
         std::chrono::duration_cast<FileTimeUnits>(moment.time_since_epoch()).count() + kEpochIn100ns);

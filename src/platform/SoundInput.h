@@ -47,6 +47,12 @@ class SoundCallback {
   // The input recovered from an overrun; about lostMs of sound were lost.
   // Recording goes on.
   virtual void onOverrun(int lostMs) = 0;
+  // The reading stood still and about lostMs of sound never arrived,
+  // although the device reported no overrun. Recording goes on.
+  virtual void onStall(int lostMs) { onOverrun(lostMs); }
+  // The stream was started again (after a suspend): what the device took in
+  // meanwhile is lost. Recording goes on.
+  virtual void onRestarted() {}
   // The input stopped working for good: its device or server is gone, or a
   // running device gave no sound for kSilentInputLimitMs. Reported once; no
   // block follows until the close, except the one stop() hands over.

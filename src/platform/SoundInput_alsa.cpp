@@ -259,7 +259,7 @@ snd_pcm_sframes_t AlsaSoundInput::readIntoBlock(snd_pcm_uframes_t frames) {
   filled_ += static_cast<std::uint32_t>(got) * frameBytes;
   const snd_pcm_sframes_t waiting = snd_pcm_avail_update(pcm_.get());
   const std::optional<int> lostMs = stall_->afterRead(steadyMs(), got, waiting > 0 ? waiting : 0);
-  if (lostMs) callback_->onOverrun(*lostMs);
+  if (lostMs) callback_->onStall(*lostMs);
   if (filled_ == block_.size()) {
     callback_->onBlock(block_.data(), filled_);
     filled_ = 0;
@@ -304,6 +304,7 @@ void AlsaSoundInput::onReadError(int error) {
   if (error == -EINTR || error == -ESTRPIPE) {
     const int rc = snd_pcm_recover(pcm_.get(), error, 1);
     if (rc < 0) lose(alsaError(rc));
+    else if (error == -ESTRPIPE) callback_->onRestarted();
     return;
   }
   // -EIO, -ENODEV, -EBADFD and the rest: the device or its server is gone.
