@@ -1,11 +1,13 @@
 #include "web/WebOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "base/NamePattern.h"
+#include "web/SafeFiles.h"
 
 namespace vorta::web {
 namespace {
@@ -60,6 +62,23 @@ std::vector<std::string> recorderWords(const std::string& text) {
   return {};
 }
 
+// Every NAME.conf of a folder that describes an archive; the others are
+// noted and left out, so one recording's odd settings hide no other.
+std::string archivesFromFolder(const std::string& folder, std::vector<ArchiveConfig>& archives,
+                               std::vector<std::string>& warnings) {
+  std::vector<std::string> names = listBelow(folder, {});
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (!name.ends_with(".conf")) continue;
+    const std::string path = folder + "/" + name, text = fileText(path);
+    ArchiveConfig a;
+    const std::string error = text == "\x01" ? "cannot read " + path : archiveFromConfig(path, text, a);
+    if (error.empty()) archives.push_back(std::move(a));
+    else warnings.push_back(error + "; left out");
+  }
+  return {};
+}
+
 }  // namespace
 
 bool isLoopback(const std::string& address) { return address.starts_with("127.") || address == "::1"; }
@@ -98,7 +117,7 @@ ParsedWebOptions parseWebOptions(const std::vector<std::string>& args) {
     const std::size_t eq = name.find('=');
     const bool inline_ = name.starts_with("--") && eq != std::string::npos;
     if (inline_) value = name.substr(eq + 1), name.resize(eq);
-    const bool takesValue = name == "--archive" || name == "--config" || name == "--listen" ||
+    const bool takesValue = name == "--archive" || name == "--config" || name == "--config-dir" || name == "--listen" ||
                             name == "--port" || name == "--users" || name == "--status" || name == "--max-connections";
     if (takesValue && !inline_) {
       if (i + 1 == args.size()) { parsed.error = name + " needs a value"; break; }
@@ -122,6 +141,8 @@ ParsedWebOptions parseWebOptions(const std::vector<std::string>& args) {
       const std::string text = fileText(value);
       o.archives.emplace_back();
       parsed.error = text == "\x01" ? "cannot read " + value : archiveFromConfig(value, text, o.archives.back());
+    } else if (name == "--config-dir") {
+      parsed.error = archivesFromFolder(value, o.archives, parsed.warnings);
     } else if (name == "--status") {
       const std::size_t at = value.find('=');
       if (at == std::string::npos) parsed.error = "--status wants NAME=FILE";
@@ -140,7 +161,7 @@ ParsedWebOptions parseWebOptions(const std::vector<std::string>& args) {
     for (std::size_t j = 0; j < i; ++j)
       if (o.archives[i].name == o.archives[j].name) parsed.error = "two archives named " + o.archives[i].name;
   if (parsed.error.empty() && o.action == WebOptions::Action::Serve && o.archives.empty())
-    parsed.error = "no archive: give --archive NAME=FOLDER:PATTERN or --config FILE";
+    parsed.error = "no archive: give --archive NAME=FOLDER:PATTERN, --config FILE or --config-dir DIR";
   if (parsed.error.empty() && o.action == WebOptions::Action::Serve && !isLoopback(o.address) && o.usersFile.empty())
     parsed.error = "listening on " + o.address + " needs --users FILE (only 127.0.0.1 and ::1 go without)";
   return parsed;
@@ -155,6 +176,7 @@ const char* webHelpText() {
          "                                 (PATTERN %H.mp3 when left out)\n"
          "  --config FILE          an archive from a recorder's configuration file\n"
          "                         (/etc/vorta/NAME.conf), named NAME\n"
+         "  --config-dir DIR       an archive from each NAME.conf in DIR\n"
          "  --status NAME=FILE     the --status file of archive NAME's recorder\n"
          "  --listen ADDRESS       the address to listen on (127.0.0.1)\n"
          "  --port N               the port (8080; 0: any free one)\n"

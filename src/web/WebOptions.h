@@ -25,6 +25,7 @@ struct WebOptions {
 struct ParsedWebOptions {
   WebOptions options;
   std::string error;  // empty when the command line was good
+  std::vector<std::string> warnings;  // configurations left out
 };
 
 ParsedWebOptions parseWebOptions(const std::vector<std::string>& args);

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     std::cerr << "vorta-web: " << parsed.error << "\n(vorta-web --help lists the options)\n";
     return 2;
   }
+  for (const std::string& warning : parsed.warnings) std::cerr << "vorta-web: " << warning << '\n';
   const WebOptions& o = parsed.options;
   if (o.action == WebOptions::Action::Help) return std::cout << webHelpText(), 0;
   if (o.action == WebOptions::Action::Version) return std::cout << "vorta-web " VORTA_VERSION "\n", 0;

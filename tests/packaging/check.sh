@@ -27,9 +27,12 @@ case $1 in
       || fail "Recommends or Suggests: $(dpkg-deb -f "$deb" Recommends Suggests)"
     [[ $(dpkg-deb -f "$deb" Depends) == *"libasound2 ("*"libmp3lame0 ("* ]] || fail "Depends lacks a library"
     root=$out/root && dpkg -x "$deb" "$root" || fail "dpkg -x"
-    hardening-check --nocfprotection "$root/usr/bin/vorta" || fail "hardening-check"
+    for program in vorta vorta-web; do
+      hardening-check --nocfprotection "$root/usr/bin/$program" || fail "hardening-check $program"
+    done
     for f in usr/bin/vorta usr/share/man/man1/vorta.1.gz usr/share/bash-completion/completions/vorta \
              lib/systemd/system/vorta@.service usr/lib/sysusers.d/vorta.conf \
+             usr/bin/vorta-web usr/share/man/man1/vorta-web.1.gz lib/systemd/system/vorta-web.service \
              usr/share/doc/vorta/copyright usr/share/doc/vorta/examples/weekly.conf; do
       [ -f "$root/$f" ] || fail "the package lacks /$f"
     done
@@ -38,25 +41,35 @@ case $1 in
     # Installed, never enabled or started by the package.
     dpkg-deb -e "$deb" "$tmp/control" && ! grep -Es 'deb-systemd-(helper enable|invoke)' "$tmp"/control/* || fail "the package enables the unit"
     grep -qx 'm vorta audio' "$root/usr/lib/sysusers.d/vorta.conf" || fail "vorta is not in group audio"
-    # The unit as installed, with the unpacked binary so verify finds it.
-    unit=$tmp/vorta@check.service
-    sed "s|/usr/bin/vorta|$root/usr/bin/vorta|" "$root/lib/systemd/system/vorta@.service" >"$unit"
-    report=$(systemd-analyze verify --man=no "$unit" 2>&1) && [ -z "$report" ] \
-      || fail "systemd-analyze verify: $report"
-    exposure=$(systemd-analyze security --offline=yes "$unit" | sed -n 's/.*exposure level.*: \([0-9.]*\).*/\1/p')
-    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 3.0) }' || fail "exposure $exposure, above 3.0"
-    echo "ok: $(basename "$deb"), exposure $exposure"
+    # The units as installed, with the unpacked binaries so verify finds them.
+    exposures=
+    for name in vorta@ vorta-web; do
+      unit=$tmp/${name/@/@check}.service
+      sed "s|/usr/bin/vorta|$root/usr/bin/vorta|" "$root/lib/systemd/system/$name.service" >"$unit"
+      report=$(systemd-analyze verify --man=no "$unit" 2>&1) && [ -z "$report" ] \
+        || fail "systemd-analyze verify $name: $report"
+      exposure=$(systemd-analyze security --offline=yes "$unit" | sed -n 's/.*exposure level.*: \([0-9.]*\).*/\1/p')
+      awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 3.0) }' || fail "$name exposure $exposure, above 3.0"
+      exposures+=" $name $exposure"
+    done
+    echo "ok: $(basename "$deb"), exposure$exposures"
     ;;
 
   docs)
+    for page in "$src/man/vorta.1" "$src/man/vorta-web.1"; do
+      report=$(groff -man -ww -z "$page" 2>&1; mandoc -T lint -W warning "$page" 2>&1) && [ -z "$report" ] \
+        || fail "manual page $page: $report"
+    done
     page=$src/man/vorta.1
-    report=$(groff -man -ww -z "$page" 2>&1; mandoc -T lint -W warning "$page" 2>&1) && [ -z "$report" ] \
-      || fail "manual page: $report"
     for opt in "${short[@]}" "${long[@]}"; do
       grep -q "^\.B[I]* ${opt//-/\\\\-}\( \|\$\)" "$page" || fail "option $opt has no entry"
     done
+    for opt in $("$out/src/web/vorta-web" --help | grep -o -- '--[a-z-]*' | sort -u); do
+      grep -q "^\.B[I]* ${opt//-/\\\\-}\( \|\$\)" "$src/man/vorta-web.1" || fail "vorta-web option $opt has no entry"
+    done
     cmake --install "$out" --prefix "$tmp/prefix" >/dev/null && cd "$tmp/prefix" \
-      && ls bin/vorta share/man/man1/vorta.1 share/bash-completion/completions/vorta >/dev/null || fail "cmake --install"
+      && ls bin/vorta bin/vorta-web share/man/man1/vorta.1 share/man/man1/vorta-web.1 \
+            share/bash-completion/completions/vorta >/dev/null || fail "cmake --install"
     mkdir "$tmp/files" && touch "$tmp/files/rec one.mp3" "$tmp/files/stop" && cd "$tmp/files" || exit 1
     bash --norc --noprofile -c '
       fail() { echo "FAIL: $*" >&2; exit 1; }

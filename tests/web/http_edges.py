@@ -1,7 +1,9 @@
 """HTTP edges of vorta-web with a plain client: ranges, 416, HEAD, conditional
 requests, a growing file, and paths that lead outside the archive."""
+import base64
 import http.client
 import os
+import subprocess
 import unittest
 
 import webtest
@@ -96,6 +98,48 @@ class HttpEdges(webtest.ServerCase):
         r, _ = self.get(FILE, "POST")
         self.assertEqual(r.status, 405)
         self.assertEqual(os.stat(self.secret).st_atime, atime)  # never opened for reading
+
+
+class Users(webtest.ServerCase):
+    def prepare(self):
+        webtest.make_archive(self.archive, seconds=1)
+        hashed = subprocess.run([webtest.SERVER, "--hash-password"], input="right horse\n", check=True,
+                                capture_output=True, text=True).stdout.strip()
+        self.assertTrue(hashed.startswith("$"), hashed)
+        with open(os.path.join(self.dir, "users"), "w") as f:
+            f.write(f"# who may listen\nalice:{hashed}\n")
+        self.server_args = ["--users", os.path.join(self.dir, "users")]
+
+    def test_only_a_user_with_the_password_gets_in(self):
+        for credentials, status in [(None, 401), ("alice:wrong", 401), ("bob:right horse", 401),
+                                    ("alice:", 401), ("alice:right horse", 200), ("alice:right horse", 200)]:
+            with self.subTest(credentials=credentials):
+                c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+                auth = {"Authorization": "Basic " + base64.b64encode(credentials.encode()).decode()} if credentials else {}
+                c.request("GET", "/api/archives", headers=auth)
+                r = c.getresponse()
+                self.assertEqual((r.status, b"studio" in r.read()), (status, status == 200))
+                if status == 401:
+                    self.assertEqual(r.getheader("WWW-Authenticate"), 'Basic realm="vorta", charset="UTF-8"')
+
+
+class CommandLine(unittest.TestCase):
+    def test_refusals(self):
+        for args, message in [
+            (["--archive", "a=/tmp", "--listen", "0.0.0.0"], "listening on 0.0.0.0 needs --users FILE (only 127.0.0.1 and ::1 go without)"),
+            (["--archive", "a b=/tmp"], "archive name 'a b': letters, digits, '.', '_' and '-' only"),
+            (["--archive", "a=/tmp:/abs/%H.mp3"], "archive a: '/abs/%H.mp3' is not a name pattern"),
+            (["--archive", "a=/tmp:%H/../%M.mp3"], "archive a: '%H/../%M.mp3' is not a name pattern"),
+            (["--archive", "a=/tmp", "--archive", "a=/var"], "two archives named a"),
+            (["--archive", "a=/tmp", "--status", "b=/run/s.json"], "--status names no archive: b"),
+            (["--archive", "a=/tmp", "--port", "65536"], "bad --port 65536"),
+            (["--archive", "a=/tmp", "--users", "/nonexistent"], "/nonexistent: cannot be read"),
+            ([], "no archive: give --archive NAME=FOLDER:PATTERN, --config FILE or --config-dir DIR"),
+            (["--bogus"], "unknown option --bogus"),
+        ]:
+            with self.subTest(args=args):
+                r = subprocess.run([webtest.SERVER] + args, capture_output=True, text=True, timeout=10)
+                self.assertEqual((r.returncode, r.stdout, r.stderr.splitlines()[0]), (2, "", "vorta-web: " + message))
 
 
 if __name__ == "__main__":
