@@ -184,7 +184,8 @@ const char* webHelpText() {
          "                         127.0.0.1 and ::1\n"
          "  --max-connections N    connections at once (64)\n"
          "  --hash-password        read a password on standard input, print its hash\n"
-         "  --help, --version\n";
+         "  --help                 print this and exit\n"
+         "  --version              print the version and exit\n";
 }
 
 }  // namespace vorta::web

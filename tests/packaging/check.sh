@@ -64,7 +64,7 @@ case $1 in
     for opt in "${short[@]}" "${long[@]}"; do
       grep -q "^\.B[I]* ${opt//-/\\\\-}\( \|\$\)" "$page" || fail "option $opt has no entry"
     done
-    for opt in $("$out/src/web/vorta-web" --help | grep -o -- '--[a-z-]*' | sort -u); do
+    for opt in $("$out/src/web/vorta-web" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p'); do
       grep -q "^\.B[I]* ${opt//-/\\\\-}\( \|\$\)" "$src/man/vorta-web.1" || fail "vorta-web option $opt has no entry"
     done
     cmake --install "$out" --prefix "$tmp/prefix" >/dev/null && cd "$tmp/prefix" \
