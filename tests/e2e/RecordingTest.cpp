@@ -2,10 +2,13 @@
 // code played after the start must be in the file from its first tenth to
 // its last, unbroken, and a longer old file of the same name leaves no tail.
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "E2eTest.h"
@@ -21,10 +24,22 @@ struct Ending {
   std::vector<std::string> args;  // the output name last
   bool pty;
   int signal;  // 0: ESC on the terminal, or else the stop-file
+  int nice;    // the encoder thread's: a raised main thread starts it at its own level
   const char* formatLine;
   Mp3Frame frame;  // bitrate, rate, mode (3 mono), version (0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5)
 };
 void PrintTo(const Ending& e, std::ostream* os) { *os << e.name; }
+int encoderNice(pid_t pid) {  // field 19 of the thread's stat, after the name in parentheses
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream stat(task.path() / "stat");
+    std::string line((std::istreambuf_iterator<char>(stat)), {}), field;
+    if (line.find("(vorta-encoder)") == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    for (int i = 3; i <= 19; ++i) rest >> field;
+    return std::stoi(field);
+  }
+  return 99;
+}
 
 class Recording : public E2eTest, public ::testing::WithParamInterface<Ending> {};
 
@@ -33,12 +48,13 @@ TEST_P(Recording, EndsWithTheWholeSoundInTheFormatAskedFor) {
   const std::string file = path(e.args.back() + ".mp3");
   std::ofstream(file) << std::string(3 << 20, 'U');
   Subprocess vorta;
-  ASSERT_TRUE(startRecording(vorta, E2eTest::vorta(e.args, e.pty)));
+  ASSERT_TRUE(startRecording(vorta, withShim(E2eTest::vorta(e.args, e.pty))));
   // An arrow key starts with ESC too but is not ESC; other keys are ignored.
   ASSERT_TRUE(!e.pty || vorta.sendInput("\x1b[Ax"));
-  ASSERT_EQ(play(TimeCode::signal(2))->wait(20000), 0);
-  // The player ends when the sink has played it; it reaches vorta at once.
-  std::this_thread::sleep_for(milliseconds(200));
+  // Stopped while the code plays: the file ends with the last frame read.
+  auto player = play(TimeCode::signal(5));
+  std::this_thread::sleep_for(milliseconds(2000));
+  EXPECT_EQ(encoderNice(vorta.pid()), ::getpriority(PRIO_PROCESS, 0) + (::geteuid() == 0 ? e.nice : 0));
   termios settings{};
   EXPECT_TRUE(!e.pty || (vorta.terminalSettings(settings) && !(settings.c_lflag & ICANON)));
   if (e.signal)
@@ -65,20 +81,21 @@ TEST_P(Recording, EndsWithTheWholeSoundInTheFormatAskedFor) {
         << f.bitrate << " kbit/s, " << f.rate << " Hz, mode " << f.mode << ", version "
         << f.version;
   }
-  expectWholeCode(decoded, 2);
+  expectWholeCode(decoded, 0);
+  expectEveryFrameRead(decoded);
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(E2e, Recording, ::testing::Values(
-  Ending{"EscOnTheTerminal", {"rec"}, true, 0,
+  Ending{"EscOnTheTerminal", {"rec"}, true, 0, 0,
          "* File format: MPEG1 Layer3, 128 kbit/s, 44 kHz, j-stereo\r\n", {128, 44100, 1, 0}},
-  Ending{"StopFile", {"-d", "8", "-x", "stop.now", "rec"}, false, 0,
+  Ending{"StopFile", {"-d", "8", "-x", "stop.now", "-a", "rec"}, false, 0, -5,
          "* File format: MPEG2.5 Layer3, 32 kbit/s, 8 kHz, j-stereo\n", {32, 8000, 1, 2}},
-  Ending{"CtrlCOnTheTerminal", {"-d", "22", "-ms", "rec"}, true, SIGINT,
+  Ending{"CtrlCOnTheTerminal", {"-d", "22", "-ms", "rec"}, true, SIGINT, 0,
          "* File format: MPEG2 Layer3, 80 kbit/s, 22 kHz, stereo\r\n", {80, 22050, 0, 1}},
-  Ending{"SigtermToAService", {"-d", "48", "-b", "192", "\xff\xfe-rec"}, false, SIGTERM,
+  Ending{"SigtermToAService", {"-d", "48", "-b", "192", "\xff\xfe-rec"}, false, SIGTERM, 0,
          "* File format: MPEG1 Layer3, 192 kbit/s, 48 kHz, stereo\n", {192, 48000, 0, 0}},
-  Ending{"SighupToAService", {"-d", "22", "-mm", "-b", "48", "rec"}, false, SIGHUP,
+  Ending{"SighupToAService", {"-d", "22", "-mm", "-b", "48", "-a", "-a-", "rec"}, false, SIGHUP, 0,
          "* File format: MPEG2 Layer3, 48 kbit/s, 22 kHz, mono\n", {48, 22050, 3, 1}}),
   [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

@@ -17,7 +17,7 @@ std::string tried(const std::string& device) {  // follows every device error
 }
 const std::string kCreation = "\r\n* File creation error.\r\n* ";
 
-enum Server { Live, Frozen, CtrlCWhileFrozen };  // Ctrl+C once the open waits
+enum Server { Live, StopAfterASecond, Frozen, CtrlCWhileFrozen };  // Ctrl+C once the open waits
 struct Trouble {
   const char* name;
   std::vector<std::string> args, env;
@@ -29,6 +29,7 @@ struct Trouble {
   std::string err;        // without status lines
   const char* out;        // a part of standard output
   const char* wholeFile;
+  std::uintmax_t size = 0;  // of the whole file, when known
 };
 void PrintTo(const Trouble& t, std::ostream* os) { *os << t.name; }
 
@@ -47,13 +48,16 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
   // A run that ends before it records leaves an existing file as it was.
   const bool recordsNothing = t.code == 3 && !*t.wholeFile;
   if (recordsNothing) std::ofstream(path("rec.mp3")) << "kept";
-  ASSERT_TRUE(t.server == Live || ::kill(server().pid(), SIGSTOP) == 0);  // SetUp thaws it
+  ASSERT_TRUE(t.server < Frozen || ::kill(server().pid(), SIGSTOP) == 0);  // SetUp thaws it
   Subprocess vorta;
   ASSERT_TRUE(vorta.start(o));
   if (t.server == CtrlCWhileFrozen) {
     ASSERT_TRUE(vorta.waitForOutput("Press ESC to exit...", 20000)) << vorta.output();
     std::this_thread::sleep_for(milliseconds(1000));
     ASSERT_TRUE(vorta.signal(SIGINT));
+  } else if (t.server == StopAfterASecond) {
+    ASSERT_TRUE(vorta.waitForErrors("(0:00:01)", 30000)) << vorta.errors();
+    ASSERT_TRUE(vorta.signal(SIGTERM));
   } else if (t.pty && vorta.waitForOutput("Press ENTER to continue...", 30000)) {
     vorta.sendInput("\r");
   }
@@ -64,6 +68,7 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
   EXPECT_TRUE(!t.pty || (vorta.terminalSettings(after) && sameTerminal(after, freshTerminal())));
   EXPECT_TRUE(t.server != CtrlCWhileFrozen || vorta.output().find("ENTER") == std::string::npos);
   if (*t.wholeFile) decodeWhole(path(t.wholeFile));
+  EXPECT_TRUE(!t.size || std::filesystem::file_size(path(t.wholeFile)) == t.size);
   std::string kept;
   EXPECT_TRUE(!recordsNothing || (std::ifstream(path("rec.mp3")) >> kept && kept == "kept"));
 }
@@ -85,9 +90,16 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"OutputIsAFolder", {"rec"}, {}, false, "", Live, "rec.mp3", 2, kCreation + "Is a directory\r\n\r\n", "", ""},
   Trouble{"NextHourIsAFolder", {"-split1", "rec"}, wallClockAt("2026-12-07 10:59:58"), false, "", Live, "11.mp3", 2,
           kCreation + "Is a directory\r\n\r\n", "", "10.mp3"},
-  // 40 blocks of 512 bytes: one 16 KB write fits, the next does not.
+  // 40 blocks of 512 bytes: one 16 KB write fits, the next does not; the
+  // file ends at its last whole frame of 96 bytes. Or three writes fit,
+  // which end on a frame of 768 bytes: that frame stays.
   Trouble{"DiskFull", {"-d", "48", "-b", "32", "rec"}, {}, false, "trap '' XFSZ; ulimit -f 40", Live, "", 2,
-          "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", "", "rec.mp3"},
+          "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", "", "rec.mp3", 16320},
+  Trouble{"DiskFullOnAFrameEnd", {"-d", "48", "-b", "256", "rec"}, {}, false, "trap '' XFSZ; ulimit -f 96", Live, "", 2,
+          "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", "", "rec.mp3", 49152},
+  // A finished file is synced; when that fails the run says so.
+  Trouble{"SyncFails", {"rec"}, {"LD_PRELOAD=" VORTA_FAULT_SHIM, "VORTA_FAULT=fsync"}, false, "", StopAfterASecond, "", 2,
+          "\r\n* Error writing to file.\r\n* Input/output error\r\n\r\n", "", "rec.mp3"},
   Trouble{"OutOfMemory", {"-f", "2000000", "rec"}, {}, true, "ulimit -v 400000", Live, "", 3,
           "\r\n* Not enough memory (2048000000).\r\n\r\n", "* Buffer size: 2000000 kb", ""}),
   [](const auto& info) { return std::string(info.param.name); });
@@ -102,18 +114,21 @@ class Interrupted : public E2eTest, public ::testing::WithParamInterface<int> {
   }
 };
 
+// Killed while the code plays: the file ends with the last frame read.
 TEST_F(Interrupted, ServerKilledMidRecording) {
   Subprocess vorta;
-  ASSERT_TRUE(startRecording(vorta, E2eTest::vorta({"rec"})));
-  ASSERT_EQ(play(TimeCode::signal(2))->wait(20000), 0);
-  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_TRUE(startRecording(vorta, withShim(E2eTest::vorta({"rec"}))));
+  auto player = play(TimeCode::signal(5));
+  std::this_thread::sleep_for(milliseconds(2000));
   ASSERT_EQ(::kill(server().pid(), SIGKILL), 0);
   ASSERT_EQ(vorta.wait(30000), 3) << vorta.errors();
   EXPECT_TRUE(std::regex_match(
       std::regex_replace(vorta.errors(), kStatusLines, ""),
       std::regex("\r\n\\* Error: the sound input stopped working \\(.+\\)\\.\r\n")))
       << vorta.errors();
-  expectWholeCode(decodeWhole(path("rec.mp3")), 2);
+  const DecodedMp3 decoded = decodeWhole(path("rec.mp3"));
+  expectWholeCode(decoded, 0);
+  expectEveryFrameRead(decoded);
 }
 // No sound comes: vorta waits without burning the CPU, and Ctrl+C ends it.
 TEST_F(Interrupted, FrozenServerMidRecording) {

@@ -20,8 +20,9 @@ struct PulseServer {
 };
 // Environment for a wall clock (not the monotonic one) starting at "YYYY-MM-DD hh:mm:ss" UTC.
 std::vector<std::string> wallClockAt(const std::string& when);
-// Fails the test unless each channel holds the time code played, all of it, unbroken.
-void expectWholeCode(const DecodedMp3& decoded, double played);
+// Fails the test unless each channel holds the time code from `from` on, unbroken, up to
+// `played` or, when 0, to the file's end (it played on through the stop).
+void expectWholeCode(const DecodedMp3& decoded, double played, double from = 0);
 
 class E2eTest : public ::testing::Test {
  protected:
@@ -32,6 +33,10 @@ class E2eTest : public ::testing::Test {
   static PulseServer& server();
   // In the test's folder; on pipes with no controlling terminal, on a pty with stderr apart.
   ProcessOptions vorta(const std::vector<std::string>& args, bool pty = false) const;
+  // Through tests/e2e/FaultShim.c with the faults named (or none); it counts the frames read.
+  ProcessOptions withShim(ProcessOptions options, const std::string& faults = "") const;
+  // Fails the test unless the file holds every frame the input read (after withShim).
+  void expectEveryFrameRead(const DecodedMp3& decoded) const;
   // Starts it and waits for a second of sound recorded.
   bool startRecording(Subprocess& process, const ProcessOptions& options);
   // Plays into the sink in the background; wait() ends with the sound.

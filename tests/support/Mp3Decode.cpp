@@ -95,6 +95,7 @@ CodeHeard codeHeard(const std::vector<double>& moments) {
     if (heard.first < 0) heard.first = moments[i];
     else heard.lost = std::max(heard.lost, moments[i] - heard.last - double(i - previous) * TimeCode::kStep);
     heard.last = moments[i];
+    heard.lastAt = double(i) * TimeCode::kStep;
     previous = i;
   }
   return heard;

@@ -34,8 +34,9 @@ struct TimeCode {
   // The moment heard in each tenth of a second (-1 where none is clear).
   static std::vector<double> read(const Samples& mono, long rate);
 };
-// The first and last moment heard, and the most sound missing between readings.
-struct CodeHeard { double first = -1, last = -1, lost = 0; };
+// The first and last moment heard (the last at lastAt seconds of the recording), and the
+// most sound missing between readings.
+struct CodeHeard { double first = -1, last = -1, lost = 0, lastAt = -1; };
 CodeHeard codeHeard(const std::vector<double>& moments);
 
 struct Mp3Frame {
