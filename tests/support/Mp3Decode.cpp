@@ -49,6 +49,11 @@ TestSignal& TestSignal::silence(double seconds) {
   samples_.resize(samples_.size() + std::size_t(std::lround(seconds * rate_) * channels_), 0);
   return *this;
 }
+TestSignal& TestSignal::fullScale(double seconds) {
+  for (long i = 0; i < std::lround(seconds * rate_); ++i)
+    samples_.insert(samples_.end(), std::size_t(channels_), i * 2000 / rate_ % 2 ? -32767 : 32767);
+  return *this;
+}
 bool TestSignal::writeRaw(const std::string& path) const {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   return bool(

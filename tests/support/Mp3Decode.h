@@ -17,6 +17,7 @@ class TestSignal {
  public:
   TestSignal(int rate, int channels) : rate_(rate), channels_(channels) {}
   TestSignal& silence(double seconds);
+  TestSignal& fullScale(double seconds);  // a 1 kHz square wave, every sample at +-32767
   TestSignal& timeCode(double from, double seconds);  // the code's moments from..from+seconds
   int rate() const { return rate_; }
   int channels() const { return channels_; }
