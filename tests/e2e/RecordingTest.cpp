@@ -144,21 +144,38 @@ TEST_F(Recording, SplitStartsANewFileAtTheHour) {
 }
 
 // A service restarted within the hour appends to the hour's file: both
-// runs' parts of the code are there, whole. (libfaketime leaves the file's
-// own time real, so the test sets it within the faked hour.)
-TEST_F(Recording, RestartWithinTheHourAppends) {
-  for (double from : {0.0, 2.0}) {
-    auto options = vorta({"-split1", "-x", "stop.now", "r"});
+// runs' parts of the code are there, whole. A file of that name from the same
+// hour of an earlier day, month or year is replaced. (libfaketime leaves the
+// files' own times real, so the test sets them.)
+TEST_F(Recording, RestartWithinTheHourAppendsToTheHoursFileOnly) {
+  const auto run = [&](const char* split, double from, double seconds) {
+    auto options = vorta({split, "-x", "stop.now", "r"});
     for (const auto& entry : wallClockAt("2026-12-07 10:20:00")) options.env.push_back(entry);
     Subprocess vorta;
     ASSERT_TRUE(startRecording(vorta, options));
-    ASSERT_EQ(play(TestSignal(48000, 2).timeCode(from, 2))->wait(20000), 0);
+    ASSERT_EQ(play(TestSignal(48000, 2).timeCode(from, seconds))->wait(20000), 0);
     std::this_thread::sleep_for(milliseconds(200));
     std::ofstream(path("stop.now")) << "stop\n";
     ASSERT_EQ(vorta.wait(30000), 0) << vorta.errors();
-    ASSERT_EQ(std::system(("touch -d '2026-12-07 10:20:01 UTC' " + path("10.mp3")).c_str()), 0);
+  };
+  const auto touch = [&](const std::string& name, const std::string& when) {
+    ASSERT_EQ(std::system(("touch -d '" + when + " UTC' '" + path(name) + "'").c_str()), 0);
+  };
+  for (double from : {0.0, 2.0}) {
+    ASSERT_NO_FATAL_FAILURE(run("-split1", from, 2));
+    touch("10.mp3", "2026-12-07 10:20:01");
   }
   expectWholeCode(decodeWhole(path("10.mp3")), 4);
+  fs::rename(path("10.mp3"), path("hour"));
+  const auto hour = fs::file_size(path("hour"));
+  for (const auto& [split, name, when] : {std::tuple{"-split1", "10.mp3", "2026-12-06 10:20:01"},
+                                          {"-split3", "07 - 10.mp3", "2026-11-07 10:20:01"},
+                                          {"-split3", "07 - 10.mp3", "2025-12-07 10:20:01"}}) {
+    fs::copy_file(path("hour"), path(name), fs::copy_options::overwrite_existing);
+    touch(name, when);
+    ASSERT_NO_FATAL_FAILURE(run(split, 0, 0.1));
+    EXPECT_LT(fs::file_size(path(name)), hour) << name << " of " << when << " was appended to";
+  }
 }
 
 }  // namespace
