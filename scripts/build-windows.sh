@@ -20,7 +20,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 # --- the cross tools, wine, the GoogleTest sources -------------------------
 packages=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 cmake make dpkg-dev
-          googletest)
+          googletest libfmt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -67,12 +67,17 @@ if [ ! -f "$lame_lib" ]; then
     { echo "libmp3lame did not build; see $deps/lame-build/*.log" >&2; exit 1; }
 fi
 
+# --- fmt, header-only: the system's headers, apart from the other system ones --
+fmt_include=$deps/fmt-include
+rm -rf "$fmt_include" && mkdir -p "$fmt_include" && cp -r /usr/include/fmt "$fmt_include/"
+
 # --- vorta.exe and the unit tests -------------------------------------------
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$here" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DVORTA_WERROR=ON -DVORTA_BENCH=OFF \
   -DMP3LAME_LIBRARY="$lame_lib" -DMP3LAME_INCLUDE="$deps/lame-install/include" \
+  -DVORTA_FMT_INCLUDE="$fmt_include" \
   "${launcher[@]}" >/dev/null
 nice -n 10 cmake --build "$out" -j"$(nproc)" --target vorta vorta_unit
 

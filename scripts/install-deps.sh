@@ -5,7 +5,7 @@
 #   install-deps.sh bench  that of run, plus what bench/run.sh measures against
 set -euo pipefail
 
-run_packages=(g++ cmake make pkg-config libasound2-dev libmp3lame-dev libebur128-dev libasound2-plugins
+run_packages=(g++ cmake make pkg-config libasound2-dev libmp3lame-dev libebur128-dev libfmt-dev libasound2-plugins
               libmicrohttpd-dev nlohmann-json3-dev libcrypt-dev)
 test_packages=(libgtest-dev libbenchmark-dev libmpg123-dev pulseaudio pulseaudio-utils
                alsa-utils faketime clang libclang-rt-dev util-linux procps

@@ -20,6 +20,8 @@ void ConsoleWriter::write(Stream stream, std::string_view bytes) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (texts_.size() >= kMaxQueued) return;
+    if (status_) texts_.emplace_back(std::nullopt, std::move(*status_));
+    status_.reset();
     texts_.emplace_back(stream, std::string(bytes));
   }
   changed_.notify_all();
@@ -59,7 +61,8 @@ void ConsoleWriter::run() {
       texts_.pop_front();
       busy_ = true;
       lock.unlock();
-      output_.text(stream, bytes);
+      if (stream) output_.text(*stream, bytes);
+      else output_.status(bytes);
     } else if (status_) {
       const std::string line = std::move(*status_);
       status_.reset();

@@ -37,7 +37,9 @@ class ConsoleWriter final : public TextSink {
   ConsoleWriter(const ConsoleWriter&) = delete;
   ConsoleWriter& operator=(const ConsoleWriter&) = delete;
 
-  // Queues a text; texts are written in the order they came.
+  // Queues a text; texts are written in the order they came. A status line
+  // waiting in the slot is written before it: it was shown first (the last
+  // line of a run comes before the line feed that closes it).
   void write(Stream stream, std::string_view bytes) override;
   // Keeps the line for the next write; a newer line replaces one not yet
   // written, so a slow console shows the latest figures.
@@ -53,7 +55,8 @@ class ConsoleWriter final : public TextSink {
   // Guards everything below; the writer thread waits on changed_.
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::pair<Stream, std::string>> texts_;
+  // Texts, and status lines a text has followed (no stream): in order.
+  std::deque<std::pair<std::optional<Stream>, std::string>> texts_;
   std::optional<std::string> status_;
   bool busy_ = false;       // the thread is writing something it has taken
   bool finishing_ = false;  // no more work will come: end once idle

@@ -1,6 +1,5 @@
 #include "app/Help.h"
 
-#include <cstdarg>
 #include <string>
 
 #include "app/Options.h"
@@ -14,16 +13,6 @@ namespace {
 // Rows of the terminal, read once when the help first needs it; a terminal
 // resized later is not noticed.
 int gScreenRows = -1;
-
-// Help lines are format strings printed without arguments, so "%%" shows as
-// one percent sign.
-std::string formatWithoutArguments(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  std::string text = vformat(fmt, args);
-  va_end(args);
-  return text;
-}
 
 // Writes the text line by line, each line counted by the pager.
 void printCountedLines(const std::string& text, int& rowCounter) {
@@ -57,7 +46,7 @@ ExitCode printHelp(ExitCode exitCode) {
   // The banner and the blank lines around it already take four rows.
   int rowCounter = 4;
   for (const HelpLine& line : helpLines()) {
-    writeText(Stream::Out, formatWithoutArguments(line.text));
+    writeText(Stream::Out, line.text);
     if (line.counted) countHelpLine(rowCounter);
     if (line.plusOne) ++rowCounter;
   }
@@ -88,7 +77,7 @@ void waitForEnter() {
       if (key == kKeyEnter || key == kKeyNone) break;
     }
   }  // the terminal's own settings are back before the prompt is erased
-  say(Msg::PromptEraser, "");
+  say(Msg::PromptEraser);
 }
 
 }  // namespace vorta

@@ -7,9 +7,10 @@
 //
 // This file is linked into the vorta executable only, so the tests keep the
 // standard behaviour.
-#include <cstdio>
+#include <atomic>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "base/Messages.h"
 #include "platform/Memory.h"
@@ -19,12 +20,16 @@
 namespace {
 
 [[noreturn]] void outOfMemory(std::size_t bytes) {
-  // No allocation from here on: the text is formatted on the stack and goes
-  // straight to standard error, past the console thread's queue.
-  char line[160];
-  const int n = std::snprintf(line, sizeof line, vorta::text(vorta::Msg::OutOfMemory),
-                              static_cast<unsigned long>(bytes));
-  if (n > 0) vorta::writeToStream(vorta::Stream::Err, std::string_view(line, static_cast<std::size_t>(n)));
+  // Formatting the text may itself need memory (a Russian text converted to
+  // the console's codeset): should that fail too, the process ends without
+  // the text rather than recursing. The flag is only ever set, once.
+  static std::atomic<bool> reporting{false};
+  if (!reporting.exchange(true)) {
+    const std::string line = vorta::formatText(vorta::Msg::OutOfMemory,
+                                               static_cast<unsigned long>(bytes));
+    // Straight to standard error, past the console thread's queue.
+    vorta::writeToStream(vorta::Stream::Err, line);
+  }
   vorta::exitNow(static_cast<int>(vorta::ExitCode::Error));
 }
 

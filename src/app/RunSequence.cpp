@@ -1,24 +1,23 @@
 // The main thread's path through a run.
 //
-// The command line is read first; then the console thread takes over every
-// text (so no console write can hold up the recording), the encoder thread is
+// The command line is read first; then the run's report starts (the console
+// thread takes over every text, so no console write can hold up the
+// recording; every event of the run goes to its reporter), the encoder thread is
 // started at its level (normal, or one above with -a), the main thread
 // raises itself to the highest level and lends itself to the capture loop.
 // The capture loop returns only once the encoder thread has finished (it
-// waits for encoderDone), so the thread is joined, the rings go, the console
-// writes what it still holds and the process ends with the run's code (see
-// ExitCode).
+// waits for encoderDone), so the thread is joined, the run's end is posted,
+// the rings go, the console writes what it still holds and the process ends
+// with the run's code (see ExitCode).
 #include "app/RunSequence.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/RunReport.h"
 #include "app/StartUp.h"
-#include "app/ConsoleWriter.h"
 #include "app/SystemCapturePorts.h"
-#include "base/HoursMinutesSeconds.h"
-#include "base/Losses.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
@@ -48,22 +47,14 @@ RunState& processRunState() {
   return *run;
 }
 
-// The console thread from the start of the recording on; main thread only.
-ConsoleWriter* gConsole = nullptr;
-
-ConsoleWriter& startConsole() {
-  // Never destroyed: the process ends around it.
-  gConsole = new ConsoleWriter({writeToStream, [](std::string_view line) {
-                                  writeRawStderr(line.data(), line.size());
-                                }});
-  return *gConsole;
-}
+// The run's report from the start of the recording on; main thread only.
+RunReport* gReport = nullptr;
 
 }  // namespace
 
 void exitWith(ExitCode code) {
   // A second stop signal does not wait for a console that stays blocked.
-  if (gConsole) gConsole->finish([] { return processRunState().endAtOnce.load(); });
+  if (gReport) gReport->finish([] { return processRunState().endAtOnce.load(); });
   exitNow(static_cast<int>(code));
 }
 
@@ -84,37 +75,31 @@ void runProgram(int argc, char** argv) {
 
   std::unique_ptr<Mp3Engine> engine = makeLameEngine();
   std::unique_ptr<SoundInput> sound = makeSystemSoundInput(settings.device.c_str());
-  const EncoderContext encoder{settings,           run,           *pcmRing,       *engine,
-                               systemFileSystem(), systemClock(), systemPriority()};
-  ConsoleWriter& console = startConsole();
-  setTextSink(&console);  // before any other thread can write a text
+  gReport = new RunReport(settings, systemClock());  // never destroyed: the process ends around it
+  const Reporter& reporter = gReport->reporter();
+  const EncoderContext encoder{settings,      run,           *pcmRing,         *engine, systemFileSystem(),
+                               systemClock(), systemPriority(), reporter};
   setCurrentThreadPriority(PriorityLevel::Highest);
   // The encoder's level is always set explicitly: a new thread would
   // otherwise inherit the main thread's raised one.
   auto encoderThread = std::make_unique<EncoderThread>(
       encoder, settings.raiseEncoderPriority ? PriorityLevel::AboveNormal : PriorityLevel::Normal);
 
-  const CaptureResult capture =
-      runCaptureLoop(settings, run, *pcmRing,
-                     systemCapturePorts(*sound, console, soundDeviceName(settings.device.c_str())));
-  if (capture.exitAtOnce) exitWith(capture.exitCode);
-
-  say(Msg::EndOfRecording);
-  encoderThread.reset();  // joins: the capture loop saw encoderDone
-  if (settings.logLines) {
-    const Losses l = lossesSoFar();
-    const auto overrunMs = static_cast<unsigned long long>(l.overrunMs);
-    const HoursMinutesSeconds deadAir = splitHours(std::chrono::seconds(l.deadAirSeconds));
-    if (settings.deadAirMs == 0)
-      say(Msg::LogLosses, l.overruns, overrunMs, l.bufferOverflows);
-    else
-      say(Msg::LogLossesDeadAir, l.overruns, overrunMs, l.bufferOverflows,
-          static_cast<int>(deadAir.hours), deadAir.minutes, deadAir.seconds, l.deadAirTimes);
+  const CaptureResult capture = runCaptureLoop(
+      settings, run, *pcmRing,
+      systemCapturePorts(*sound, gReport->notifier(), soundDeviceName(settings.device.c_str())),
+      reporter);
+  if (capture.exitAtOnce) {
+    reporter.post(event::RunEnded{capture.exitCode, false, capture.totals});
+    exitWith(capture.exitCode);
   }
-  pcmRing.reset();
 
-  if (run.encoderFailed.load(std::memory_order_relaxed)) exitWith(ExitCode::EncoderFailed);
-  exitWith(capture.exitCode);
+  encoderThread.reset();  // joins: the capture loop saw encoderDone
+  const ExitCode code = run.encoderFailed.load(std::memory_order_relaxed) ? ExitCode::EncoderFailed
+                                                                          : capture.exitCode;
+  reporter.post(event::RunEnded{code, true, capture.totals});
+  pcmRing.reset();
+  exitWith(code);
 }
 
 }  // namespace vorta

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <memory>
 
-#include "app/ConsoleWriter.h"
 #include "app/Help.h"
 #include "base/Messages.h"
 #include "platform/Clock.h"
@@ -29,14 +28,14 @@ class TerminalKeys final : public KeySource {
 // Says which device failed and where the others are listed. A raw hw:
 // device takes only its own formats; its plughw: twin converts.
 void nameTheDevice(const std::string& device, const Error* openError) {
-  say(Msg::DeviceTried, device.c_str());
+  say(Msg::DeviceTried, device);
   if (openError && openError->code == -EINVAL && device.starts_with("hw:"))
-    say(Msg::DevicePlugHint, device.substr(2).c_str());
+    say(Msg::DevicePlugHint, device.substr(2));
 }
 
 }  // namespace
 
-CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console,
+CapturePorts systemCapturePorts(SoundInput& sound, const ServiceNotifier& notifier,
                                 const std::string& deviceName) {
   CapturePorts ports;
   ports.sound = &sound;
@@ -51,11 +50,6 @@ CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console,
     nameTheDevice(deviceName, openError);
     if (isStdoutTerminal() && !stopSignalPending()) waitForEnter();
   };
-  ports.writeStatus = [&console](const char* bytes, std::size_t length) {
-    console.status(std::string_view(bytes, length));
-  };
-  // Read once: the service manager's socket does not change during a run.
-  static const ServiceNotifier notifier = ServiceNotifier::fromEnvironment();
   ports.notifier = &notifier;
   return ports;
 }

@@ -1,6 +1,5 @@
 // The capture loop's real surroundings: the terminal's keys, the stop
-// signals, the system clock and files, the status line through the console
-// thread to file handle 2.
+// signals, the system clock and files, the service manager.
 #pragma once
 
 #include <string>
@@ -9,11 +8,11 @@
 
 namespace vorta {
 
-class ConsoleWriter;
+class ServiceNotifier;
 class SoundInput;
 
 // deviceName: the sound input's device, named after a device error.
-CapturePorts systemCapturePorts(SoundInput& sound, ConsoleWriter& console,
+CapturePorts systemCapturePorts(SoundInput& sound, const ServiceNotifier& notifier,
                                 const std::string& deviceName);
 
 }  // namespace vorta

@@ -1,6 +1,7 @@
 #include "base/NamePattern.h"
 
-#include "base/Messages.h"
+#include <fmt/format.h>
+
 #include "platform/Paths.h"
 
 namespace vorta {
@@ -72,7 +73,7 @@ std::string formatNamePattern(std::string_view pattern, const LocalTime& time) {
   std::string name;
   for (std::size_t i = 0; i < full.size(); ++i) {
     const Conversion* c = full[i] == '%' && i + 1 < full.size() ? conversionFor(full[i + 1]) : nullptr;
-    if (c != nullptr) name += format("%0*d", c->width, valueOf(c->letter, time));
+    if (c != nullptr) name += fmt::format("{:0{}}", valueOf(c->letter, time), c->width);
     else if (full[i] == '%' && i + 1 < full.size()) name += full[i + 1];  // %%
     else name += full[i];
     if (full[i] == '%') ++i;

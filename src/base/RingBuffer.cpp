@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "base/Messages.h"
 #include "platform/Memory.h"
 
 // Why no lock is needed: the writer only ever copies into the free part
@@ -63,7 +62,6 @@ int RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t ma
   const std::uint64_t read = readCount_.load(std::memory_order_acquire);
   if (length > size_ - (start - read)) {
     writing_.store(false, std::memory_order_release);
-    say(Msg::RingOverflow);
     return 1;
   }
   copyIn(start, static_cast<const std::uint8_t*>(source), length);
@@ -115,10 +113,7 @@ int RingBuffer::read(void* destination, std::uint32_t length, std::uint64_t* mar
   if (length == 0) return 0;
   const std::uint64_t start = readCount_.load(std::memory_order_relaxed);  // own position
   const std::uint64_t written = writeCount_.load(std::memory_order_acquire);
-  if (length > written - start) {
-    say(Msg::RingUnderflow);
-    return 1;
-  }
+  if (length > written - start) return 1;
   const std::uint64_t end = start + length;
   copyOut(start, static_cast<std::uint8_t*>(destination), length);
   const std::uint64_t tag = takeMark(end, written);

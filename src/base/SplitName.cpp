@@ -1,6 +1,7 @@
 #include "base/SplitName.h"
 
-#include "base/Messages.h"
+#include <fmt/format.h>
+
 #include "base/NamePattern.h"
 #include "platform/Paths.h"
 
@@ -11,15 +12,14 @@ const char* const dayNames[7] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
 std::string makeSplitName(SplitMode mode, const LocalTime& time) {
   switch (mode) {
     case SplitMode::Daily:
-      return format("%02d.mp3", time.hour);
+      return fmt::format("{:02}.mp3", time.hour);
     case SplitMode::Weekly: {
-      // The day name always has two letters, so no field width is needed
-      // (a zero flag on %s is not defined by printf anyway).
+      // The day name always has two letters, so no field width is needed.
       const int day = ((time.dayOfWeek % 7) + 7) % 7;
-      return format("%s - %02d.mp3", dayNames[day], time.hour);
+      return fmt::format("{} - {:02}.mp3", dayNames[day], time.hour);
     }
     case SplitMode::Monthly:
-      return format("%02d - %02d.mp3", time.dayOfMonth, time.hour);
+      return fmt::format("{:02} - {:02}.mp3", time.dayOfMonth, time.hour);
     case SplitMode::None:
       break;
   }

@@ -74,7 +74,12 @@ void CaptureCallback::onBlock(const std::uint8_t* data, std::uint32_t bytes) {
   // either taken here or stays for the next block, never cleared unseen.
   const std::int64_t request = run_.splitRequest.exchange(0, std::memory_order_relaxed);
   if (stamper_) stamp(bytes, keep);
-  const bool stored = keep > 0 && pcmRing_.write(data, keep, static_cast<std::uint64_t>(request)) == 0;
+  const bool refused = keep > 0 && pcmRing_.write(data, keep, static_cast<std::uint64_t>(request)) != 0;
+  if (refused) {
+    overflows_.fetch_add(1, std::memory_order_relaxed);
+    run_.captureEvent.set();  // reported at once
+  }
+  const bool stored = keep > 0 && !refused;
   // A write that stored nothing (silence dropped, ring full) set no mark:
   // keep the request for the first write that does, so the new hour still
   // gets its own file, unless the loop has posted a newer one meanwhile.

@@ -1,7 +1,8 @@
 // What the sound input hands over, taken on the input's thread: every block
 // goes into the PCM ring, with long silences cut out when silence cutting is
 // on and with the split mark when the capture loop has asked for one; the
-// trouble the input reports is kept for the capture loop, which prints it.
+// trouble the input reports and the blocks the full ring refused are kept for
+// the capture loop, which reports them.
 //
 // Threads: onBlock, onOverrun and onInputLost run on the input's thread, one
 // at a time (the input's contract), so the silence cut needs no lock.
@@ -48,6 +49,8 @@ class CaptureCallback final : public SoundCallback {
   std::optional<std::string> lostReason();
 
   std::int32_t trailingSilenceUs() const { return cut_.trailingSilenceUs(); }
+  // Any thread: the blocks the full ring refused so far.
+  std::uint32_t bufferOverflows() const { return overflows_.load(std::memory_order_relaxed); }
   // Any thread: the blocks handed over so far (whether sound flows).
   std::uint64_t blocksTaken() const { return blocks_.load(std::memory_order_relaxed); }
 
@@ -68,6 +71,9 @@ class CaptureCallback final : public SoundCallback {
   // Counted by the input thread, read by the capture loop; relaxed: it is a
   // sign of life, nothing is read on the strength of it.
   std::atomic<std::uint64_t> blocks_{0};
+  // Counted by the input thread, reported by the capture loop; relaxed: a
+  // count that stands alone.
+  std::atomic<std::uint32_t> overflows_{0};
 
   void measure(const std::uint8_t* data, std::uint32_t bytes);
   void stamp(std::uint32_t bytes, std::uint32_t stored);

@@ -4,8 +4,10 @@
 // holds capture up.
 //
 // What it owns: the capture callback (which the open input calls), the
-// status line, the split name last asked for, and, while recording, the key
-// source (the terminal in raw mode).
+// status line's readings, the split name last asked for, the counts of the
+// overruns and buffer overflows it has reported, and, while recording, the
+// key source (the terminal in raw mode). Everything it notices is posted to
+// the reporter from this thread.
 //
 // What it waits on: run.captureEvent, which the callback sets when the input
 // reports trouble; at most 500 ms, so keys, the stop-file, stop signals and
@@ -26,15 +28,14 @@
 #include <optional>
 #include <string>
 
-#include "base/HoursMinutesSeconds.h"
-#include "base/Messages.h"
+#include "base/Reporter.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
 #include "base/SplitName.h"
 #include "capture/CaptureCallback.h"
 #include "capture/ServiceHeartbeat.h"
-#include "monitor/StatusRelay.h"
+#include "monitor/StatusLine.h"
 #include "platform/Notify.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -59,7 +60,7 @@ SoundFormat captureFormat(const Settings& settings) {
 
 CaptureResult deviceError(const CapturePorts& ports, const Error* openError = nullptr) {
   if (ports.afterError) ports.afterError(openError);
-  return CaptureResult{true, ExitCode::Error};
+  return CaptureResult{true, ExitCode::Error, {}};
 }
 
 bool encoderDone(const RunState& run) {
@@ -72,13 +73,14 @@ bool encoderDone(const RunState& run) {
 class Recorder {
  public:
   Recorder(const Settings& settings, RunState& run, CaptureCallback& callback, StatusLine& status,
-           ServiceHeartbeat& heartbeat, const CapturePorts& ports)
+           ServiceHeartbeat& heartbeat, const CapturePorts& ports, const Reporter& reporter)
       : settings_(settings),
         run_(run),
         callback_(callback),
         status_(status),
         heartbeat_(heartbeat),
         ports_(ports),
+        reporter_(reporter),
         lastAsked_(settings.outputName) {}
 
   LoopEnd run() {
@@ -93,10 +95,11 @@ class Recorder {
       heartbeat_.pass(blocks != blocksSeen_);
       blocksSeen_ = blocks;
       reportOverruns();
+      reportOverflows();
       reportDeadAir();
       if (inputLost()) return LoopEnd::InputLost;
       statusToggle_ = !statusToggle_;
-      if (statusToggle_) status_.print();  // every second pass, the first at once
+      if (statusToggle_) printStatus();  // every second pass, the first at once
       if (escapePressed(keys.get())) return LoopEnd::Stopped;
       if (stopFileFound()) return LoopEnd::Stopped;
       if (ports_.stopRequested && ports_.stopRequested()) return LoopEnd::Stopped;
@@ -119,29 +122,57 @@ class Recorder {
   }
 
   void reportOverruns() {
-    if (const std::optional<int> lostMs = callback_.takeOverrunMs()) say(Msg::Overrun, *lostMs);
+    const std::optional<int> lostMs = callback_.takeOverrunMs();
+    if (!lostMs) return;
+    ++totals_.overruns;
+    totals_.overrunMs += static_cast<std::uint64_t>(*lostMs > 0 ? *lostMs : 0);
+    reporter_.post(event::Overrun{*lostMs});
   }
 
-  // The input thread only counts; the texts are printed here.
+  // One event for each block the full ring refused.
+  void reportOverflows() {
+    for (const std::uint32_t now = callback_.bufferOverflows(); totals_.bufferOverflows != now;) {
+      ++totals_.bufferOverflows;
+      reporter_.post(event::BufferOverflow{});
+    }
+  }
+
+  // The input thread only counts; the events are posted here.
   void reportDeadAir() {
     if (settings_.deadAirMs == 0) return;
     const std::uint32_t begun = callback_.deadAirBegun();
-    if (begun != reportedBegun_) say(Msg::DeadAirBegan, double(settings_.deadAirMs) / 60000);
+    if (begun != reportedBegun_) reporter_.post(event::DeadAirBegan{settings_.deadAirMs});
     reportedBegun_ = begun;
     const std::uint32_t ended = callback_.deadAirEnded();  // before its duration
     if (ended == reportedEnded_) return;
     reportedEnded_ = ended;
-    const HoursMinutesSeconds gap = splitHours(std::chrono::milliseconds(callback_.lastDeadAirMs()));
-    say(Msg::DeadAirEnded, static_cast<int>(gap.hours), gap.minutes, gap.seconds);
+    const std::int64_t lasted = callback_.lastDeadAirMs();
+    totals_.deadAirMs += lasted;
+    reporter_.post(event::DeadAirEnded{lasted});
   }
 
   bool inputLost() {
-    const std::optional<std::string> reason = callback_.lostReason();
+    std::optional<std::string> reason = callback_.lostReason();
     if (!reason) return false;
-    say(Msg::DeviceLost, reason->c_str());
+    reporter_.post(event::InputLost{std::move(*reason)});
     return true;
   }
 
+ public:
+  void printStatus() { reporter_.post(event::StatusTick{status_.sample(totals())}); }
+
+  // The losses so far: the loop's own counts and the callback's dead air
+  // (while recording, the stretches that have ended; once the input is
+  // closed, `final`, every stretch, one still under way included).
+  RunTotals totals(bool final = false) const {
+    RunTotals t = totals_;
+    t.deadAirTimes = callback_.deadAirBegun();
+    t.deadAirNow = t.deadAirTimes != callback_.deadAirEnded();
+    if (final) t.deadAirMs = callback_.deadAirTotalMs();
+    return t;
+  }
+
+ private:
   // Any other key is read and ignored.
   static bool escapePressed(KeySource* keys) {
     if (!keys || !keys->keyWaiting()) return false;
@@ -163,6 +194,8 @@ class Recorder {
   StatusLine& status_;
   ServiceHeartbeat& heartbeat_;
   const CapturePorts& ports_;
+  const Reporter& reporter_;
+  RunTotals totals_;  // overruns, overflows and ended dead air reported so far
   std::uint64_t blocksSeen_ = 0;  // blocks the input had handed over at the last pass
   std::string lastAsked_;  // the file the encoder writes, or the last one asked for
   bool statusToggle_ = false;
@@ -178,8 +211,7 @@ void sleepUntilEncoderDone(const RunState& run, const CapturePorts& ports, int m
     ports.sleepMs(kDrainStepMs);
 }
 
-void stopAndDrain(RunState& run, SoundInput& sound, StatusLine& status,
-                  const CapturePorts& ports) {
+void stopAndDrain(RunState& run, SoundInput& sound, Recorder& recorder, const CapturePorts& ports) {
   sound.stop();  // the last block, up to this moment, is in the ring now
   // Release: the encoder that sees the stop also sees that last block.
   run.captureStopped.fetch_add(1, std::memory_order_release);
@@ -188,27 +220,25 @@ void stopAndDrain(RunState& run, SoundInput& sound, StatusLine& status,
   run.captureEvent.close();
   while (!encoderDone(run)) {
     sleepUntilEncoderDone(run, ports, kDrainStatusMs);
-    status.print();
+    recorder.printStatus();
   }
 }
 
 }  // namespace
 
 CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer& pcmRing,
-                             const CapturePorts& ports) {
+                             const CapturePorts& ports, const Reporter& reporter) {
   SoundInput& sound = *ports.sound;
   if (!sound.devicePresent()) {
-    say(Msg::NoDevice);
+    reporter.post(event::Error{event::Failure::NoDevice, {}, 0});
     return deviceError(ports);
   }
 
   static const ServiceNotifier kNobody;
   const ServiceNotifier& notifier = ports.notifier ? *ports.notifier : kNobody;
-  StatusRelay relay(ports.writeStatus, settings.logLines, notifier, *ports.clock);
-  StatusLine status(run, pcmRing, *ports.clock,
-                    [&relay](const char* bytes, std::size_t length) { relay.write(bytes, length); });
+  StatusLine status(run, pcmRing, *ports.clock);
   if (settings.meter) status.showMeter(settings.channels());
-  status.prepare();
+  status.start();
   ServiceHeartbeat heartbeat(notifier, *ports.clock);
 
   // Both events start signalled: the first pass follows the start at once.
@@ -219,20 +249,19 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   if (started.ok()) started = sound.start();
   if (!started.ok()) {
     sound.close();
-    say(Msg::DeviceOpenError, started.error().text.c_str());
+    reporter.post(event::Error{event::Failure::DeviceOpen, started.error().text, 0});
     return deviceError(ports, &started.error());
   }
 
-  const LoopEnd end = Recorder(settings, run, callback, status, heartbeat, ports).run();
+  Recorder recorder(settings, run, callback, status, heartbeat, ports, reporter);
+  const LoopEnd end = recorder.run();
   heartbeat.stopping();
-  stopAndDrain(run, sound, status, ports);
-  relay.finish();
-  if (settings.deadAirMs != 0) {  // the input is closed: its counts are final
-    const HoursMinutesSeconds total = splitHours(std::chrono::milliseconds(callback.deadAirTotalMs()));
-    say(Msg::DeadAirSummary, static_cast<int>(total.hours), total.minutes, total.seconds,
-        callback.deadAirBegun());
-  }
-  return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok};
+  stopAndDrain(run, sound, recorder, ports);
+  reporter.post(event::RecordingStopped{});
+  const RunTotals totals = recorder.totals(true);  // the input is closed
+  if (settings.deadAirMs != 0)
+    reporter.post(event::DeadAirSummary{totals.deadAirMs, totals.deadAirTimes});
+  return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok, totals};
 }
 
 }  // namespace vorta

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "base/Settings.h"
-#include "monitor/StatusLine.h"
+#include "base/RunEvents.h"
 #include "platform/Result.h"
 
 namespace vorta {
@@ -17,6 +17,7 @@ class SoundInput;
 class Clock;
 class FileSystem;
 class ServiceNotifier;
+class Reporter;
 
 // Keys while recording. The program's source wraps a KeyboardSession, which
 // holds the terminal in raw mode for as long as the source lives.
@@ -39,11 +40,10 @@ struct CapturePorts {
   // SIGINT, SIGTERM or SIGHUP asked for the end (ends the run like ESC).
   std::function<bool()> stopRequested;
   std::function<void(int milliseconds)> sleepMs;
-  // After a device error has been printed: what the device was, and the
+  // After a device error has been reported: what the device was, and the
   // Enter prompt when standard output is a terminal. openError is null when
   // there was no device to open.
   std::function<void(const Error* openError)> afterError;
-  RawWriter writeStatus;
   // The service manager to tell how the recording goes; nullptr: none.
   const ServiceNotifier* notifier = nullptr;
 };
@@ -56,12 +56,15 @@ struct CaptureResult {
   // When exitAtOnce is false the recording has ended and the encoder has
   // finished: Ok normally, Error when the device stopped working mid-run.
   ExitCode exitCode = ExitCode::Ok;
+  // What the run lost, final once the loop has returned.
+  RunTotals totals;
 };
 
 // Runs on the main thread after the encoder thread has started. Returns
 // after run.encoderDone is set, or at once with exitAtOnce after a device
-// error.
+// error. Everything it notices (status ticks, overruns, buffer overflows,
+// dead air, the input's loss, device errors) is posted to `reporter`.
 CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer& pcmRing,
-                             const CapturePorts& ports);
+                             const CapturePorts& ports, const Reporter& reporter);
 
 }  // namespace vorta

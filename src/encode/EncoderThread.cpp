@@ -20,7 +20,6 @@
 #include <optional>
 #include <vector>
 
-#include "base/Messages.h"
 #include "base/SplitName.h"
 #include "encode/OldFiles.h"
 #include "encode/PriorityStep.h"
@@ -56,7 +55,8 @@ class EncoderPump {
  public:
   explicit EncoderPump(const EncoderContext& c)
       : c_(c),
-        writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None, makesFolders(c)) {
+        writer_(c.files, c.clock, c.settings.splitMode != SplitMode::None, makesFolders(c),
+                c.reporter) {
     if (c.settings.timeMap)
       timeMap_.emplace(c.files, c.run.timeStamps, timeMapHeader(c.settings),
                        makeLoudnessMeter(c.settings.sampleRate, c.settings.channels()));
@@ -64,13 +64,9 @@ class EncoderPump {
 
   bool run(Result<std::unique_ptr<OutputFile>> firstFile) {
     const Mp3Version version = c_.engine.version();
-    say(Msg::EncoderVersion, version.major, version.minor);
-    say(Msg::ExitHint);
+    c_.reporter.post(event::RecordingStarted{version.major, version.minor});
     Result<Mp3Stream> opened = c_.engine.open(mp3ParamsFor(c_.settings));
-    if (!opened.ok()) {
-      say(Msg::EncoderInitError, static_cast<unsigned long>(opened.error().code));
-      return false;
-    }
+    if (!opened.ok()) return engineFailed(event::Failure::EncoderInit, opened.error());
     Mp3Stream stream = std::move(opened).value();
     pcm_.resize(stream.samplesPerChunk());  // int16_t elements: aligned for the engine
     if (!writer_.open(c_.settings.outputName, std::move(firstFile))) return false;
@@ -123,11 +119,12 @@ class EncoderPump {
     if (timeMap_) timeMap_->sound(pcm_.data(), len / 2 / static_cast<std::uint32_t>(c_.settings.channels()));
     const auto encoded = stream.encode({pcm_.data(), len / 2});
     if (!encoded.ok()) {
-      say(Msg::EncodeChunkFailed, static_cast<unsigned long>(encoded.error().code));
+      engineFailed(event::Failure::EncodeChunk, encoded.error());
       return finishAfterEngineFailure();
     }
     if (timeMap_) timeMap_->encoded(encoded.value());
     encodedSeconds_ += double(len) / double(c_.settings.bytesPerSecond());
+    writer_.noteSecondsEncoded(encodedSeconds_);
     // Relaxed: a display value with one writer; the atomic keeps it whole.
     c_.run.encodedSeconds.store(encodedSeconds_, std::memory_order_relaxed);
     // The output of the chunk that reached the mark starts the next file.
@@ -164,7 +161,12 @@ class EncoderPump {
 
   // Old files of a name pattern go at the start and with each new file.
   void deleteOld(const std::string& current) {
-    deleteOldFiles(c_.files, c_.settings, c_.clock.wallNow(), current);
+    deleteOldFiles(c_.files, c_.settings, c_.clock.wallNow(), current, c_.reporter);
+  }
+
+  bool engineFailed(event::Failure what, const Error& error) {
+    c_.reporter.post(event::Error{what, error.text, static_cast<long>(error.code)});
+    return false;
   }
 
   Pass finishAfterEngineFailure() {
@@ -191,7 +193,7 @@ class EncoderPump {
   bool flush(Mp3Stream& stream) {
     const auto rest = stream.flush();
     if (!rest.ok()) {
-      say(Msg::DeinitStreamFailed, static_cast<unsigned long>(rest.error().code));
+      engineFailed(event::Failure::EncoderFlush, rest.error());
       finishAfterEngineFailure();
       return false;
     }

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "base/Reporter.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
@@ -33,6 +34,7 @@ struct EncoderContext {
   FileSystem& files;
   Clock& clock;  // names split files from their marks; tells a file of this hour
   PrioritySeam& priority;
+  const Reporter& reporter;  // the start, files opened and finished, failures
 };
 
 // The engine's parameters for the settings.

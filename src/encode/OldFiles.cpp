@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "base/Messages.h"
 #include "base/NamePattern.h"
 #include "base/SplitName.h"
 
@@ -12,8 +11,8 @@ namespace {
 class OldFileSweep {
  public:
   OldFileSweep(FileSystem& files, const Settings& settings, WallSeconds now,
-               const std::string& currentFile)
-      : files_(files), s_(settings), now_(now), current_(currentFile),
+               const std::string& currentFile, const Reporter& reporter)
+      : files_(files), s_(settings), now_(now), current_(currentFile), reporter_(reporter),
         parts_(namePatternParts(settings.namePattern)) {}
 
   // Walks one folder level: `folder` is empty for the top when no --dir.
@@ -29,7 +28,7 @@ class OldFileSweep {
       } else if (entry.kind == FileSystem::EntryKind::RegularFile && path != current_ &&
                  isOlderThanDays(entry.modified, now_, s_.keepDays) &&
                  files_.deleteFile(path).ok()) {
-        say(Msg::OldFileDeleted, path.c_str(), s_.keepDays);
+        reporter_.post(event::OldFileDeleted{path, s_.keepDays});
       }
     }
   }
@@ -39,6 +38,7 @@ class OldFileSweep {
   const Settings& s_;
   WallSeconds now_;
   const std::string& current_;
+  const Reporter& reporter_;
   std::vector<std::string> parts_;
 };
 
@@ -49,9 +49,9 @@ bool isOlderThanDays(WallSeconds modified, WallSeconds now, int days) {
 }
 
 void deleteOldFiles(FileSystem& files, const Settings& settings, WallSeconds now,
-                    const std::string& currentFile) {
+                    const std::string& currentFile, const Reporter& reporter) {
   if (settings.keepDays <= 0 || settings.namePattern.empty()) return;
-  OldFileSweep(files, settings, now, currentFile).walk(settings.outputDir, 0);
+  OldFileSweep(files, settings, now, currentFile, reporter).walk(settings.outputDir, 0);
 }
 
 }  // namespace vorta

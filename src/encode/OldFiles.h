@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Reporter.h"
 #include "base/Settings.h"
 #include "platform/Files.h"
 
@@ -23,7 +24,8 @@ bool isOlderThanDays(WallSeconds modified, WallSeconds now, int days);
 // Deletes the pattern's old files under settings.outputDir (or the current
 // folder); does nothing unless both --name and --keep-days were given. A
 // folder that cannot be read is passed over.
+// Each file deleted is posted to `reporter` (OldFileDeleted).
 void deleteOldFiles(FileSystem& files, const Settings& settings, WallSeconds now,
-                    const std::string& currentFile);
+                    const std::string& currentFile, const Reporter& reporter);
 
 }  // namespace vorta

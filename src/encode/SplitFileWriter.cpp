@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
-#include "base/Messages.h"
 
 namespace vorta {
 
-SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode, bool makeFolders)
-    : files_(files), clock_(clock), splitMode_(splitMode), makeFolders_(makeFolders) {
+SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode, bool makeFolders,
+                                 const Reporter& reporter)
+    : files_(files), clock_(clock), reporter_(reporter), splitMode_(splitMode),
+      makeFolders_(makeFolders) {
   // Room for a block, one engine output and a carried frame: the pass loop
   // never allocates.
   pending_.reserve(2 * kFileBlockBytes + tail_.size());
@@ -39,6 +40,8 @@ bool SplitFileWriter::openFile(const std::string& name,
   start_ = startFor(name, file_->facts());
   base_ = start_ == Start::Append ? wholeFramesOnDisk() : 0;
   fileBytes_ = base_;
+  fileStartSeconds_ = secondsEncoded_;
+  reporter_.post(event::FileOpened{name});
   return true;
 }
 
@@ -175,11 +178,16 @@ bool SplitFileWriter::split(const std::string& name) {
 }
 
 bool SplitFileWriter::closeFile() {
-  finishedBytes_ += fileBytes_ - base_;
+  const std::uint64_t bytes = fileBytes_ - base_;
+  finishedBytes_ += bytes;
   fileBytes_ = base_ = 0;
   const Status finished = file_->finish();
   file_.reset();
-  return finished.ok() ? true : fail(false, finished.error());
+  if (!finished.ok()) return fail(false, finished.error());
+  // A file that never received a byte was never made.
+  if (touched_)
+    reporter_.post(event::FileFinished{name_, bytes, secondsEncoded_ - fileStartSeconds_});
+  return true;
 }
 
 bool SplitFileWriter::finish() {
@@ -212,8 +220,8 @@ std::uint64_t SplitFileWriter::bytesWritten() const {
 // Reports the failure and finishes the file as far as it can: cut back to its
 // last whole frame, synced and closed. The writer takes no more calls.
 bool SplitFileWriter::fail(bool creating, const Error& error) {
-  say(Msg::FileErrorLead, text(creating ? Msg::FileCreationError : Msg::FileWriteError));
-  say(Msg::FileErrorSystem, error.text.c_str());
+  reporter_.post(event::Error{creating ? event::Failure::FileCreation : event::Failure::FileWrite,
+                              error.text, static_cast<long>(error.code)});
   cutToWholeFrames();
   if (file_) {
     finishedBytes_ += fileBytes_ - base_;

@@ -4,7 +4,8 @@
 // Used by the encoder thread only. It owns the open output file, the bytes
 // not yet written (pending), the frame ends of the current file and the last
 // bytes written to it; each failure it meets is reported here, once, with the
-// system's text.
+// system's text, as are the files it opens and finishes (events to the
+// run's reporter).
 //
 // - Every file ends with a whole frame. At a split the old file stops at its
 //   last frame end and the frame in progress starts the next file, so each
@@ -30,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Reporter.h"
 #include "encode/MpegFrame.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -45,7 +47,8 @@ class SplitFileWriter {
   // makeFolders: missing folders of a name are made (--dir, --name); without
   // it a missing folder is a creation error, as the operator named a place
   // that is not there.
-  SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode, bool makeFolders);
+  SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode, bool makeFolders,
+                  const Reporter& reporter);
 
   // Each returns false after a failure it has reported; the writer is then
   // finished and takes no more calls.
@@ -65,6 +68,10 @@ class SplitFileWriter {
   // After a failure of the engine: writes what it holds up to the last whole
   // frame, cuts the file back to that frame and finishes it.
   void finishAtWholeFrame();
+
+  // The sound encoded so far, in seconds, for the length of each finished
+  // file.
+  void noteSecondsEncoded(double seconds) { secondsEncoded_ = seconds; }
 
   // Bytes of whole frames this run has written to all files: always a
   // length the files can end at.
@@ -98,6 +105,7 @@ class SplitFileWriter {
 
   FileSystem& files_;
   Clock& clock_;
+  const Reporter& reporter_;
   bool splitMode_;
   bool makeFolders_;
   std::unique_ptr<OutputFile> file_;
@@ -113,6 +121,8 @@ class SplitFileWriter {
   std::uint32_t tailBytes_ = 0;
   FrameEnds ends_;                 // offsets in the current file
   std::set<std::string> written_;  // names of the files this run has written
+  double secondsEncoded_ = 0;      // as the encoder last said
+  double fileStartSeconds_ = 0;    // secondsEncoded_ when the current file was opened
 };
 
 }  // namespace vorta

@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
 
 #include "base/HoursMinutesSeconds.h"
 #include "base/Messages.h"
@@ -66,51 +65,48 @@ double peakDbfs(std::int32_t peak) {
   return std::round(200.0 * std::log10(peak / 32767.0)) / 10.0;
 }
 
-StatusLine::StatusLine(const RunState& run, RingBuffer& pcmRing, Clock& clock, RawWriter write)
-    : run_(run), pcmRing_(pcmRing), cpu_(clock), write_(std::move(write)) {}
+StatusLine::StatusLine(const RunState& run, RingBuffer& pcmRing, Clock& clock)
+    : run_(run), pcmRing_(pcmRing), cpu_(clock) {}
 
-void StatusLine::prepare() {
-  format_ = text(meterChannels_ == 0   ? Msg::Status
-                : meterChannels_ == 1 ? Msg::StatusMeterMono
-                                      : Msg::StatusMeterStereo);
+void StatusLine::start() {
   cpu_.start();
+  started_ = true;
 }
 
-std::string StatusLine::format() {
-  if (!format_) prepare();
-  const int seconds = truncateToInt(run_.encodedSeconds.load(std::memory_order_relaxed));
-  const Tenths kb = kilobytes(run_.bytesWritten.load(std::memory_order_relaxed));
-  const Tenths fr = freeShare(pcmRing_.size(), pcmRing_.available());
-  const Tenths cp = percentTenths(cpu_.sample());
+StatusFigures StatusLine::sample(const RunTotals& totals) {
+  if (!started_) start();
+  StatusFigures f;
+  f.bytesWritten = run_.bytesWritten.load(std::memory_order_relaxed);
+  f.encodedSeconds = run_.encodedSeconds.load(std::memory_order_relaxed);
+  f.ringSize = pcmRing_.size();
+  f.ringHeld = pcmRing_.available();
+  f.cpuPercent = cpu_.sample();
+  f.meterChannels = meterChannels_;
+  f.peakLeft = run_.peakLeft.load(std::memory_order_relaxed);
+  f.peakRight = run_.peakRight.load(std::memory_order_relaxed);
+  f.clippedSamples = run_.clippedSamples.load(std::memory_order_relaxed);
+  f.totals = totals;
+  return f;
+}
+
+std::string statusLineText(const StatusFigures& f, Language language) {
+  const int seconds = truncateToInt(f.encodedSeconds);
+  const Tenths kb = kilobytes(f.bytesWritten);
+  const Tenths fr = freeShare(f.ringSize, f.ringHeld);
+  const Tenths cp = percentTenths(f.cpuPercent);
   const HoursMinutesSeconds t = splitHours(std::chrono::seconds(seconds));
   const int hours = static_cast<int>(t.hours), minutes = t.minutes, secs = t.seconds;
-
-  char line[kLineBytes];
-  const double left = peakDbfs(run_.peakLeft.load(std::memory_order_relaxed));
-  const double right = peakDbfs(run_.peakRight.load(std::memory_order_relaxed));
-  const auto clipped =
-      static_cast<unsigned long long>(run_.clippedSamples.load(std::memory_order_relaxed));
-  int n = 0;
-  if (meterChannels_ == 0)
-    n = std::snprintf(line, sizeof line, format_, kb.whole, kb.tenth, hours, minutes, secs,
-                      fr.whole, fr.tenth, cp.whole, cp.tenth);
-  else if (meterChannels_ == 1)
-    n = std::snprintf(line, sizeof line, format_, kb.whole, kb.tenth, hours, minutes, secs,
+  const double left = peakDbfs(f.peakLeft);
+  const double right = peakDbfs(f.peakRight);
+  const auto clipped = static_cast<unsigned long long>(f.clippedSamples);
+  if (f.meterChannels == 0)
+    return formatText(language, Msg::Status, kb.whole, kb.tenth, hours, minutes, secs, fr.whole,
+                      fr.tenth, cp.whole, cp.tenth);
+  if (f.meterChannels == 1)
+    return formatText(language, Msg::StatusMeterMono, kb.whole, kb.tenth, hours, minutes, secs,
                       fr.whole, fr.tenth, cp.whole, cp.tenth, left, clipped);
-  else
-    n = std::snprintf(line, sizeof line, format_, kb.whole, kb.tenth, hours, minutes, secs,
-                      fr.whole, fr.tenth, cp.whole, cp.tenth, left, right, clipped);
-  if (n < 0) return std::string();
-  // snprintf never writes past the buffer; a line that did not fit (none can
-  // with the catalogue's texts) is cut at the buffer's end.
-  const std::size_t length =
-      static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1;
-  return std::string(line, length);
-}
-
-void StatusLine::print() {
-  const std::string line = format();
-  if (write_) write_(line.data(), line.size());
+  return formatText(language, Msg::StatusMeterStereo, kb.whole, kb.tenth, hours, minutes, secs,
+                    fr.whole, fr.tenth, cp.whole, cp.tenth, left, right, clipped);
 }
 
 }  // namespace vorta

@@ -38,11 +38,12 @@ struct Rig final : SoundInput, FileSystem {
     script(0);
     CapturePorts p{this, &clock, this, [this] { return std::unique_ptr<KeySource>(new Keys(*this)); },
                    [this] { return stopRequested; }, [this](int ms) { onSleep(sleeps += ms / 20); },
-                   [this](const Error*) { ++afterErrors; }, [this](const char* b, std::size_t n) { status.emplace_back(b, n); }};
-    return runCaptureLoop(settings, run, ring, p);
+                   [this](const Error*) { ++afterErrors; }};
+    return runCaptureLoop(settings, run, ring, p, report.reporter);
   }
 
-  KeptText text;
+  KeptReport report;
+  std::vector<std::string>& status = report.status;
   Settings settings;
   RunState run;
   RingBuffer ring{1u << 20};
@@ -57,7 +58,6 @@ struct Rig final : SoundInput, FileSystem {
   int key = -1, passes = 0, sleeps = 0, afterErrors = 0;
   std::function<void(int pass)> script = [](int) {};
   std::function<void(int sleep)> onSleep = [this](int) { run.encoderDone.store(1); };
-  std::vector<std::string> status;
 };
 
 TEST(CaptureLoop, WaysToEndARecording) {
@@ -87,7 +87,7 @@ TEST(CaptureLoop, WaysToEndARecording) {
     const CaptureResult result = rig.runLoop();
     SCOPED_TRACE(i);  // a directory named as the stop file stays
     EXPECT_EQ(std::tuple(result.exitCode, result.exitAtOnce, rig.afterErrors, rig.passes, rig.status.empty(),
-                         rig.ring.available(), rig.files.size(), rig.text.err),
+                         rig.ring.available(), rig.files.size(), rig.report.text.err),
               std::tuple(row.code, row.atOnce, int(row.atOnce), row.passes, row.passes == 0, row.atOnce ? 0u : 400u,
                          std::size_t(i == 7), row.err));
     EXPECT_EQ(rig.log, i == 0 ? "present " : i == 1 ? "present open close " : "present open start stop close ");

@@ -105,15 +105,17 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   engine.onEncode = [&](int call) { feed(call + 2), run.endAtOnce = call == row.stopAt; };
   FlakyFiles files;
   files.failOpenAt = row.failOpenAt, files.failFinishAt = row.failFinishAt;
-  KeptText text;
+  KeptReport report;
   rlimit unlimited{};
   ::getrlimit(RLIMIT_FSIZE, &unlimited);
   const rlimit limit{row.sizeLimit ? row.sizeLimit : unlimited.rlim_cur, unlimited.rlim_max};
   ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
   ::setrlimit(RLIMIT_FSIZE, &limit);
-  const bool ok = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority()});
+  const bool ok = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority(), report.reporter});
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
-  EXPECT_EQ(std::pair(ok, text.err), std::pair(row.err.empty(), row.err));
+  EXPECT_EQ(std::pair(ok, report.text.err), std::pair(row.err.empty(), row.err));
+  std::map<std::string, std::uint64_t> finished;  // this run's bytes in each file finished
+  for (const auto& f : report.all<event::FileFinished>()) finished[f.name] += f.bytes;
   std::map<std::string, std::uint64_t> sizes;
   std::vector<std::uint32_t> frames;  // the numbers of this run's frames in the files
   for (const auto& entry : fs::directory_iterator(".")) {
@@ -126,6 +128,9 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
     }
   }
   EXPECT_EQ(sizes, row.sizes);
+  const bool appended = row.oldAge == 600 && row.split;
+  for (const auto& [name, size] : sizes)
+    EXPECT_TRUE(!row.err.empty() || finished[name] + (size && appended ? kOldWhole : 0) == size) << name;
   std::sort(frames.begin(), frames.end());
   for (std::uint32_t k = 0; k < frames.size(); ++k) ASSERT_EQ(frames[k], k) << "lost or doubled";
   EXPECT_EQ(run.bytesWritten.load(), frames.size() * kFrame);
@@ -162,8 +167,9 @@ TEST(EncoderThread, StartsAtItsOwnLevelWhateverItsCreatorsAndIsNamed) {
     Settings settings;
     RunState run;
     RingBuffer pcm(64);
-    KeptText text;  // the engine's refusal
-    EncoderThread({settings, run, pcm, probe, systemFileSystem(), gClock, systemPriority()}, PriorityLevel::AboveNormal);
+    KeptReport report;  // the engine's refusal
+    EncoderThread({settings, run, pcm, probe, systemFileSystem(), gClock, systemPriority(), report.reporter},
+                  PriorityLevel::AboveNormal);
   }).join();
   EXPECT_EQ(probe.nice, ::getpriority(PRIO_PROCESS, 0) - 5);
   EXPECT_STREQ(probe.name, "vorta-encoder");

@@ -1,5 +1,5 @@
 // The fakes the unit tests share, one of each kind, by owner: what the
-// program prints, the clock, the encoder engine and the output files (the
+// program prints and reports, the clock, the encoder engine and the output files (the
 // sound input's fake lives with the capture loop's tests, its only user).
 #pragma once
 
@@ -7,8 +7,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/ConsoleSink.h"
 #include "base/Messages.h"
+#include "base/Reporter.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Mp3Engine.h"
@@ -40,6 +43,27 @@ class FakeClock : public Clock {
   WallSeconds wall{std::chrono::seconds(1000)};
   SteadyTime steady{};
   std::chrono::nanoseconds cpu{0};
+};
+
+// --- Reporter: every event posted, and the console's reading of them (the
+// texts in `text`, the terminal's status lines in `status`).
+struct KeptReport : EventSink {
+  explicit KeptReport(ConsoleSink::Options options = {})
+      : console(options, [this](std::string_view l) { status.emplace_back(l); }, clock) {
+    reporter.add(*this), reporter.add(console);
+  }
+  void on(const RunEvent& e) override { events.push_back(e); }
+  template <class E> std::vector<E> all() const {
+    std::vector<E> found;
+    for (const RunEvent& e : events) if (auto* p = std::get_if<E>(&e)) found.push_back(*p);
+    return found;
+  }
+  KeptText text;
+  FakeClock clock;
+  std::vector<std::string> status;
+  std::vector<RunEvent> events;
+  ConsoleSink console;
+  Reporter reporter;
 };
 
 // --- Encoder engine (encode)

@@ -45,10 +45,10 @@ TEST(OldFiles, OnlyRegularFilesOfThePatternOlderThanTheDaysGo) {
   tree.folders["rec/2026-01-02"] = tree.folders["rec/notes"] = tree.folders["rec/2026-01-01"];
   Settings s;
   s.outputDir = "rec", s.namePattern = "%F/%H.mp3", s.keepDays = 3;
-  const KeptText text;
-  deleteOldFiles(tree, s, now, "rec/2026-01-01/05.mp3");  // the file being written stays
+  KeptReport report;
+  deleteOldFiles(tree, s, now, "rec/2026-01-01/05.mp3", report.reporter);  // the file being written stays
   EXPECT_EQ(tree.deleted, std::vector<std::string>{"rec/2026-01-01/01.mp3"});
-  EXPECT_EQ(text.err, "\r\n* Deleted rec/2026-01-01/01.mp3 (older than 3 days).\r\n");
+  EXPECT_EQ(report.text.err, "\r\n* Deleted rec/2026-01-01/01.mp3 (older than 3 days).\r\n");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "app/StartUp.h"
 #include "base/LogLines.h"
 #include "capture/ServiceHeartbeat.h"
-#include "monitor/StatusRelay.h"
+#include "app/NotifySink.h"
 #include "platform/Notify.h"
 
 namespace vorta {
@@ -75,20 +75,22 @@ TEST(LogLines, WholeLinesWithoutCarriageReturnsTrailingSpacesOrBlankLines) {
 TEST(ServiceOutput, StatusLinesAndTheHeartbeat) {
   Listener manager("@vorta-status-" + kPid);
   const ServiceNotifier notifier("@vorta-status-" + kPid, 4'000'000);
-  KeptText kept;
-  FakeClock clock;
+  KeptReport log({Language::English, true});
+  FakeClock& clock = log.clock;
   std::string terminal;
-  auto sink = [&](const char* b, std::size_t n) { terminal.append(b, n); };
-  const ServiceNotifier nobody;
-  StatusRelay toLog(sink, true, nobody, clock), toTerminal(sink, false, notifier, clock);
-  for (int second = 1000; second <= 1125; ++second, clock.steady += kSecond)
-    toLog.write(("R " + std::to_string(second) + "  \r").c_str(), 9);
-  toLog.finish();
+  ConsoleSink toTerminal({}, [&](std::string_view l) { terminal += l; }, clock);
+  NotifySink toManager(notifier, Language::English);
+  const auto tick = [](int seconds) { return event::StatusTick{{.encodedSeconds = double(seconds)}}; };
+  for (int second = 1000; second <= 1125; ++second, clock.steady += kSecond) log.reporter.post(tick(second));
+  log.reporter.post(event::RecordingStopped{});
   clock.steady += 54 * kSecond;  // 1180: a minute after the last line logged
-  toLog.write("R 1180\r", 7);
-  toTerminal.write("R 1 KB  \r", 9);
-  EXPECT_EQ(kept.err + terminal, "R 1000\nR 1060\nR 1120\nR 1125\nR 1180\nR 1 KB  \r");
-  EXPECT_EQ(manager.receiveAll(), "STATUS=R 1 KB\n");
+  log.reporter.post(tick(1180));
+  toTerminal.on(tick(60)), toManager.on(tick(60));
+  const auto line = [](const char* time) { return "Record: 0.0 kbytes (" + std::string(time) + "), buffer free: 0.0%, CPU usage: 0.0%"; };
+  EXPECT_EQ(log.text.err, line("0:16:40") + "\n" + line("0:17:40") + "\n" + line("0:18:40") + "\n" + line("0:18:45") +
+                              "\n" + line("0:19:40") + "\n");
+  EXPECT_EQ(terminal, line("0:01:00") + "    \r");
+  EXPECT_EQ(manager.receiveAll(), "STATUS=" + line("0:01:00") + "\n");
   ServiceHeartbeat heartbeat(notifier, clock);
   const struct { std::int64_t after; bool sound; const char* sent; } steps[] = {  // after: 0.1 s
       {0, false, ""}, {0, true, "READY=1\nWATCHDOG=1\n"}, {19, true, ""}, {1, true, "WATCHDOG=1\n"},

@@ -33,7 +33,6 @@ TEST(RingBuffer, ScriptedEdges) {
     std::istringstream ops(script);
     std::uint32_t size = 0, n = 0;
     std::uint64_t sent = 0, got = 0;
-    std::string messages;
     ops >> size;
     RingBuffer ring(size);
     for (std::string op; ops >> op;) {
@@ -45,12 +44,11 @@ TEST(RingBuffer, ScriptedEdges) {
       EXPECT_EQ(write ? ring.write(buf.data(), n, tag) : ring.read(buf.data(), n, &reported), refused);
       EXPECT_EQ(reported, write || refused || n == 0 ? 12345 : tag) << op;
       for (std::uint32_t i = 0; i < n && !write && !refused; ++i) ASSERT_EQ(buf[i], byteAt(got + i));
-      messages += !refused ? "" : write ? "\nError: buffer overflow\n" : "\nError: buffer underflow\n";
       (write ? sent : got) += refused ? 0 : n;
       EXPECT_EQ(ring.available(), sent - got) << op;
       EXPECT_EQ(ring.empty(), sent == got) << op;
     }
-    EXPECT_EQ(text.out + "|" + text.err, messages + "|");
+    EXPECT_EQ(text.out + text.err, "");  // the callers report what was refused
   }
 }
 

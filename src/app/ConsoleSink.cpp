@@ -1,0 +1,127 @@
+#include "app/ConsoleSink.h"
+
+#include <type_traits>
+#include <utility>
+
+#include "base/HoursMinutesSeconds.h"
+#include "base/LogLines.h"
+#include "base/Messages.h"
+#include "monitor/StatusLine.h"
+
+namespace vorta {
+namespace {
+
+// Hours, minutes and seconds as the texts take them.
+struct Hms {
+  int hours, minutes, seconds;
+};
+
+Hms splitMs(std::int64_t ms) {
+  const HoursMinutesSeconds t = splitHours(std::chrono::milliseconds(ms));
+  return {static_cast<int>(t.hours), t.minutes, t.seconds};
+}
+
+}  // namespace
+
+ConsoleSink::ConsoleSink(Options options, std::function<void(std::string_view)> statusOut,
+                         Clock& clock)
+    : options_(options), statusOut_(std::move(statusOut)), clock_(clock) {}
+
+void ConsoleSink::on(const RunEvent& event) {
+  const Language l = options_.language;
+  const auto say = [l](const auto& message, const auto&... args) {
+    writeText(message.stream, formatText(l, message, args...));
+  };
+  std::visit(
+      [&](const auto& e) {
+        using E = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<E, event::RecordingStarted>) {
+          say(Msg::EncoderVersion, e.engineMajor, e.engineMinor);
+          say(Msg::ExitHint);
+        } else if constexpr (std::is_same_v<E, event::StatusTick>) {
+          statusLine(statusLineText(e.figures, l));
+        } else if constexpr (std::is_same_v<E, event::Overrun>) {
+          say(Msg::Overrun, e.lostMs);
+        } else if constexpr (std::is_same_v<E, event::BufferOverflow>) {
+          say(Msg::RingOverflow);
+        } else if constexpr (std::is_same_v<E, event::DeadAirBegan>) {
+          say(Msg::DeadAirBegan, double(e.afterMs) / 60000);
+        } else if constexpr (std::is_same_v<E, event::DeadAirEnded>) {
+          const Hms gap = splitMs(e.lastedMs);
+          say(Msg::DeadAirEnded, gap.hours, gap.minutes, gap.seconds);
+        } else if constexpr (std::is_same_v<E, event::RecordingStopped>) {
+          // The last line of a log, unless it was just logged.
+          if (options_.logLines && !pending_.empty()) writeText(Stream::Err, pending_);
+          pending_.clear();
+        } else if constexpr (std::is_same_v<E, event::DeadAirSummary>) {
+          const Hms total = splitMs(e.totalMs);
+          say(Msg::DeadAirSummary, total.hours, total.minutes, total.seconds, e.times);
+        } else if constexpr (std::is_same_v<E, event::InputLost>) {
+          say(Msg::DeviceLost, e.reason);
+        } else if constexpr (std::is_same_v<E, event::OldFileDeleted>) {
+          say(Msg::OldFileDeleted, e.path, e.keepDays);
+        } else if constexpr (std::is_same_v<E, event::Error>) {
+          error(e);
+        } else if constexpr (std::is_same_v<E, event::RunEnded>) {
+          runEnded(e);
+        }
+        // FileOpened, FileFinished: the console has nothing to say.
+      },
+      event);
+}
+
+void ConsoleSink::statusLine(const std::string& line) {
+  if (!options_.logLines) {
+    if (statusOut_) statusOut_(line);
+    return;
+  }
+  const SteadyTime now = clock_.steadyNow();
+  pending_ = toLogLines(line);
+  // The first line at once, then one a minute.
+  if (nextLogTime_ && now < *nextLogTime_) return;
+  writeText(Stream::Err, pending_);
+  pending_.clear();
+  nextLogTime_ = now + kLogInterval;
+}
+
+void ConsoleSink::error(const event::Error& e) {
+  const Language l = options_.language;
+  const auto say = [l](const auto& message, const auto&... args) {
+    writeText(message.stream, formatText(l, message, args...));
+  };
+  const auto code = static_cast<unsigned long>(e.code);
+  switch (e.what) {
+    case event::Failure::NoDevice: return say(Msg::NoDevice);
+    case event::Failure::DeviceOpen: return say(Msg::DeviceOpenError, e.text);
+    case event::Failure::FileCreation:
+    case event::Failure::FileWrite: {
+      const bool creating = e.what == event::Failure::FileCreation;
+      say(Msg::FileErrorLead,
+          formatText(l, creating ? Msg::FileCreationError : Msg::FileWriteError));
+      return say(Msg::FileErrorSystem, e.text);
+    }
+    case event::Failure::EncoderInit: return say(Msg::EncoderInitError, code);
+    case event::Failure::EncodeChunk: return say(Msg::EncodeChunkFailed, code);
+    case event::Failure::EncoderFlush: return say(Msg::DeinitStreamFailed, code);
+  }
+}
+
+// The line feed that closes the status line, then, in a log, the losses.
+void ConsoleSink::runEnded(const event::RunEnded& e) {
+  if (!e.recorded) return;
+  const Language l = options_.language;
+  writeText(Stream::Out, formatText(l, Msg::EndOfRecording));
+  if (!options_.logLines) return;
+  const RunTotals& t = e.totals;
+  const auto overrunMs = static_cast<unsigned long long>(t.overrunMs);
+  if (!options_.watchesDeadAir) {
+    writeText(Stream::Err, formatText(l, Msg::LogLosses, t.overruns, overrunMs, t.bufferOverflows));
+    return;
+  }
+  const Hms dead = splitMs(t.deadAirMs);
+  writeText(Stream::Err, formatText(l, Msg::LogLossesDeadAir, t.overruns, overrunMs,
+                                    t.bufferOverflows, dead.hours, dead.minutes, dead.seconds,
+                                    t.deadAirTimes));
+}
+
+}  // namespace vorta

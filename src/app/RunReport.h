@@ -1,0 +1,48 @@
+// The run's reporter with its sinks: the console (texts and the status line,
+// through the vorta-console thread), the service manager. Made once, on the
+// main thread, when the recording is about to start; it lives until the
+// process ends (nothing destroys it while other threads may post).
+//
+// finish() is the last act of every way a run ends: it writes what the
+// console holds, so the texts and the last status line are out before the
+// process goes.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/ConsoleSink.h"
+#include "app/ConsoleWriter.h"
+#include "app/NotifySink.h"
+#include "base/Reporter.h"
+#include "base/Settings.h"
+#include "platform/Notify.h"
+
+namespace vorta {
+
+class Clock;
+
+class RunReport {
+ public:
+  // Installs the console thread as the sink of every text (setTextSink).
+  RunReport(const Settings& settings, Clock& clock);
+  RunReport(const RunReport&) = delete;
+  RunReport& operator=(const RunReport&) = delete;
+
+  const Reporter& reporter() const { return reporter_; }
+  const ServiceNotifier& notifier() const { return notifier_; }
+
+  // Main thread. Gives up on a console that stays blocked as soon as
+  // giveUp() says so.
+  void finish(const std::function<bool()>& giveUp);
+
+ private:
+  // Read once: the service manager's socket does not change during a run.
+  ServiceNotifier notifier_;
+  ConsoleWriter console_;
+  ConsoleSink consoleSink_;
+  NotifySink notifySink_;
+  Reporter reporter_;
+};
+
+}  // namespace vorta
