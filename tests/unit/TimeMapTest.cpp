@@ -3,6 +3,7 @@
 // after a crash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -102,11 +103,11 @@ TEST(TimeMap, RebuiltFromFramesAndTheFileTime) {
 
 TEST(MpegHeader, FrameStartsNeedAFollowingHeader) {
   std::vector<std::uint8_t> bytes = {0xFF, 0xFB, 0x90};  // a header's start only: noise
-  const std::uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x64};  // MPEG-1, 128 kbit/s, 44100 Hz
-  for (int i = 0; i < 3; ++i) {
-    bytes.insert(bytes.end(), header, header + 4);
-    bytes.resize(bytes.size() + 417 - 4, 0);
-  }
+  std::vector<std::uint8_t> frame(417, 0);
+  for (std::uint8_t b : {0xFF, 0xFB, 0x90, 0x64}) frame.push_back(b);  // MPEG-1, 128 kbit/s, 44100 Hz
+  std::rotate(frame.begin(), frame.end() - 4, frame.end());
+  frame.resize(417);
+  for (int i = 0; i < 3; ++i) bytes.insert(bytes.end(), frame.begin(), frame.end());
   EXPECT_EQ(nextFrameStart(bytes, 0), 3u);
   EXPECT_EQ(nextFrameStart(bytes, 4), 3u + 417);
   EXPECT_EQ(nextFrameStart(std::span(bytes).first(3 + 417 + 10), 4), std::nullopt);
