@@ -1,6 +1,8 @@
 // Runs that go wrong end with their code and message, leave a playable file
 // where they recorded, and neither hang nor spin.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -130,10 +132,26 @@ TEST_F(Interrupted, ServerKilledMidRecording) {
   expectWholeCode(decoded, 0);
   expectEveryFrameRead(decoded);
 }
-// No sound comes: vorta waits without burning the CPU, and Ctrl+C ends it.
+// No sound comes: vorta waits without burning the CPU, the service
+// manager's watchdog hears nothing (so it restarts a recorder that hears
+// nothing) until sound flows again, and Ctrl+C ends it.
 TEST_F(Interrupted, FrozenServerMidRecording) {
+  const std::string name = "@vorta-e2e-" + std::to_string(::getpid());
+  const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un at{AF_UNIX, {}};
+  name.copy(at.sun_path + 1, name.size() - 1, 1);  // abstract: a zero byte, then the name
+  ASSERT_EQ(::bind(manager, (sockaddr*)&at, socklen_t(offsetof(sockaddr_un, sun_path) + name.size())), 0);
+  const auto sent = [&](std::string all = "") {  // the datagrams since the last call, but STATUS
+    char b[256];
+    for (ssize_t n; (n = ::recv(manager, b, sizeof b, MSG_DONTWAIT)) >= 0;)
+      if (std::string_view(b, std::size_t(n)).find("STATUS=") != 0) all.append(b, std::size_t(n)) += ' ';
+    return all;
+  };
+  auto options = E2eTest::vorta({"rec"});
+  options.env.insert(options.env.end(), {"NOTIFY_SOCKET=" + name, "WATCHDOG_USEC=1000000"});
   Subprocess vorta;
-  ASSERT_TRUE(startRecording(vorta, E2eTest::vorta({"rec"})));
+  ASSERT_TRUE(startRecording(vorta, options));
+  EXPECT_EQ(sent().find("READY=1 WATCHDOG=1 "), 0u);
   ASSERT_EQ(::kill(server().pid(), SIGSTOP), 0);
   const auto cpu = [&] {  // fields 14 and 15 of /proc/PID/stat: user and system ticks
     std::ifstream in("/proc/" + std::to_string(vorta.pid()) + "/stat");
@@ -142,12 +160,19 @@ TEST_F(Interrupted, FrozenServerMidRecording) {
     for (int i = 1; in >> field && i <= 15; ++i) ticks += i >= 14 ? std::stod(field) : 0;
     return ticks / double(::sysconf(_SC_CLK_TCK));
   };
+  std::this_thread::sleep_for(milliseconds(1000));  // what was on its way
   const double before = cpu();
-  std::this_thread::sleep_for(milliseconds(4000));
+  sent();
+  std::this_thread::sleep_for(milliseconds(3000));
   EXPECT_LT(cpu() - before, 1.0) << "vorta used the CPU while no sound came";
+  EXPECT_EQ(sent(), "");
+  ASSERT_EQ(::kill(server().pid(), SIGCONT), 0);
+  std::this_thread::sleep_for(milliseconds(1500));
   ASSERT_TRUE(vorta.signal(SIGINT));
   EXPECT_EQ(vorta.wait(30000), 0) << vorta.errors();
-  heard();
+  EXPECT_TRUE(std::regex_match(sent(), std::regex("(WATCHDOG=1 )+STOPPING=1 ")));
+  ::close(manager);
+  decodeWhole(path("rec.mp3"));
 }
 // A short stall loses nothing; after a longer one the overrun message says how much.
 TEST_P(Interrupted, StallLosesNothingOrSaysHowMuch) {
