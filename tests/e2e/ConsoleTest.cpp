@@ -30,24 +30,36 @@ class Console : public E2eTest {
   }
 };
 
+// With tostop a background job that writes to the terminal is stopped, unless it ignores SIGTTOU.
 TEST_F(Console, BackgroundJobNeverTouchesTheTerminalAndEndsOnSigterm) {
   Subprocess sh;
-  ASSERT_NO_FATAL_FAILURE(start(sh, "\"$0\" rec & echo \"pid $!\"; wait $!; echo \"exit $?\""));
-  termios during{};
-  EXPECT_TRUE(sh.terminalSettings(during) && sameTerminal(during, freshTerminal()));
+  ASSERT_NO_FATAL_FAILURE(start(sh, "stty tostop; \"$0\" rec & echo \"pid $!\"; wait $!; echo \"exit $?\""));
+  termios during{}, fresh = freshTerminal();
+  fresh.c_lflag |= TOSTOP;
+  EXPECT_TRUE(sh.terminalSettings(during) && sameTerminal(during, fresh));
   ASSERT_EQ(::kill(std::stoi(sh.output().substr(sh.output().find("pid ") + 4)), SIGTERM), 0);
   EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
 }
+// A job stopped while recording or at a prompt takes the keyboard back when
+// it goes on, also as a pipeline's second process (not its group's leader).
 TEST_F(Console, AfterCtrlZAndFgTheKeyboardModeIsSetAgain) {
-  Subprocess sh;  // `stty sane`: the shell takes the terminal back as it likes it
-  ASSERT_NO_FATAL_FAILURE(start(sh, "\"$0\" rec; stty sane; echo resumed; fg; echo \"exit $?\""));
-  ASSERT_TRUE(sh.sendInput("\x1a"));
-  ASSERT_TRUE(sh.waitForOutput("resumed", 20000)) << sh.output();
-  termios t{};
-  for (int i = 0; i < 100 && sh.terminalSettings(t) && (t.c_lflag & ICANON); ++i) ::usleep(100000);
-  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
-  ASSERT_TRUE(sh.sendInput("\x1b"));
-  EXPECT_TRUE(sh.waitForOutput("exit 0", 20000)) << sh.output();
+  for (const auto& [command, ready, key, end] : {std::tuple{"true | \"$0\" rec", "(0:00:01)", "\x1b", "exit 0"},
+                                                 {"\"$0\" -rus", "ENTER", "\r", "ENTER"}}) {  // the help's next page
+    SCOPED_TRACE(command);  // `stty sane`: the shell takes the terminal back as it likes it
+    Subprocess sh;
+    ASSERT_TRUE(sh.start(shell(command + std::string("; stty sane; echo resumed; fg; echo \"exit $?\""))));
+    ASSERT_TRUE(sh.waitForOutput(ready, 30000)) << sh.output();
+    ASSERT_TRUE(sh.sendInput("\x1a"));
+    ASSERT_TRUE(sh.waitForOutput("resumed", 20000)) << sh.output();
+    termios t{};
+    for (int i = 0; i < 100 && sh.terminalSettings(t) && (t.c_lflag & ICANON); ++i) ::usleep(100000);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+    const std::size_t resumed = sh.output().size();
+    ::usleep(500000);
+    EXPECT_EQ(sh.output().find(ready, resumed), std::string::npos) << "it went on without the key";
+    ASSERT_TRUE(sh.sendInput(key));
+    EXPECT_TRUE(sh.waitForOutput(end, 20000, resumed)) << sh.output();
+  }
 }
 TEST_F(Console, IgnoredHangupStaysIgnoredAndClosedDescriptorsAreDevNull) {
   Subprocess v;
