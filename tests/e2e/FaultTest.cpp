@@ -1,8 +1,7 @@
 // Faults from inside (tests/e2e/FaultShim.c): an overrun reported by the
 // device and a stall that drops sound are reported with about how much sound
-// was lost and the recording goes on; an input that gives no sound for 10 s has stopped
-// working: the run ends with code 3 and a finished file; an encoder far
-// behind drains after a stop, and a second stop ends it at once.
+// was lost and the recording goes on; an encoder far behind drains after a
+// stop, and a second stop ends it at once.
 #include <csignal>
 #include <regex>
 #include <thread>
@@ -34,18 +33,6 @@ TEST_F(E2eTest, OverrunAndLossyStallAreReportedAndAddedUp) {
   const CodeHeard heard = codeHeard(TimeCode::read(decoded.channel(0), decoded.rate));
   EXPECT_NEAR(heard.lost, std::stoi(m[2]) / 1000.0, 0.3) << "the stall's loss";
   EXPECT_LE(decoded.seconds() - heard.lastAt, 0.3);
-}
-
-TEST_F(E2eTest, SilentInputEndsTheRunWithCode3) {
-  Subprocess vorta;
-  ASSERT_TRUE(startRecording(vorta, E2eTest::vorta({"rec"})));
-  ASSERT_EQ(::kill(server().pid(), SIGSTOP), 0);
-  const int code = vorta.wait(30000);
-  ::kill(server().pid(), SIGCONT);
-  ASSERT_EQ(code, 3) << vorta.errors();
-  EXPECT_EQ(std::regex_replace(vorta.errors(), std::regex("Record: [^\r]*\r"), ""),
-            "\r\n* Error: the sound input stopped working (Connection timed out).\r\n");
-  decodeWhole(path("rec.mp3"));
 }
 
 // A stop waits for the encoder to catch up; a second stop does not: the file

@@ -1,6 +1,5 @@
 // How every way of ending leaves real files: whole frames, and this run's frames each once.
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "Fakes.h"
 #include "Mp3Decode.h"
@@ -148,31 +146,6 @@ TEST(PriorityStep, RisesBelowHalfFreeReturnsAtSeventyPercentAndNeverLeavesARaise
     for (std::size_t i = 0; i < row.shares.size(); ++i) EXPECT_EQ(step.after(row.shares[i]), row.levels[i]);
   }
   EXPECT_EQ(freePercent(std::uint64_t{3} << 31, std::uint64_t{1} << 31), 66);  // 100 x size > 32 bits
-}
-
-// Threads inherit their creator's nice value: the encoder thread, made by one at the highest
-// level, sets its own first. Read back from the system: raising needs root.
-TEST(EncoderThread, StartsAtItsOwnLevelWhateverItsCreatorsAndIsNamed) {
-  if (::geteuid() != 0) GTEST_SKIP() << "raising a priority needs root";
-  struct Probe : FakeEngine {
-    Result<Mp3Stream> open(const Mp3Params&) override {
-      nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-      return ::pthread_getname_np(::pthread_self(), name, sizeof name), Error{2, "enough"};
-    }
-    int nice = 99;
-    char name[16] = {};
-  } probe;
-  std::thread([&] {
-    setCurrentThreadPriority(PriorityLevel::Highest);
-    Settings settings;
-    RunState run;
-    RingBuffer pcm(64);
-    KeptReport report;  // the engine's refusal
-    EncoderThread({settings, run, pcm, probe, systemFileSystem(), gClock, systemPriority(), report.reporter},
-                  PriorityLevel::AboveNormal);
-  }).join();
-  EXPECT_EQ(probe.nice, ::getpriority(PRIO_PROCESS, 0) - 5);
-  EXPECT_STREQ(probe.name, "vorta-encoder");
 }
 
 }  // namespace
