@@ -8,10 +8,13 @@
 # turn to a scratch copy of the tree (build/mutate/tree, the work tree without
 # build/ and .git), built incrementally in one scratch build folder (ccache
 # when present), and the quick stage runs: ctest -L quick, the unit tests and
-# the e2e tests of a few seconds each, stopping at the first failure. Then the
-# file is put back. A mutation is killed when a test fails, survived when all
-# pass; one that does not build or whose original is not there (or twice) is
-# reported as such and counts as neither. The last line is the score.
+# the e2e tests of a few seconds each, stopping at the first failure. A fault
+# the quick stage misses gets the whole main stage (what ./test.sh runs as
+# "main": ctest -LE 'long|debian', every target built). Then the file is put
+# back. A mutation is killed when a test fails, survived when all pass; one
+# that does not build or whose original is not there (or twice) is reported as
+# such and counts as neither. The last lines are the two scores; the exit code
+# is non-zero when a fault survived the main stage.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 filter=${1:-}
@@ -42,10 +45,15 @@ fi
 cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_BENCH=OFF "${launcher[@]}" >/dev/null
 build() { cmake --build "$build" -j"$(nproc)" --target vorta vorta_unit vorta_e2e >"$log" 2>&1; }
 quick() { (cd "$build" && timeout -k 10 900 ctest -L quick --stop-on-failure --timeout 120 >"$log" 2>&1); }
+main() {
+  cmake --build "$build" -j"$(nproc)" >"$log" 2>&1 &&
+    (cd "$build" && timeout -k 10 1800 ctest -LE 'long|debian' --stop-on-failure --timeout 600 >"$log" 2>&1)
+}
+killer() { grep -A1 'tests FAILED' "$log" | tail -1 | sed -E 's/^[[:space:]]*[0-9]+ - //; s/ .*//'; }
 build || { tail -30 "$log"; echo "the unmutated tree does not build"; exit 2; }
 quick || { tail -30 "$log"; echo "the quick stage fails without a mutation"; exit 2; }
 
-killed=0 survived=0 broken=0
+killed=0 survived=0 broken=0 late=0
 while IFS= read -r line; do
   [[ -z $line || $line == \#* ]] && continue
   [[ -n $filter && ! $line =~ $filter ]] && continue
@@ -60,11 +68,15 @@ while IFS= read -r line; do
   ORIGINAL=$original REPLACEMENT=$replacement perl -0777 -pi -e 's/\Q$ENV{ORIGINAL}\E/$ENV{REPLACEMENT}/' "$file"
   if ! build; then
     echo "no build  $shown"; broken=$((broken + 1))
-  elif quick; then
-    echo "SURVIVED  $shown"; survived=$((survived + 1))
-  else
-    by=$(grep -A1 'tests FAILED' "$log" | tail -1 | sed -E 's/^[[:space:]]*[0-9]+ - //; s/ .*//')
+  elif ! quick; then
+    by=$(killer)
     echo "killed    $shown (by ${by:-a failing test})"; killed=$((killed + 1))
+  elif main; then
+    echo "SURVIVED  $shown (the quick and the main stage)"; survived=$((survived + 1))
+  else
+    by=$(killer)
+    echo "main      $shown (the quick stage missed it; the main stage's ${by:-failing test} killed it)"
+    late=$((late + 1))
   fi
   cat "$work/original" >"$file"  # new mtime: the next build compiles it again
 done <"$list"
@@ -72,5 +84,7 @@ build
 # A quick stage stopped at its first failure skips the fixture that stops
 # the private sound server.
 "$here/scripts/pulse-private.sh" stop "$build/pulse"
-echo "mutation score: $killed of $((killed + survived)) killed, $survived survived, $broken not run"
+total=$((killed + late + survived))
+echo "quick stage: $killed of $total killed; $broken not run"
+echo "main stage: $((killed + late)) of $total killed, $survived survived"
 [ "$survived" -eq 0 ]
