@@ -1,46 +1,21 @@
 #include "web/TimesReader.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <sstream>
+
+#include "archive/TimeMapLines.h"
 
 namespace vorta::web {
 namespace {
 
-bool readHeader(const std::string& line, TimesHeader& h) {
-  std::istringstream in(line);
-  std::string magic, version, word;
-  if (!(in >> magic >> version) || magic != "vorta-times" || version != "1") return false;
-  while (in >> word) {
-    const std::size_t eq = word.find('=');
-    const std::string key = word.substr(0, eq);
-    const int value = eq == std::string::npos ? 0 : std::atoi(word.c_str() + eq + 1);
-    if (key == "rate") h.rate = value;
-    else if (key == "channels") h.channels = value;
-    else if (key == "frame-samples") h.frameSamples = value;
-    else if (key == "kbps") h.kbps = value;
-    else if (key == "approx") h.approx = true;
-  }
-  return h.rate > 0 && h.frameSamples > 0 && h.kbps > 0 && (h.channels == 1 || h.channels == 2);
-}
-
-double decibels(const std::string& word) { return word == "-inf" ? -1e9 : std::strtod(word.c_str(), nullptr); }
-
-std::optional<TimesLine> readLine(const std::string& text) {
-  std::istringstream in(text);
-  TimesLine line;
-  std::string kind;
-  if (!(in >> kind >> line.epochMs >> line.frame >> line.byte) || (kind != "S" && kind != "L")) return {};
-  line.kind = kind[0];
-  std::string word;
-  if (line.kind == 'S') {
-    if (!(in >> line.reason)) return {};
-    return line;
-  }
-  if (!(in >> word)) return {};
-  line.lufs = decibels(word);
-  while (in >> word) line.peaks.push_back(decibels(word));
-  if (line.peaks.empty()) return {};
+// A line of the map in this reader's terms; none when it is no S or L line.
+std::optional<TimesLine> readLine(std::string_view text) {
+  if (const auto s = parseSegment(text))
+    return TimesLine{'S', s->at.epochMs, s->at.frame, s->at.offset, reasonName(s->reason), -1e9, {}};
+  const auto l = parseLevel(text);
+  if (!l) return {};
+  TimesLine line{'L', l->at.epochMs, l->at.frame, l->at.offset, {}, l->lufs.value_or(-1e9), {}};
+  for (int c = 0; c < l->channels && c < 2; ++c) line.peaks.push_back(std::max(l->peakDb[c], -1e9));
   return line;
 }
 
@@ -56,9 +31,11 @@ std::optional<TimesMap> parseTimes(std::string_view text) {
   std::size_t at = 0;
   bool first = true;
   for (std::size_t end; (end = text.find('\n', at)) != std::string_view::npos; at = end + 1) {
-    const std::string line(text.substr(at, end - at));
+    const std::string_view line = text.substr(at, end - at);
     if (first) {
-      if (!readHeader(line, map.header)) return {};
+      const auto header = parseHeader(line);
+      if (!header) return {};
+      map.header = TimesHeader{header->rate, header->channels, header->frameSamples, header->kbps, header->approx};
       first = false;
     } else if (auto parsed = readLine(line)) {
       map.lines.push_back(std::move(*parsed));

@@ -1,7 +1,8 @@
 // Reading a recording's time map ("NAME.mp3.times", written beside each file
-// by the recorder): which wall-clock moment each stretch of frames holds,
-// and the loudness every 10 s. A file without one gets an approximate map
-// from its first frame header, its size and its modification time.
+// by the recorder; docs/time-map.md): which wall-clock moment each stretch of
+// frames holds, and the loudness every 10 s, lines read by the archive
+// library's parsers. A file without one gets an approximate map from its
+// first frame header, its size and its modification time.
 //
 // Pure: any thread.
 #pragma once
@@ -25,7 +26,7 @@ struct TimesLine {
   std::int64_t epochMs = 0;
   std::uint64_t frame = 0, byte = 0;
   std::string reason;          // S: start, append, silence, overrun, stall, restart
-  double lufs = -1e9;          // L: short-term loudness, -1e9 for -inf
+  double lufs = -1e9;          // L: short-term loudness, -1e9 for -inf or not measured
   std::vector<double> peaks;   // L: each channel's peak, dBFS
 };
 
