@@ -35,22 +35,43 @@ const Archive* find(const std::vector<Archive>& archives, std::string_view name)
   return nullptr;
 }
 
-json dayJson(const Archive& a, const Date& date, Clock& clock) {
-  const std::int64_t from = localMoment(date, 0, 0, 0, clock), to = localMoment(nextDate(date), 0, 0, 0, clock);
-  const ArchiveSpan span = spanOf(a, from, to, clock);
-  json files = json::array(), segments = json::array(), levels = json::array();
+json dayJson(const Archive& a, const Date& date, std::int64_t from, std::int64_t to, const ArchiveSpan& span,
+             Clock& clock) {
+  json files = json::array(), segments = json::array();
   for (const SpanFile& f : span.files)
     files.push_back({{"name", f.name}, {"url", "/files/" + a.name() + "/" + f.name}, {"bytes", f.bytes},
                      {"approx", f.approx}, {"startMs", f.startMs}, {"endMs", f.endMs}});
   for (const SpanSegment& s : span.segments)
     segments.push_back({{"startMs", s.startMs}, {"endMs", s.endMs}, {"streamStart", s.streamStart},
                         {"streamEnd", s.streamEnd}, {"reason", s.reason}, {"file", s.file}});
-  for (const SpanLevel& l : span.levels)
-    levels.push_back({l.ms, l.lufs <= -1e8 ? json() : json(l.lufs), l.peak <= -1e8 ? json() : json(l.peak)});
   return {{"archive", a.name()}, {"date", formatDate(date)}, {"startMs", from}, {"endMs", to},
           {"utcOffsetMinutes", utcOffsetMinutes(from, clock)}, {"kbps", span.kbps},
           {"stream", "/api/archives/" + a.name() + "/stream/" + formatDate(date) + ".mp3"},
-          {"streamBytes", span.chain->size()}, {"files", files}, {"segments", segments}, {"levels", levels}};
+          {"streamBytes", span.chain->size()}, {"files", files}, {"segments", segments}};
+}
+
+// The readings as [ms, lufs, peak] (null for none), written directly: a day
+// has 8640 of them, and a JSON value each would cost most of the answer's time.
+std::string levelsText(const std::vector<SpanLevel>& levels) {
+  std::string text = "[";
+  char item[80];
+  const auto db = [](double v, char* out) { v <= -1e8 ? std::snprintf(out, 8, "null") : std::snprintf(out, 16, "%.1f", v); };
+  for (const SpanLevel& l : levels) {
+    char lufs[16], peak[16];
+    db(l.lufs, lufs), db(l.peak, peak);
+    std::snprintf(item, sizeof item, "%s[%lld,%s,%s]", text.size() > 1 ? "," : "", static_cast<long long>(l.ms), lufs, peak);
+    text += item;
+  }
+  return text + "]";
+}
+
+Response dayResponse(const Archive& a, const Date& date, Clock& clock) {
+  const std::int64_t from = localMoment(date, 0, 0, 0, clock), to = localMoment(nextDate(date), 0, 0, 0, clock);
+  const ArchiveSpan span = spanOf(a, from, to, clock);
+  std::string text = dayJson(a, date, from, to, span, clock).dump();
+  text.pop_back();  // the object's '}': the readings go last
+  return Response::text(200, text + ",\"levels\":" + levelsText(span.levels) + "}", "application/json")
+      .with("Cache-Control", "no-cache");
 }
 
 Response month(const Archive& a, std::string_view text, Clock& clock) {
@@ -92,7 +113,7 @@ Response inArchive(const Archive& a, std::string_view rest, const Request& reque
   if (what == "clip" && rest.empty()) return clip(a, request, clock);
   if (what == "day") {
     const auto date = parseDate(rest);
-    return date ? jsonResponse(dayJson(a, *date, clock)) : notFound();
+    return date ? dayResponse(a, *date, clock) : notFound();
   }
   if (what == "stream" && rest.size() == 14 && rest.substr(10) == ".mp3") {
     const auto date = parseDate(rest.substr(0, 10));

@@ -8,8 +8,7 @@ namespace {
 void addLevels(const Recording& r, std::int64_t fromMs, std::int64_t toMs, ArchiveSpan& span) {
   for (const TimesLine& line : r.map.lines) {
     if (line.kind != 'L' || line.epochMs < fromMs || line.epochMs >= toMs) continue;
-    const double peak = line.peaks.empty() ? -1e9 : *std::max_element(line.peaks.begin(), line.peaks.end());
-    span.levels.push_back(SpanLevel{line.epochMs, line.lufs, peak});
+    span.levels.push_back(SpanLevel{line.epochMs, line.lufs, line.peak});
   }
 }
 

@@ -41,6 +41,10 @@ std::optional<std::pair<std::string, std::string>> Request::basicAuth() const {
 
 namespace {
 
+// A stream is read in blocks this large: a clip or a day's stream moves at
+// some hundreds of MB/s, a few hundred reads a second.
+constexpr std::size_t kStreamBlock = 1 << 20;
+
 ssize_t readStream(void* cls, std::uint64_t position, char* buffer, std::size_t room) {
   const long n = (*static_cast<StreamReader*>(cls))(position, buffer, room);
   if (n == -1) return MHD_CONTENT_READER_END_OF_STREAM;
@@ -59,7 +63,7 @@ MHD_Response* libraryResponse(Response& r) {
   if (r.reader) {
     auto* reader = new StreamReader(std::move(r.reader));
     MHD_Response* response = MHD_create_response_from_callback(
-        r.lengthUnknown ? MHD_SIZE_UNKNOWN : r.length, 64 * 1024, readStream, reader, freeStream);
+        r.lengthUnknown ? MHD_SIZE_UNKNOWN : r.length, kStreamBlock, readStream, reader, freeStream);
     if (response == nullptr) delete reader;
     return response;
   }

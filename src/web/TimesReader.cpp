@@ -11,12 +11,12 @@ namespace {
 // A line of the map in this reader's terms; none when it is no S or L line.
 std::optional<TimesLine> readLine(std::string_view text) {
   if (const auto s = parseSegment(text))
-    return TimesLine{'S', s->at.epochMs, s->at.frame, s->at.offset, reasonName(s->reason), -1e9, {}};
+    return TimesLine{'S', s->at.epochMs, s->at.frame, s->at.offset, reasonName(s->reason), -1e9, -1e9};
   const auto l = parseLevel(text);
   if (!l) return {};
-  TimesLine line{'L', l->at.epochMs, l->at.frame, l->at.offset, {}, l->lufs.value_or(-1e9), {}};
-  for (int c = 0; c < l->channels && c < 2; ++c) line.peaks.push_back(std::max(l->peakDb[c], -1e9));
-  return line;
+  const double peak = l->channels > 1 ? std::max(l->peakDb[0], l->peakDb[1]) : l->peakDb[0];
+  return TimesLine{'L', l->at.epochMs, l->at.frame, l->at.offset, "", std::max(l->lufs.value_or(-1e9), -1e9),
+                   std::max(peak, -1e9)};
 }
 
 // Bit rates (kbit/s) by index, MPEG-1 and MPEG-2/2.5 Layer III.
@@ -28,6 +28,7 @@ constexpr int kRates[3] = {44100, 48000, 32000};
 
 std::optional<TimesMap> parseTimes(std::string_view text) {
   TimesMap map;
+  map.lines.reserve(text.size() / 40);  // an L line is about 45 characters
   std::size_t at = 0;
   bool first = true;
   for (std::size_t end; (end = text.find('\n', at)) != std::string_view::npos; at = end + 1) {
@@ -59,7 +60,7 @@ std::optional<TimesMap> approximateTimes(const unsigned char* h, std::uint64_t s
   if (map.header.kbps == 0) return {};
   const double frames = std::floor(double(size) / map.bytesPerFrame());
   const auto lengthMs = std::int64_t(frames * map.frameMs());
-  map.lines.push_back(TimesLine{'S', modifiedMs - lengthMs, 0, 0, "start", -1e9, {}});
+  map.lines.push_back(TimesLine{'S', modifiedMs - lengthMs, 0, 0, "start", -1e9, -1e9});
   return map;
 }
 

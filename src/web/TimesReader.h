@@ -25,9 +25,9 @@ struct TimesLine {
   char kind = 'S';
   std::int64_t epochMs = 0;
   std::uint64_t frame = 0, byte = 0;
-  std::string reason;          // S: start, append, silence, overrun, stall, restart
+  const char* reason = "";     // S: start, append, silence, overrun, stall, restart
   double lufs = -1e9;          // L: short-term loudness, -1e9 for -inf or not measured
-  std::vector<double> peaks;   // L: each channel's peak, dBFS
+  double peak = -1e9;          // L: the larger channel peak, dBFS; -1e9 for -inf
 };
 
 struct TimesMap {
