@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "base/NamePattern.h"
-#include "encode/MpegFrame.h"
+#include "archive/MpegHeader.h"
 
 namespace vorta::web {
 namespace {
@@ -28,30 +28,26 @@ std::string readAll(const ReadOnlyFile& file) {
   return text;
 }
 
-std::vector<Segment> segmentsOf(const TimesMap& map, std::uint64_t size) {
-  std::vector<const TimesLine*> starts;
-  for (const TimesLine& line : map.lines)
-    if (line.kind == 'S' && line.byte <= size && (starts.empty() || line.byte >= starts.back()->byte))
-      starts.push_back(&line);
+std::vector<Segment> segmentsOf(const TimeMap& map, std::uint64_t size) {
+  const std::vector<SegmentLine>& lines = map.segments();
   std::vector<Segment> segments;
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    const TimesLine& s = *starts[i];
-    const bool last = i + 1 == starts.size();
-    const double frames = last ? std::floor(double(size - s.byte) / map.bytesPerFrame())
-                               : double(starts[i + 1]->frame - s.frame);
-    const std::uint64_t endByte = last ? s.byte + std::uint64_t(frames * map.bytesPerFrame() + 0.5) : starts[i + 1]->byte;
-    segments.push_back(Segment{s.epochMs, s.epochMs + std::int64_t(std::llround(frames * map.frameMs())),
-                               s.byte, std::min(endByte, size), s.reason});
+  for (std::size_t i = 0; i < lines.size() && lines[i].at.offset <= size; ++i) {
+    const std::uint64_t end = i + 1 < lines.size() ? std::min(lines[i + 1].at.offset, size) : size;
+    segments.push_back(Segment{lines[i].at.epochMs, map.segmentEndMs(i, size), lines[i].at.offset, end,
+                               reasonName(lines[i].reason)});
   }
   return segments;
 }
 
-// Whether a frame starts at `at` in `bytes` and the next one starts where it ends.
-bool frameChainAt(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-  if (at + 4 > bytes.size()) return false;
-  const std::uint32_t length = mpegFrameLength(&bytes[at]);
-  if (length == 0) return false;
-  return at + length + 4 > bytes.size() || mpegFrameLength(&bytes[at + length]) != 0;
+// The map of a file without one, from its first frame, size and age.
+std::optional<TimeMap> rebuiltMap(const ReadOnlyFile& file) {
+  std::uint8_t bytes[4] = {};
+  if (file.readAt(0, bytes, 4) != 4) return {};
+  const auto first = parseMpegHeader(bytes);
+  if (!first) return {};
+  const double frameBytes = first->frameSamples / 8.0 * first->kbps * 1000.0 / first->rate;
+  return TimeMap::rebuilt(*first, std::uint64_t(double(file.version().size) / frameBytes),
+                          file.version().modifiedNs / 1000000);
 }
 
 }  // namespace
@@ -90,11 +86,9 @@ std::optional<Recording> Archive::load(const std::string& name) const {
   auto file = openBelow(config_.folder, *parts);
   if (!file) return {};
   parts->back() += ".times";
-  std::optional<TimesMap> map;
-  if (auto times = openBelow(config_.folder, *parts)) map = parseTimes(readAll(*times));
-  unsigned char header[4] = {};
-  if (!map && file->readAt(0, header, 4) == 4)
-    map = approximateTimes(header, file->version().size, file->version().modifiedNs / 1000000);
+  std::optional<TimeMap> map;
+  if (auto times = openBelow(config_.folder, *parts)) map = TimeMap::parse(readAll(*times));
+  if (!map) map = rebuiltMap(*file);
   if (!map) return {};
   std::vector<Segment> segments = segmentsOf(*map, file->version().size);
   return Recording{name, std::move(*file), std::move(*map), std::move(segments)};
@@ -121,25 +115,18 @@ bool Archive::anyFile(std::int64_t fromMs, std::int64_t toMs, Clock& clock) cons
 }
 
 std::uint64_t byteAt(const Recording& r, std::int64_t ms) {
-  const auto segment = std::find_if(r.segments.begin(), r.segments.end(), [&](const Segment& s) { return s.endMs > ms; });
-  if (segment == r.segments.end()) return r.segments.empty() ? 0 : r.segments.back().endByte;
-  if (ms <= segment->startMs) return segment->startByte;
-  // The last reading of the map at or before the moment within the segment.
-  const TimesLine* anchor = nullptr;
-  for (const TimesLine& line : r.map.lines)
-    if (line.byte >= segment->startByte && line.byte < segment->endByte && line.epochMs <= ms) anchor = &line;
-  if (anchor == nullptr) return segment->startByte;
-  const double frames = std::ceil(double(ms - anchor->epochMs) / r.map.frameMs());
-  const auto guess = std::uint64_t(double(anchor->byte) + frames * r.map.bytesPerFrame());
-  if (guess >= segment->endByte) return segment->endByte;
-  // The estimate is within a byte or two of a frame start: look for the chain.
-  const std::uint64_t from = guess > 8 ? guess - 8 : 0;
-  std::vector<std::uint8_t> window(4096);
+  if (r.segments.empty()) return 0;
+  const std::uint64_t size = r.file.version().size;
+  const auto place = r.map.placeAt(ms, size);
+  if (!place) return ms < r.startMs() ? r.segments.front().startByte : r.segments.back().endByte;
+  // The place is counted at the average frame length: within a byte or two
+  // of a frame header, which the frames around it show.
+  const std::uint64_t from = place->offset > 8 ? place->offset - 8 : 0;
+  std::vector<std::uint8_t> window(8192);
   const long long n = r.file.readAt(from, window.data(), window.size());
   window.resize(n > 0 ? std::size_t(n) : 0);
-  for (std::size_t at = 0; at < window.size(); ++at)
-    if (frameChainAt(window, at) && from + at >= segment->startByte) return std::min(from + at, segment->endByte);
-  return std::min(guess, segment->endByte);
+  const auto start = nextFrameStart(window, 0);
+  return std::min(start ? from + *start : place->offset, size);
 }
 
 }  // namespace vorta::web

@@ -14,7 +14,7 @@
 
 #include "platform/Clock.h"
 #include "web/SafeFiles.h"
-#include "web/TimesReader.h"
+#include "archive/TimeMap.h"
 
 namespace vorta::web {
 
@@ -37,7 +37,7 @@ struct Segment {
 struct Recording {
   std::string name;  // below the folder
   ReadOnlyFile file;
-  TimesMap map;
+  TimeMap map;
   std::vector<Segment> segments;
   std::int64_t startMs() const { return segments.empty() ? 0 : segments.front().startMs; }
   std::int64_t endMs() const { return segments.empty() ? 0 : segments.back().endMs; }

@@ -73,7 +73,7 @@ class Page(webtest.ServerCase):
     def js(self, script, *args):
         return self.browser.execute_script(script, *args)
 
-    def wait_for(self, script, seconds=10):
+    def wait_for(self, script, seconds=20):
         end = time.monotonic() + seconds
         while time.monotonic() < end:
             value = self.js(script)
