@@ -2,6 +2,7 @@
 requests, a growing file, and paths that lead outside the archive."""
 import base64
 import http.client
+import json
 import os
 import subprocess
 import unittest
@@ -121,6 +122,24 @@ class Users(webtest.ServerCase):
                 self.assertEqual((r.status, b"studio" in r.read()), (status, status == 200))
                 if status == 401:
                     self.assertEqual(r.getheader("WWW-Authenticate"), 'Basic realm="vorta", charset="UTF-8"')
+
+
+class ConfigDir(webtest.ServerCase):
+    """The archives of the recording services' configuration files."""
+    def prepare(self):
+        conf = os.path.join(self.dir, "conf")
+        os.mkdir(conf)
+        for name, options in [("weekly", "-b 128 -split2"), ("night", '-split1 --dir /srv/night --status=/run/n.json'),
+                              ("desk", f"--dir {self.archive} --name %F/%H.mp3"), ("plain", "-b 64 rec")]:
+            with open(os.path.join(conf, name + ".conf"), "w") as f:
+                f.write(f'# a recording\nVORTA_OPTIONS="{options}"\n')
+        self.server_args = ["--config-dir", conf]
+
+    def test_archives_from_the_files(self):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request("GET", "/api/archives")
+        got = [(a["name"], a["pattern"]) for a in json.loads(c.getresponse().read())["archives"]]
+        self.assertEqual(got, [("studio", "%Y-%m-%d/%H.mp3"), ("desk", "%F/%H.mp3"), ("night", "%H.mp3")])
 
 
 class CommandLine(unittest.TestCase):
