@@ -15,18 +15,20 @@ std::optional<TimeStamp> SegmentStamper::afterBlock(std::uint32_t blockBytes,
     return std::nullopt;
   }
   const std::int64_t startMs = nowMs - msOf(blockBytes);
+  const std::int64_t drift = startMs - (anchorMs_ + msOf(storedBytes_ - anchorByte_));
   std::optional<TimeStamp> stamp;
   if (pending_) {
     stamp = TimeStamp{storedBytes_, startMs, *pending_};
-  } else {
-    const std::int64_t predicted = anchorMs_ + msOf(storedBytes_ - anchorByte_);
-    const std::int64_t drift = startMs - predicted;
-    if (drift > kDriftMs || drift < -kDriftMs)
-      stamp = TimeStamp{storedBytes_, startMs, SegmentReason::Continued};
+  } else if (drift > kDriftMs || drift < -kDriftMs) {
+    stamp = TimeStamp{storedBytes_, startMs, SegmentReason::Continued};
   }
   if (stamp) {
     anchorByte_ = storedBytes_;
     anchorMs_ = startMs;
+    blocksSinceStamp_ = 0;
+  } else if (++blocksSinceStamp_ <= kRefineBlocks && drift < -kRefineMs) {
+    anchorMs_ += drift;  // the stretch's first block came late
+    stamp = TimeStamp{anchorByte_, anchorMs_, SegmentReason::Continued};
   }
   pending_.reset();
   storedBytes_ += stored;

@@ -10,6 +10,12 @@
 // kDriftMs: the sound card's clock and the system's never run quite alike,
 // and the wall clock may be stepped.
 //
+// A block never arrives before its last sample was captured, but often
+// after (the input's period, the thread's wake-up): over the first
+// kRefineBlocks of a stretch, a block that arrives earlier than the count
+// from the stretch's stamp predicts moves that stamp earlier, with a
+// Continued stamp at the same place that replaces it.
+//
 // Contract: pure and single-threaded; the capture callback owns one and uses
 // it on the input's thread.
 #pragma once
@@ -24,6 +30,8 @@ namespace vorta {
 class SegmentStamper {
  public:
   static constexpr std::int64_t kDriftMs = 300;
+  static constexpr int kRefineBlocks = 4;
+  static constexpr std::int64_t kRefineMs = 5;
 
   explicit SegmentStamper(std::int64_t bytesPerSecond)
       : bytesPerSecond_(bytesPerSecond > 0 ? bytesPerSecond : 1) {}
@@ -49,6 +57,7 @@ class SegmentStamper {
   std::uint64_t storedBytes_ = 0;  // the ring position of the next byte stored
   std::uint64_t anchorByte_ = 0;   // the last stamp's position and time
   std::int64_t anchorMs_ = 0;
+  int blocksSinceStamp_ = 0;
 };
 
 }  // namespace vorta

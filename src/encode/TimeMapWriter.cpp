@@ -10,7 +10,8 @@ TimeMapWriter::TimeMapWriter(FileSystem& files, TimeStampQueue& stamps,
     : files_(files),
       stamps_(stamps),
       header_(header),
-      levels_(header.rate, header.channels, std::move(meter)) {}
+      levels_(header.rate, header.channels, std::move(meter)),
+      refineSamples_(static_cast<std::uint64_t>(header.rate) * 3) {}
 
 void TimeMapWriter::sound(const std::int16_t* samples, std::uint32_t frames) {
   const auto frameBytes = static_cast<std::uint64_t>(header_.channels) * 2;
@@ -125,7 +126,8 @@ void TimeMapWriter::emitReady(std::uint64_t held, bool final) {
     if (!start && p.frame < frames_.count()) continue;  // long gone: no place to give
     const std::optional<std::uint64_t> end = frames_.offsetOf(p.frame + 1);
     const bool whole = end ? *end <= held : final && start && *start < held;
-    if (!whole) break;
+    // The capture side may still move a stretch's first stamp earlier.
+    if (!whole || (!final && p.sample + refineSamples_ > samples_)) break;
     if (*start >= file_.streamStart) emit(p, *start);
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));

@@ -8,7 +8,8 @@
 // sound before the engine gets it (sound), of the engine's bytes
 // (encoded), of each file the split writer starts (fileStarted) and of the
 // bytes the files hold (written). A line is written once the MP3 file holds
-// the whole frame it points to, so a map never points past its file's end.
+// the whole frame it points to, so a map never points past its file's end,
+// and a few seconds of sound after it have been taken.
 // The capture callback's stamps (run.timeStamps) say where stretches of
 // continuous sound begin and when; every other time is counted from the
 // last stamp in samples.
@@ -89,6 +90,10 @@ class TimeMapWriter {
   TimeStampQueue& stamps_;
   const TimeMapHeader header_;
   LevelWindow levels_;
+  // A line is written once this much sound after it has been taken: by then
+  // the stamps that correct its stretch's start have come (see
+  // capture/SegmentStamper.h).
+  const std::uint64_t refineSamples_;
   StreamFrames frames_;
   std::uint64_t samples_ = 0;  // frames of sound taken so far
   std::deque<Anchor> anchors_;
