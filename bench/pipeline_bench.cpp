@@ -164,7 +164,7 @@ PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, Quality qual
         continue;
       }
       const double writeStart = threadCpuSeconds();
-      pcmRing.write(bytes + at, n);
+      static_cast<void>(pcmRing.write(bytes + at, n));  // room was checked above
       run.encoderEvent.set();
       feeder += threadCpuSeconds() - writeStart;
       at += n;

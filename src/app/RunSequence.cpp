@@ -89,14 +89,15 @@ void runProgram(int argc, char** argv) {
       settings, run, *pcmRing,
       systemCapturePorts(*sound, gReport->notifier(), soundDeviceName(settings.device.c_str())),
       reporter);
-  if (capture.exitAtOnce) {
-    reporter.post(event::RunEnded{capture.exitCode, false, capture.totals});
-    exitWith(capture.exitCode);
+  if (capture.end == CaptureEnd::DeviceFailed) {
+    reporter.post(event::RunEnded{ExitCode::Error, false, capture.totals});
+    exitWith(ExitCode::Error);
   }
 
   encoderThread.reset();  // joins: the capture loop saw encoderDone
   const ExitCode code = run.encoderFailed.load(std::memory_order_relaxed) ? ExitCode::EncoderFailed
-                                                                          : capture.exitCode;
+                        : capture.end == CaptureEnd::InputLost           ? ExitCode::Error
+                                                                         : ExitCode::Ok;
   reporter.post(event::RunEnded{code, true, capture.totals});
   pcmRing.reset();
   exitWith(code);

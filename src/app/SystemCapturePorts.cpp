@@ -1,6 +1,5 @@
 #include "app/SystemCapturePorts.h"
 
-#include <cerrno>
 #include <memory>
 
 #include "app/Help.h"
@@ -29,7 +28,7 @@ class TerminalKeys final : public KeySource {
 // device takes only its own formats; its plughw: twin converts.
 void nameTheDevice(const std::string& device, const Error* openError) {
   say(Msg::DeviceTried, device);
-  if (openError && openError->code == -EINVAL && device.starts_with("hw:"))
+  if (openError && openError->kind == ErrorKind::RawDevice)
     say(Msg::DevicePlugHint, device.substr(2));
 }
 

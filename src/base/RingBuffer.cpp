@@ -53,8 +53,8 @@ void RingBuffer::copyOut(std::uint64_t at, std::uint8_t* to, std::uint32_t lengt
   std::memcpy(to + first, data_.get(), length - first);
 }
 
-int RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t mark) {
-  if (length == 0) return 0;
+bool RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t mark) {
+  if (length == 0) return true;
   // Sequentially consistent: a reader's end test that finds writing_ clear
   // cannot also miss the bytes of a write that had begun before it looked.
   writing_.store(true);
@@ -62,7 +62,7 @@ int RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t ma
   const std::uint64_t read = readCount_.load(std::memory_order_acquire);
   if (length > size_ - (start - read)) {
     writing_.store(false, std::memory_order_release);
-    return 1;
+    return false;
   }
   copyIn(start, static_cast<const std::uint8_t*>(source), length);
   if (mark != 0) {
@@ -74,7 +74,7 @@ int RingBuffer::write(const void* source, std::uint32_t length, std::uint64_t ma
   // Release: whoever sees the write finished also sees its bytes counted.
   writing_.store(false, std::memory_order_release);
   discardPassedPages(read, start + length);
-  return 0;
+  return true;
 }
 
 // The tag of the mark in [start, readEnd], taken so it is reported once; 0
@@ -109,17 +109,17 @@ void RingBuffer::discardPassedPages(std::uint64_t read, std::uint64_t written) {
   }
 }
 
-int RingBuffer::read(void* destination, std::uint32_t length, std::uint64_t* markTag) {
-  if (length == 0) return 0;
+bool RingBuffer::read(void* destination, std::uint32_t length, std::uint64_t* markTag) {
+  if (length == 0) return true;
   const std::uint64_t start = readCount_.load(std::memory_order_relaxed);  // own position
   const std::uint64_t written = writeCount_.load(std::memory_order_acquire);
-  if (length > written - start) return 1;
+  if (length > written - start) return false;
   const std::uint64_t end = start + length;
   copyOut(start, static_cast<std::uint8_t*>(destination), length);
   const std::uint64_t tag = takeMark(end, written);
   readCount_.store(end, std::memory_order_release);
   if (markTag) *markTag = tag;
-  return 0;
+  return true;
 }
 
 std::uint32_t RingBuffer::available() const {

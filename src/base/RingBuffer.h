@@ -35,15 +35,16 @@ class RingBuffer {
   RingBuffer(const RingBuffer&) = delete;
   RingBuffer& operator=(const RingBuffer&) = delete;
 
-  // 0 on success, 1 on overflow (nothing is written; the caller reports it).
+  // True when written; false on overflow (nothing is written; the caller
+  // reports it).
   // mark 0 sets no mark; any other value marks where this write begins and
   // replaces an unreported mark. A write of 0 bytes succeeds and sets no mark.
-  int write(const void* source, std::uint32_t length, std::uint64_t mark = 0);
-  // 0 on success, 1 on underflow (nothing is read).
+  [[nodiscard]] bool write(const void* source, std::uint32_t length, std::uint64_t mark = 0);
+  // True when read; false on underflow (nothing is read).
   // markTag, when given, is written only by a successful non-empty read: the
   // tag of the mark this read reached (0: none). A mark counts as reached by
   // a read that covers its first byte or ends right before it.
-  int read(void* destination, std::uint32_t length, std::uint64_t* markTag = nullptr);
+  [[nodiscard]] bool read(void* destination, std::uint32_t length, std::uint64_t* markTag = nullptr);
   // Bytes held, as far as the calling thread can know: on the reader's thread
   // every byte counted can be read, on the writer's thread size() minus the
   // count can be written; from a third thread a figure for display, at most

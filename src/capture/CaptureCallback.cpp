@@ -74,7 +74,7 @@ void CaptureCallback::onBlock(const std::uint8_t* data, std::uint32_t bytes) {
   // either taken here or stays for the next block, never cleared unseen.
   const std::int64_t request = run_.splitRequest.exchange(0, std::memory_order_relaxed);
   if (stamper_) stamp(bytes, keep);
-  const bool refused = keep > 0 && pcmRing_.write(data, keep, static_cast<std::uint64_t>(request)) != 0;
+  const bool refused = keep > 0 && !pcmRing_.write(data, keep, static_cast<std::uint64_t>(request));
   if (refused) {
     overflows_.fetch_add(1, std::memory_order_relaxed);
     run_.captureEvent.set();  // reported at once

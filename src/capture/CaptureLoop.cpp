@@ -60,7 +60,7 @@ SoundFormat captureFormat(const Settings& settings) {
 
 CaptureResult deviceError(const CapturePorts& ports, const Error* openError = nullptr) {
   if (ports.afterError) ports.afterError(openError);
-  return CaptureResult{true, ExitCode::Error, {}};
+  return CaptureResult{CaptureEnd::DeviceFailed, {}};
 }
 
 bool encoderDone(const RunState& run) {
@@ -261,7 +261,7 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
   const RunTotals totals = recorder.totals(true);  // the input is closed
   if (settings.deadAirMs != 0)
     reporter.post(event::DeadAirSummary{totals.deadAirMs, totals.deadAirTimes});
-  return CaptureResult{false, end == LoopEnd::InputLost ? ExitCode::Error : ExitCode::Ok, totals};
+  return CaptureResult{end == LoopEnd::InputLost ? CaptureEnd::InputLost : CaptureEnd::Stopped, totals};
 }
 
 }  // namespace vorta

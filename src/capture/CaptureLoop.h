@@ -48,20 +48,26 @@ struct CapturePorts {
   const ServiceNotifier* notifier = nullptr;
 };
 
-// What the caller does once the loop has returned.
+// How the loop ended; app/ picks the process's exit code from it.
+enum class CaptureEnd {
+  // The device could not be opened or started; nothing of it is left
+  // running, and the encoder has not been waited for.
+  DeviceFailed,
+  // The recording ended (ESC, the stop-file, a signal, the encoder's own
+  // end) and the encoder has finished.
+  Stopped,
+  // The device stopped working mid-run; the encoder has finished.
+  InputLost,
+};
+
 struct CaptureResult {
-  // The device could not be opened or started: end the process now with
-  // exitCode (Error). Nothing of the device is left running.
-  bool exitAtOnce = false;
-  // When exitAtOnce is false the recording has ended and the encoder has
-  // finished: Ok normally, Error when the device stopped working mid-run.
-  ExitCode exitCode = ExitCode::Ok;
+  CaptureEnd end = CaptureEnd::Stopped;
   // What the run lost, final once the loop has returned.
   RunTotals totals;
 };
 
 // Runs on the main thread after the encoder thread has started. Returns
-// after run.encoderDone is set, or at once with exitAtOnce after a device
+// after run.encoderDone is set, or at once with DeviceFailed after a device
 // error. Everything it notices (status ticks, overruns, buffer overflows,
 // dead air, the input's loss, device errors) is posted to `reporter`.
 CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer& pcmRing,

@@ -102,7 +102,21 @@ Opening openWithinLimit(const std::string& device, const SoundFormat* format) {
 
 }  // namespace
 
-Error alsaError(int code) { return Error{code, snd_strerror(code)}; }
+ErrorKind alsaErrorKind(int code) {
+  if (code == -ENOENT || code == -ENODEV) return ErrorKind::NoDevice;
+  switch (-code) {
+    case EBUSY: case EAGAIN: return ErrorKind::DeviceBusy;
+    case EINVAL: return ErrorKind::FormatRefused;
+    case ETIMEDOUT: return ErrorKind::NoAnswer;
+    case ECANCELED: return ErrorKind::Cancelled;
+    case EIO: case EPIPE: case ESTRPIPE: case EBADFD: case ENXIO: return ErrorKind::DeviceGone;
+    case ENOMEM: return ErrorKind::OutOfMemory;
+    case EACCES: case EPERM: return ErrorKind::NoPermission;
+    default: return ErrorKind::Failed;
+  }
+}
+
+Error alsaError(int code) { return Error{alsaErrorKind(code), code, snd_strerror(code)}; }
 
 Status probeCapturePcm(const std::string& device) {
   const Opening probe = openWithinLimit(device, nullptr);

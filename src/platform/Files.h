@@ -80,7 +80,7 @@ class FileSystem {
   }
   // Deletes one regular file.
   virtual Status deleteFile(const std::string& /*path*/) {
-    return Error{0, "not supported"}; }
+    return Error{ErrorKind::NotSupported, 0, "not supported"}; }
 };
 
 FileSystem& systemFileSystem();

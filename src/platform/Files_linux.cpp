@@ -16,7 +16,17 @@ static_assert(sizeof(off_t) == 8, "output files need 64-bit offsets");
 namespace vorta {
 namespace {
 
-Error systemError(int code) { return Error{code, std::strerror(code)}; }
+ErrorKind kindOf(int code) {
+  switch (code) {
+    case ENOSPC: case EDQUOT: case EFBIG: return ErrorKind::DiskFull;
+    case EACCES: case EPERM: case EROFS: return ErrorKind::NoPermission;
+    case ENOENT: case ENOTDIR: return ErrorKind::NotFound;
+    case ENOMEM: return ErrorKind::OutOfMemory;
+    default: return ErrorKind::Failed;
+  }
+}
+
+Error systemError(int code) { return Error{kindOf(code), code, std::strerror(code)}; }
 Error lastError() { return systemError(errno); }
 
 class LinuxOutputFile final : public OutputFile {

@@ -10,7 +10,20 @@
 namespace vorta {
 namespace {
 
-Error systemError(DWORD code) { return Error{static_cast<int>(code), systemErrorText(code)}; }
+ErrorKind kindOf(DWORD code) {
+  switch (code) {
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return ErrorKind::DiskFull;
+    case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: case ERROR_SHARING_VIOLATION:
+      return ErrorKind::NoPermission;
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return ErrorKind::NotFound;
+    case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY: return ErrorKind::OutOfMemory;
+    default: return ErrorKind::Failed;
+  }
+}
+
+Error systemError(DWORD code) {
+  return Error{kindOf(code), static_cast<int>(code), systemErrorText(code)};
+}
 Error lastError() {
   const DWORD code = GetLastError();
   return systemError(code == 0 ? ERROR_GEN_FAILURE : code);

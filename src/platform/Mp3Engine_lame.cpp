@@ -22,15 +22,15 @@ Error lameError(int n) {
   const int code = -n;
   switch (code) {
     case 1:
-      return {code, "output room too small"};
+      return {ErrorKind::Failed, code, "output room too small"};
     case 2:
-      return {code, "out of memory"};
+      return {ErrorKind::OutOfMemory, code, "out of memory"};
     case 3:
-      return {code, "parameters not initialised"};
+      return {ErrorKind::EngineRefused, code, "parameters not initialised"};
     case 4:
-      return {code, "psychoacoustic model failure"};
+      return {ErrorKind::Failed, code, "psychoacoustic model failure"};
     default:
-      return {code, "encoding failed"};
+      return {ErrorKind::Failed, code, "encoding failed"};
   }
 }
 
@@ -91,11 +91,11 @@ class LameEngine final : public Mp3Engine {
 
   Result<Mp3Stream> open(const Mp3Params& p) override {
     if (!knownRate(p.sampleRate) || p.bitrateKbps <= 0 || p.bitrateKbps > 320) {
-      return Error{kRefused, "parameters refused"};
+      return Error{ErrorKind::EngineRefused, kRefused, "parameters refused"};
     }
     const int channels = p.channels == Mp3Params::Channels::Mono ? 1 : 2;
     LamePtr lame(lame_init());
-    if (!lame) return Error{kRefused, "out of memory"};
+    if (!lame) return Error{ErrorKind::OutOfMemory, kRefused, "out of memory"};
     lame_global_flags* g = lame.get();
     lame_set_num_channels(g, channels);
     lame_set_in_samplerate(g, p.sampleRate);
@@ -112,7 +112,7 @@ class LameEngine final : public Mp3Engine {
     lame_set_copyright(g, 0);
     lame_set_error_protection(g, 0);
     lame_set_emphasis(g, 0);
-    if (lame_init_params(g) < 0) return Error{kRefused, "parameters refused"};
+    if (lame_init_params(g) < 0) return Error{ErrorKind::EngineRefused, kRefused, "parameters refused"};
 
     // One granule pair per chunk: 1152 samples per channel for the MPEG-1
     // rates, 576 for MPEG-2 and 2.5.

@@ -81,7 +81,7 @@ Status ServiceNotifier::send(std::string_view state) const {
     return ::sendto(fd_, state.data(), state.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                     reinterpret_cast<const sockaddr*>(&to), length);
   });
-  if (sent < 0) return Error{errno, std::strerror(errno)};
+  if (sent < 0) return Error{ErrorKind::Failed, errno, std::strerror(errno)};
   return {};
 }
 

@@ -1,10 +1,11 @@
 // The one error vocabulary of the program's seams.
 //
 // Every seam call that can fail returns Result<T> (a value or an Error) or
-// Status (= Result<void>: nothing or an Error). An Error carries the system's
-// own number (errno, an ALSA code, an engine code) and the system's own text
-// for it, taken where the failure happened, so the code that prints a message
-// never needs to know which library failed.
+// Status (= Result<void>: nothing or an Error). An Error carries what kind of
+// failure it is, decided inside the backend that failed (so no caller ever
+// tests errno, ALSA, waveIn or engine numbers), the system's own number for
+// the message and the log, and the system's own text for it, taken where the
+// failure happened.
 //
 // Any thread may use these types; they own their contents and share nothing.
 #pragma once
@@ -17,8 +18,28 @@
 
 namespace vorta {
 
+// What went wrong, as far as any caller acts on it.
+enum class ErrorKind {
+  Failed,          // none of the kinds below
+  NoDevice,        // no capture device of that name or number
+  DeviceBusy,      // another program holds the device
+  FormatRefused,   // the device does not take the format asked for
+  RawDevice,       // a raw ALSA device (hw:) refused the format; its plughw: twin converts
+  NoAnswer,        // a sound server that never answered in time
+  Cancelled,       // a stop came while waiting
+  DeviceGone,      // the device or its server went away
+  NoSound,         // a running input gave no sound for too long
+  OutOfMemory,
+  DiskFull,
+  NoPermission,
+  NotFound,        // no such file or folder
+  EngineRefused,   // the MP3 engine refused its parameters or its input
+  NotSupported,
+};
+
 struct Error {
-  int code = 0;      // errno / ALSA / engine number
+  ErrorKind kind = ErrorKind::Failed;
+  int code = 0;      // the system's own number (errno, ALSA, MMRESULT, engine), for the texts
   std::string text;  // the system's own text for it
 };
 

@@ -51,6 +51,12 @@ std::string chooseDevice(const char* asked) {
   return (fromEnvironment && *fromEnvironment) ? fromEnvironment : "default";
 }
 
+// A raw device (hw:) takes only its own formats; its plughw: twin converts.
+Error forDevice(const std::string& device, Error error) {
+  if (error.kind == ErrorKind::FormatRefused && device.starts_with("hw:")) error.kind = ErrorKind::RawDevice;
+  return error;
+}
+
 std::int64_t steadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -113,12 +119,12 @@ class AlsaSoundInput final : public SoundInput {
 bool AlsaSoundInput::devicePresent() {
   const Status probe = probeCapturePcm(device_);
   if (probe.ok()) return true;
-  const int code = probe.error().code;
-  if (code == -ENOENT || code == -ENODEV) return false;
+  const ErrorKind kind = probe.error().kind;
+  if (kind == ErrorKind::NoDevice) return false;
   // A server that never answered: open() reports it at once instead of
   // waiting all over again. Any other failure (busy, no server) is left for
   // open() to report with ALSA's own text.
-  if (code == -ETIMEDOUT || code == -ECANCELED) pendingOpenError_ = probe.error();
+  if (kind == ErrorKind::NoAnswer || kind == ErrorKind::Cancelled) pendingOpenError_ = probe.error();
   return true;
 }
 
@@ -126,7 +132,7 @@ Status AlsaSoundInput::open(const SoundFormat& format, SoundCallback& callback) 
   if (reader_.joinable()) return alsaError(-EBUSY);
   if (pendingOpenError_) return *std::exchange(pendingOpenError_, std::nullopt);
   Result<OpenedPcm> opened = openCapturePcm(device_, format);
-  if (!opened.ok()) return opened.error();
+  if (!opened.ok()) return forDevice(device_, opened.error());
   pcm_ = std::move(opened.value().pcm);
   periodFrames_ = opened.value().periodFrames;
   bufferMs_ = opened.value().bufferMs;

@@ -41,11 +41,21 @@ namespace {
 constexpr int kBlocks = 3;
 constexpr DWORD kWaitMs = 100;
 
+ErrorKind kindOf(MMRESULT code) {
+  switch (code) {
+    case MMSYSERR_BADDEVICEID: case MMSYSERR_NODRIVER: return ErrorKind::NoDevice;
+    case MMSYSERR_ALLOCATED: return ErrorKind::DeviceBusy;
+    case WAVERR_BADFORMAT: return ErrorKind::FormatRefused;
+    case MMSYSERR_NOMEM: return ErrorKind::OutOfMemory;
+    default: return ErrorKind::Failed;
+  }
+}
+
 Error waveError(MMRESULT code) {
   wchar_t text[MAXERRORLENGTH] = {};
   if (waveInGetErrorTextW(code, text, MAXERRORLENGTH) != MMSYSERR_NOERROR)
-    return Error{static_cast<int>(code), "sound input error " + std::to_string(code)};
-  return Error{static_cast<int>(code), fromWide(text)};
+    return Error{kindOf(code), static_cast<int>(code), "sound input error " + std::to_string(code)};
+  return Error{kindOf(code), static_cast<int>(code), fromWide(text)};
 }
 
 std::wstring lowered(std::wstring text) {

@@ -34,8 +34,8 @@ struct Rig {  // threshold 1: silence cutting off
   std::uint64_t markAt(std::uint32_t at) {
     std::vector<std::uint8_t> sink(at + 1);  // a read up to `at` reports the tag, one short of it does not
     std::uint64_t early = 0, tag = 0;
-    if (at > 1) ring.read(sink.data(), at - 1, &early);
-    return ring.read(sink.data(), 1, &tag) == 0 && early == 0 ? tag : 0;
+    if (at > 1) static_cast<void>(ring.read(sink.data(), at - 1, &early));
+    return ring.read(sink.data(), 1, &tag) && early == 0 ? tag : 0;
   }
   Settings settings;
   RunState run;

@@ -23,7 +23,7 @@ struct Rig final : SoundInput, FileSystem {
   Status start() override { return log += "start ", Status(); }
   void stop() override { log += "stop ", callback->onBlock(tail, sizeof tail); }
   void close() override { log += "close "; }
-  Result<std::unique_ptr<OutputFile>> open(const std::string&) override { return Error{13, ""}; }
+  Result<std::unique_ptr<OutputFile>> open(const std::string&) override { return Error{ErrorKind::Failed, 13, ""}; }
   bool exists(const std::string& path) override { return files.count(path) != 0; }
   void remove(const std::string& path) override { path == "stopdir" || files.erase(path); }
   struct Keys final : KeySource {
@@ -63,20 +63,20 @@ struct Rig final : SoundInput, FileSystem {
 TEST(CaptureLoop, WaysToEndARecording) {
   // A device that cannot be opened ends at once; every other way stops the input (its last
   // block reaches the ring before the encoder drains) and closes it.
-  const ExitCode kOk = ExitCode::Ok, kError = ExitCode::Error;
+  const CaptureEnd kOk = CaptureEnd::Stopped, kError = CaptureEnd::InputLost, kFailed = CaptureEnd::DeviceFailed;
   const std::string kNone = "\r\n* Error: Soundrecord device not found.\r\n", kRefused = "\r\nMMSystem error: No "
       "such file or directory\r\n", kLost = "\r\n* Error: the sound input stopped working (Input/output error).\r\n",
       kOverrun = "\r\n* Sound input overrun: about 350 ms of sound lost.\r\n";
-  const struct { std::function<void(Rig&, int)> script; int passes; bool atOnce; ExitCode code; std::string err; } rows[] = {
-      {[](Rig& r, int) { r.present = false; }, 0, true, kError, kNone},
-      {[](Rig& r, int) { r.openError = Error{-2, "No such file or directory"}; }, 0, true, kError, kRefused},
+  const struct { std::function<void(Rig&, int)> script; int passes; bool atOnce; CaptureEnd end; std::string err; } rows[] = {
+      {[](Rig& r, int) { r.present = false; }, 0, true, kFailed, kNone},
+      {[](Rig& r, int) { r.openError = Error{ErrorKind::Failed, -2, "No such file or directory"}; }, 0, true, kFailed, kRefused},
       {[](Rig& r, int p) { r.run.encoderDone.store(p == 0); }, 0, false, kOk, ""},
       {[](Rig& r, int p) { r.run.encoderDone.store(p == 2); }, 2, false, kOk, ""},
       {[](Rig& r, int p) { r.key = p == 1 ? 'a' : p == 3 ? kKeyEscape : -1; }, 3, false, kOk, ""},
       {[](Rig& r, int p) { r.stopRequested = p == 3; }, 3, false, kOk, ""},
       {[](Rig& r, int p) { p == 2 ? void(r.files.insert("stop")) : void(); }, 2, false, kOk, ""},
       {[](Rig& r, int p) { p == 0 ? void(r.files.insert("stopdir")) : void(); }, 1, false, kOk, ""},
-      {[](Rig& r, int p) { p == 1 ? r.callback->onInputLost(Error{-5, "Input/output error"}) : void(); }, 1, false, kError, kLost},
+      {[](Rig& r, int p) { p == 1 ? r.callback->onInputLost(Error{ErrorKind::Failed, -5, "Input/output error"}) : void(); }, 1, false, kError, kLost},
       {[](Rig& r, int p) { p == 1 ? r.callback->onOverrun(250), r.callback->onOverrun(100) : void();
                            r.stopRequested = p == 3; }, 3, false, kOk, kOverrun}};
   for (const auto& row : rows) {
@@ -86,9 +86,9 @@ TEST(CaptureLoop, WaysToEndARecording) {
     rig.script = [&](int pass) { row.script(rig, pass); };
     const CaptureResult result = rig.runLoop();
     SCOPED_TRACE(i);  // a directory named as the stop file stays
-    EXPECT_EQ(std::tuple(result.exitCode, result.exitAtOnce, rig.afterErrors, rig.passes, rig.status.empty(),
+    EXPECT_EQ(std::tuple(result.end, rig.afterErrors, rig.passes, rig.status.empty(),
                          rig.ring.available(), rig.files.size(), rig.report.text.err),
-              std::tuple(row.code, row.atOnce, int(row.atOnce), row.passes, row.passes == 0, row.atOnce ? 0u : 400u,
+              std::tuple(row.end, int(row.atOnce), row.passes, row.passes == 0, row.atOnce ? 0u : 400u,
                          std::size_t(i == 7), row.err));
     EXPECT_EQ(rig.log, i == 0 ? "present " : i == 1 ? "present open close " : "present open start stop close ");
     EXPECT_TRUE(row.atOnce || !(rig.run.captureEvent.isOpen() || rig.run.encoderEvent.isOpen()));
@@ -123,7 +123,7 @@ TEST(CaptureLoop, SplitRequestsFollowTheNameInEitherDirection) {
     rig.clock.time.hour = passes[pass - 1].hour, rig.clock.time.dayOfMonth = passes[pass - 1].day;
     rig.clock.wall = WallSeconds(std::chrono::seconds(1000 + pass)), rig.key = pass == 6 ? kKeyEscape : -1;
   };
-  EXPECT_TRUE(rig.runLoop().exitCode == ExitCode::Ok && rig.passes == 6);
+  EXPECT_TRUE(rig.runLoop().end == CaptureEnd::Stopped && rig.passes == 6);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
     const std::int16_t chunk[FakeEngine::kChunkSamples] = {};
     const bool mark = piece > 0 && row.marks.count(piece - 1);
     const std::uint64_t tag = mark ? HourClock::kDay + row.hours.at(marks++) * 3600 : 0;
-    ASSERT_EQ(pcm.write(chunk, piece == 0 || piece == row.chunks ? 6 : 12, tag), 0);
+    ASSERT_TRUE(pcm.write(chunk, piece == 0 || piece == row.chunks ? 6 : 12, tag));
   };
   feed(0), feed(1);
   run.captureStopped = 1;

@@ -83,11 +83,11 @@ struct FakeEngine : Mp3Engine {
     Result<std::uint32_t> encode(const std::int16_t*, std::uint32_t n, std::uint8_t* out,
                                  std::uint32_t) override {
       if (e.onEncode) e.onEncode(calls);
-      if (calls++ == e.failEncodeAt) return Error{4, "failed"};
+      if (calls++ == e.failEncodeAt) return Error{ErrorKind::Failed, 4, "failed"};
       return e.emit(out, n == 0 ? 0 : e.output);
     }
     Result<std::uint32_t> flush(std::uint8_t* out, std::uint32_t) override {
-      if (e.failFlush) return Error{3, "failed"};
+      if (e.failFlush) return Error{ErrorKind::Failed, 3, "failed"};
       return e.emit(out, std::uint32_t((kFrame - e.produced % kFrame) % kFrame));
     }
     FakeEngine& e;
@@ -119,13 +119,13 @@ struct FlakyFiles : FileSystem {
     Status truncate(std::uint64_t n) override { return real->truncate(n); }
     Status finish() override {
       const Status s = real->finish();
-      return owner.finishes++ == owner.failFinishAt ? Error{5, "sync failed"} : s;
+      return owner.finishes++ == owner.failFinishAt ? Error{ErrorKind::Failed, 5, "sync failed"} : s;
     }
     std::unique_ptr<OutputFile> real;
     FlakyFiles& owner;
   };
   Result<std::unique_ptr<OutputFile>> open(const std::string& name) override {
-    if (opens++ == failOpenAt) return Error{13, "open refused"};
+    if (opens++ == failOpenAt) return Error{ErrorKind::Failed, 13, "open refused"};
     auto real = systemFileSystem().open(name);
     if (!real.ok()) return real;
     return std::unique_ptr<OutputFile>(std::make_unique<File>(std::move(real).value(), *this));

@@ -36,8 +36,8 @@ TEST(StatusLine, ExactLinesOfOneRun) {
   StatusLine status(run, ring, clock);
   for (const Step& s : kSteps) {
     if (&s == kSteps || s.language != (&s)[-1].language) status.start();
-    if (s.held > ring.available()) ring.write(bytes.data(), s.held - ring.available());
-    if (s.held < ring.available()) ring.read(bytes.data(), ring.available() - s.held);
+    if (s.held > ring.available()) { ASSERT_TRUE(ring.write(bytes.data(), s.held - ring.available())); }
+    if (s.held < ring.available()) { ASSERT_TRUE(ring.read(bytes.data(), ring.available() - s.held)); }
     run.bytesWritten.store(s.bytes);
     run.encodedSeconds.store(s.seconds);
     clock.steady += Ticks(s.wall);

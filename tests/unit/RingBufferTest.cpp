@@ -41,7 +41,7 @@ TEST(RingBuffer, ScriptedEdges) {
       const bool write = op[0] == 'w', refused = op.back() == '!';
       std::vector<std::uint8_t> buf(n);
       for (std::uint32_t i = 0; i < n && write; ++i) buf[i] = byteAt(sent + i);
-      EXPECT_EQ(write ? ring.write(buf.data(), n, tag) : ring.read(buf.data(), n, &reported), refused);
+      EXPECT_NE(write ? ring.write(buf.data(), n, tag) : ring.read(buf.data(), n, &reported), refused);
       EXPECT_EQ(reported, write || refused || n == 0 ? 12345 : tag) << op;
       for (std::uint32_t i = 0; i < n && !write && !refused; ++i) ASSERT_EQ(buf[i], byteAt(got + i));
       (write ? sent : got) += refused ? 0 : n;
@@ -70,7 +70,7 @@ TEST(RingBuffer, TwoThreadsMoveEveryByteAndEveryTag) {
         // Only once the reader is past the last mark, so no mark replaces another.
         const bool mark = sent - ring.available() >= lastTag && rng() % 4 == 0;
         for (std::uint32_t i = 0; i < n; ++i) buf[i] = byteAt(sent + i);
-        if (ring.write(buf.data(), n, mark ? sent + 1 : 0) != 0) return refused.store(true);
+        if (!ring.write(buf.data(), n, mark ? sent + 1 : 0)) return refused.store(true);
         if (mark) ++marks, lastTag = sent + 1;
         sent += n;
       }
@@ -80,7 +80,7 @@ TEST(RingBuffer, TwoThreadsMoveEveryByteAndEveryTag) {
     for (std::uint64_t got = 0, tag = 0; got < total && !refused;) {
       if (ring.available() == 0) { std::this_thread::yield(); continue; }
       const auto n = std::uniform_int_distribution<std::uint32_t>(1, ring.available())(rng);
-      if (ring.read(buf.data(), n, &tag) != 0) refused = true;
+      if (!ring.read(buf.data(), n, &tag)) refused = true;
       for (std::uint32_t i = 0; i < n; ++i) wrong += buf[i] != byteAt(got + i);
       reports += tag != 0;
       EXPECT_TRUE(tag == 0 || (got < tag && tag <= got + n + 1)) << tag;  // the mark is at tag - 1
