@@ -39,7 +39,11 @@ case $1 in
     [ -z "$(find "$root/etc" "$root/usr/share/man/man1/vorta.1" 2>/dev/null)" ] \
       || fail "files in /etc or an uncompressed manual page"
     # Installed, never enabled or started by the package.
-    dpkg-deb -e "$deb" "$tmp/control" && ! grep -Es 'deb-systemd-(helper enable|invoke)' "$tmp"/control/* || fail "the package enables the unit"
+    # (A unit the administrator enabled is enabled again on an upgrade: that
+    # "enable" follows a "was-enabled" test within two lines.)
+    dpkg-deb -e "$deb" "$tmp/control" && ! grep -Es 'deb-systemd-invoke' "$tmp"/control/* \
+      && ! awk '/was-enabled/ { guard = FNR } /deb-systemd-helper enable/ && (!guard || FNR - guard > 2) { bad = 1 }
+                END { exit !bad }' "$tmp"/control/* || fail "the package enables a unit"
     grep -qx 'm vorta audio' "$root/usr/lib/sysusers.d/vorta.conf" || fail "vorta is not in group audio"
     # The units as installed, with the unpacked binaries so verify finds them.
     exposures=
