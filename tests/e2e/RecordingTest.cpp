@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "E2eTest.h"
+#include "archive/TimeMap.h"
 
 namespace vorta::test {
 namespace {
@@ -114,11 +115,13 @@ TEST_F(Recording, LongSilenceIsCutToTwoSeconds) {
 // Across an hour: two files named by the pattern, each whole. A service
 // restarted within the hour appends to the hour's file, so the two joined
 // hold both runs' code unbroken; a file of the hour's name from the same hour
-// of an earlier day, month or year is replaced. (libfaketime leaves the
-// files' own times real, so the test sets them.)
+// of an earlier day, month or year is replaced. Each file's time map
+// (--time-map) starts with it, gets an append line at a frame of the file on
+// the restart and is replaced with its file. (libfaketime leaves the files'
+// own times real, so the test sets them.)
 TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
   const auto run = [&](const char* split, const char* clock, double from, double seconds) {
-    auto options = vorta({split, "-x", "stop.now", "r"});
+    auto options = vorta({split, "--time-map", "-x", "stop.now", "r"});
     for (const auto& entry : wallClockAt(clock)) options.env.push_back(entry);
     Subprocess vorta;
     ASSERT_TRUE(startRecording(vorta, options));
@@ -143,6 +146,16 @@ TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
     joined.insert(joined.end(), bytes.begin(), bytes.end());
   }
   expectWholeCode(decodeMp3Bytes(joined), 5);
+  const auto segments = [&](const std::string& name) {  // each S line's reason, and whether at a frame
+    const auto text = readFileBytes(path(name + ".times")), bytes = readFileBytes(path(name));
+    const std::optional<TimeMap> map = TimeMap::parse(std::string(text.begin(), text.end()));
+    std::string reasons = map ? "" : "no map";
+    for (const SegmentLine& s : map ? map->segments() : std::vector<SegmentLine>{})
+      reasons += std::string(reasonName(s.reason)) + (nextFrameStart(bytes, s.at.offset) == s.at.offset ? " " : "? ");
+    return reasons;
+  };
+  EXPECT_EQ(segments("07 - 10.mp3"), "start ");
+  EXPECT_EQ(segments("07 - 11.mp3"), "start append ");
   fs::rename(path("07 - 11.mp3"), path("hour"));
   const auto hour = fs::file_size(path("hour"));
   for (const auto& [split, name, when] : {std::tuple{"-split1", "11.mp3", "2026-12-06 11:20:01"},
@@ -152,6 +165,7 @@ TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
     touch(name, when);
     ASSERT_NO_FATAL_FAILURE(run(split, "2026-12-07 11:20:00", 0, 0.1));
     EXPECT_LT(fs::file_size(path(name)), hour) << name << " of " << when << " was appended to";
+    EXPECT_EQ(segments(name), "start ") << name;
   }
 }
 
