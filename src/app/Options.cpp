@@ -150,6 +150,19 @@ Outcome setDeadAir(const std::string& minutes, CommandLine& c) {
   return kTaken;
 }
 
+// An empty name or command would silently mean none.
+Outcome setStatusFile(const std::string& name, CommandLine& c) {
+  if (name.empty()) return refuse("--status=");
+  c.settings.statusFile = name;
+  return kTaken;
+}
+
+Outcome setOnEvent(const std::string& command, CommandLine& c) {
+  if (command.empty()) return refuse("--on-event=");
+  c.settings.onEvent = command;
+  return kTaken;
+}
+
 Outcome setNamePattern(const std::string& pattern, CommandLine& c) {
   if (!isValidNamePattern(pattern)) return refuse(pattern);
   c.settings.namePattern = pattern;
@@ -220,6 +233,14 @@ const Option kOptions[] = {
      "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); makes folders\n",
      "\t--name ШАБЛОН - имена файлов по шаблону strftime, например\n"
      "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); создаёт папки\n"},
+    {"--on-event", OptionValue::Required, setOnEvent,
+     "\t--on-event CMD - run CMD through the shell for dead air, a lost input,\n"
+     "\t     each finished file, an overrun and the end (VORTA_EVENT and others)\n",
+     "\t--on-event КОМАНДА - выполнять КОМАНДУ оболочкой при тишине в эфире,\n"
+     "\t     потере входа, готовом файле, переполнении и в конце (VORTA_EVENT...)\n"},
+    {"--status", OptionValue::Required, setStatusFile,
+     "\t--status FILE - keep the run's state in FILE (JSON), replaced each second\n",
+     "\t--status ФАЙЛ - хранить состояние записи в ФАЙЛЕ (JSON), раз в секунду\n"},
     {"--time-map", OptionValue::None, set<&S::timeMap, true>,
      "\t--time-map - keep a time map beside each file (NAME.times: clock time,\n"
      "\t     place in the file, loudness); always on with --name\n",

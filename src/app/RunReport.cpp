@@ -14,8 +14,14 @@ RunReport::RunReport(const Settings& settings, Clock& clock)
   setTextSink(&console_);  // before any other thread can write a text
   reporter_.add(consoleSink_);
   reporter_.add(notifySink_);
+  if (!settings.statusFile.empty()) reporter_.add(statusFile_.emplace(settings, clock));
+  if (!settings.onEvent.empty()) reporter_.add(hooks_.emplace(settings, clock));
 }
 
-void RunReport::finish(const std::function<bool()>& giveUp) { console_.finish(giveUp); }
+void RunReport::finish(const std::function<bool()>& giveUp) {
+  if (hooks_) hooks_->finish(Hooks::kExitWait, giveUp);
+  if (statusFile_) statusFile_->finish(giveUp() ? std::chrono::milliseconds(0) : std::chrono::seconds(5));
+  console_.finish(giveUp);
+}
 
 }  // namespace vorta

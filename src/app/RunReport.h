@@ -1,19 +1,23 @@
 // The run's reporter with its sinks: the console (texts and the status line,
-// through the vorta-console thread), the service manager. Made once, on the
+// through the vorta-console thread), the service manager, the status file
+// (--status) and the operator's hooks (--on-event). Made once, on the
 // main thread, when the recording is about to start; it lives until the
 // process ends (nothing destroys it while other threads may post).
 //
-// finish() is the last act of every way a run ends: it writes what the
-// console holds, so the texts and the last status line are out before the
-// process goes.
+// finish() is the last act of every way a run ends, after the run's end has
+// been posted: the hooks get a few seconds, the status file its final state,
+// and the console writes what it holds, so the texts and the last status
+// line are out before the process goes.
 #pragma once
 
 #include <functional>
-#include <memory>
+#include <optional>
 
 #include "app/ConsoleSink.h"
 #include "app/ConsoleWriter.h"
+#include "app/Hooks.h"
 #include "app/NotifySink.h"
+#include "app/StatusFile.h"
 #include "base/Reporter.h"
 #include "base/Settings.h"
 #include "platform/Notify.h"
@@ -32,8 +36,8 @@ class RunReport {
   const Reporter& reporter() const { return reporter_; }
   const ServiceNotifier& notifier() const { return notifier_; }
 
-  // Main thread. Gives up on a console that stays blocked as soon as
-  // giveUp() says so.
+  // Main thread. Stops waiting for hooks, the status file's disk or a
+  // console that stays blocked as soon as giveUp() says so.
   void finish(const std::function<bool()>& giveUp);
 
  private:
@@ -42,6 +46,8 @@ class RunReport {
   ConsoleWriter console_;
   ConsoleSink consoleSink_;
   NotifySink notifySink_;
+  std::optional<StatusFile> statusFile_;
+  std::optional<Hooks> hooks_;
   Reporter reporter_;
 };
 

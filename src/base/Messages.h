@@ -133,6 +133,18 @@ struct Message {
   /* the time map's path, the system's text */                                                  \
   X(TimeMapFailed, Err, (std::string_view, std::string_view),                                   \
     "\r\n* Time map {} not written: {}\r\n", "\r\n* Карта времени {} не записана: {}\r\n")       \
+  /* --status: the file's name, the system's text */                                            \
+  X(StatusFileFailed, Err, (std::string_view, std::string_view),                                \
+    "\r\n* Status file {} not written: {}\r\n", "\r\n* Файл состояния {} не записан: {}\r\n")   \
+  /* --on-event: the event's name, the command's exit code or the system's text */             \
+  X(HookEnded, Err, (std::string_view, int), "\r\n* Hook for {} ended with code {}.\r\n",       \
+    "\r\n* Команда для {} завершилась с кодом {}.\r\n")                                          \
+  X(HookNotStarted, Err, (std::string_view, std::string_view),                                  \
+    "\r\n* Hook for {} not started: {}\r\n", "\r\n* Команда для {} не запущена: {}\r\n")         \
+  X(HooksDropped, Err, (unsigned), "\r\n* Hooks dropped (too many at once): {}\r\n",           \
+    "\r\n* Команд пропущено (слишком много сразу): {}\r\n")                                      \
+  X(HooksLeftRunning, Err, (unsigned), "\r\n* Hooks still running at exit, left running: {}\r\n", \
+    "\r\n* Команд ещё выполняется при выходе, оставлены: {}\r\n")                               \
   /* overruns, their ms, buffer overflows */                                                    \
   X(LogLosses, Err, (unsigned, unsigned long long, unsigned),                                   \
     "Losses: {} sound input overruns (about {} ms of sound), {} buffer overflows\n",            \

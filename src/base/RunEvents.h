@@ -97,6 +97,19 @@ enum class Failure {
   EncodeChunk,    // code
   EncoderFlush,   // code
 };
+// The failure's name in the status file and the hooks' environment.
+constexpr const char* failureName(Failure what) {
+  switch (what) {
+    case Failure::NoDevice: return "no-device";
+    case Failure::DeviceOpen: return "device-open";
+    case Failure::FileCreation: return "file-creation";
+    case Failure::FileWrite: return "file-write";
+    case Failure::EncoderInit: return "encoder-init";
+    case Failure::EncodeChunk: return "encode";
+    case Failure::EncoderFlush: return "encoder-flush";
+  }
+  return "";
+}
 struct Error {
   Failure what = Failure::NoDevice;
   std::string text;

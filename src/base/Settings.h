@@ -73,6 +73,11 @@ struct Settings {
   // Each file gets a time map beside it (NAME.times): --time-map, or an
   // archive named by --name. Resolved when the command line is read.
   bool timeMap = false;
+  // --status: a JSON file replaced once a second with the run's state
+  // (empty: none).
+  std::string statusFile;
+  // --on-event: a shell command run for each reported event (empty: none).
+  std::string onEvent;
 
   int channels() const { return channelMode == ChannelMode::Mono ? 1 : 2; }
   int bytesPerSecond() const { return sampleRate * 2 * channels(); }

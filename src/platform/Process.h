@@ -23,8 +23,12 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Result.h"
 
 namespace vorta {
 
@@ -42,10 +46,42 @@ void openMissingStandardDescriptors();
 // argv there is in the ANSI code page, which cannot hold every file name.
 std::vector<std::string> commandLineWords(int argc, char** argv);
 
+// This process's id, as ps and the task manager show it.
+long currentProcessId();
+
 void installTerminalSafeSignals();
 // endAtOnce (may be null) must live until the process ends; the signal
 // handler stores true into it with a lock-free store.
 void installStopSignals(std::atomic<bool>* endAtOnce);
 bool stopSignalPending();
+
+// A command run through the system's shell (/bin/sh -c on Linux, cmd /c on
+// Windows), for --on-event. Its standard input is the null device, its
+// output and errors are vorta's own; its environment is vorta's with
+// `environment` ("NAME=value") on top. The signals vorta ignores (SIGPIPE,
+// SIGTTOU) have their default action again. On Linux it runs in a process
+// group of its own, so that a Ctrl+C meant for vorta does not end it.
+//
+// Contract: started and polled by one thread (vorta-hooks). Move-only;
+// destroying the object leaves a running command running.
+class ShellCommand {
+ public:
+  static Result<ShellCommand> start(const std::string& command,
+                                    const std::vector<std::string>& environment);
+  ShellCommand(ShellCommand&& other) noexcept;
+  ShellCommand& operator=(ShellCommand&& other) noexcept;
+  ShellCommand(const ShellCommand&) = delete;
+  ShellCommand& operator=(const ShellCommand&) = delete;
+  ~ShellCommand();
+
+  // Without waiting: nothing while it runs, then its exit code (128 + the
+  // signal that ended it on Linux).
+  std::optional<int> poll();
+
+ private:
+  explicit ShellCommand(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_ = -1;  // the process id, or the process's HANDLE
+  std::optional<int> exitCode_;
+};
 
 }  // namespace vorta

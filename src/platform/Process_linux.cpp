@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "platform/Syscall.h"
 #include "platform/Terminal.h"
@@ -137,6 +141,83 @@ bool stopSignalPending() { return gStopSignals.load(std::memory_order_relaxed) !
 
 std::vector<std::string> commandLineWords(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
+}
+
+long currentProcessId() { return static_cast<long>(::getpid()); }
+
+namespace {
+
+// vorta's environment without the names `extra` sets, then `extra`.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> all;
+  for (char** e = environ; e && *e; ++e) {
+    const std::string_view entry(*e);
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& x : extra) replaced = replaced || x.starts_with(name);
+    if (!replaced) all.emplace_back(entry);
+  }
+  all.insert(all.end(), extra.begin(), extra.end());
+  return all;
+}
+
+}  // namespace
+
+// posix_spawn rather than fork: the process has threads, and only
+// async-signal-safe calls may follow a fork in a threaded process.
+Result<ShellCommand> ShellCommand::start(const std::string& command,
+                                         const std::vector<std::string>& environment) {
+  const std::vector<std::string> env = childEnvironment(environment);
+  std::vector<char*> envp;
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (const int signal : {SIGPIPE, SIGTTOU}) sigaddset(&defaults, signal);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETPGROUP);
+  pid_t pid = -1;
+  const int failed = ::posix_spawn(&pid, argv[0], &files, &attributes,
+                                   const_cast<char* const*>(argv), envp.data());
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&files);
+  if (failed != 0) return Error{failed, std::strerror(failed)};
+  return ShellCommand(pid);
+}
+
+ShellCommand::ShellCommand(ShellCommand&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), exitCode_(other.exitCode_) {}
+
+ShellCommand& ShellCommand::operator=(ShellCommand&& other) noexcept {
+  handle_ = std::exchange(other.handle_, -1);
+  exitCode_ = other.exitCode_;
+  return *this;
+}
+
+// A child still running is left alone; init reaps it once vorta has ended.
+ShellCommand::~ShellCommand() = default;
+
+std::optional<int> ShellCommand::poll() {
+  if (exitCode_ || handle_ < 0) return exitCode_;
+  int status = 0;
+  const pid_t done =
+      retryOnInterrupt([&] { return ::waitpid(static_cast<pid_t>(handle_), &status, WNOHANG); });
+  if (done == 0) return std::nullopt;
+  if (done < 0) exitCode_ = 127;  // not ours any more: nothing to wait for
+  else if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
+  else exitCode_ = 128 + WTERMSIG(status);
+  return exitCode_;
 }
 
 }  // namespace vorta

@@ -1,0 +1,42 @@
+#include "platform/ReplaceFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Syscall.h"
+
+namespace vorta {
+namespace {
+
+Error systemError(int code) { return Error{code, std::strerror(code)}; }
+
+Status writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = retryOnInterrupt([&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (n < 0) return systemError(errno);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+}  // namespace
+
+Status replaceFileWhole(const std::string& path, std::string_view bytes) {
+  const std::string temporary = path + ".tmp";
+  const int fd = retryOnInterrupt(
+      [&] { return ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+  if (fd < 0) return systemError(errno);
+  Status written = writeAll(fd, bytes);
+  if (written.ok() && ::fsync(fd) != 0) written = systemError(errno);
+  // Never retry close on EINTR: the descriptor is gone either way on Linux.
+  if (::close(fd) != 0 && written.ok() && errno != EINTR) written = systemError(errno);
+  if (written.ok() && std::rename(temporary.c_str(), path.c_str()) != 0) written = systemError(errno);
+  if (!written.ok()) ::unlink(temporary.c_str());
+  return written;
+}
+
+}  // namespace vorta
