@@ -4,6 +4,8 @@
 #include <termios.h>
 #include <unistd.h>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include "E2eTest.h"
 #include "ExpectedTexts.h"
 
@@ -93,6 +95,23 @@ TEST_F(Console, CrashesPutTheTerminalBackBeforeTheirDefaultAction) {
     EXPECT_EQ(v.wait(20000), 128 + signal);
     termios after{};
     EXPECT_TRUE(v.terminalSettings(after) && sameTerminal(after, freshTerminal()));
+  }
+}
+// However a run ends, the last status line comes before the line feed that closes the run,
+// so the shell's prompt never overwrites it: on the terminal, byte for byte.
+TEST_F(Console, TheLastStatusLineComesBeforeTheClosingLineFeed) {
+  const struct { const char* name; const char* limits; int signal; const char* until; int code; } rows[] = {
+      {"ESC", "", 0, "(0:00:01)", 0}, {"stop-file", "", -1, "(0:00:01)", 0},
+      {"SIGTERM", "", SIGTERM, "(0:00:01)", 0}, {"disk full", "trap '' XFSZ; ulimit -f 40; ", -1, "too large", 2}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    Subprocess v;
+    ASSERT_TRUE(v.start(shell(std::string(r.limits) + "exec \"$0\" -x stop.now rec")) && v.waitForOutput(r.until, 30000));
+    EXPECT_TRUE(r.signal > 0 ? v.signal(r.signal) : r.signal < 0 || v.sendInput("\x1b"));
+    if (r.code == 0 && r.signal < 0) std::ofstream(path("stop.now")) << "stop\n";
+    EXPECT_EQ(v.wait(30000), r.code);
+    EXPECT_TRUE(std::regex_search(v.output(), std::regex("Record: [^\r\n]*    \r\r\n$")))
+        << v.output().substr(v.output().size() - std::min<std::size_t>(v.output().size(), 200));
   }
 }
 }  // namespace
