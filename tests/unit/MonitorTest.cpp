@@ -4,6 +4,7 @@
 
 #include "Fakes.h"
 #include "base/HoursMinutesSeconds.h"
+#include "base/JsonText.h"
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
@@ -78,6 +79,14 @@ TEST(HoursMinutesSeconds, HoursAreNotReducedAndFractionsAndNegativesDrop) {
   EXPECT_EQ(formatHours(seconds(90061)) + " " + formatHours(milliseconds(8999)) + " " +
                 formatHours(seconds(-5)) + " " + formatHours(hours(596523) + seconds(847)),
             "25:01:01 0:00:08 0:00:00 596523:14:07");
+}
+
+// The status file's strings always parse: quotes, controls and bytes that are not UTF-8.
+TEST(JsonText, StringsAreEscapedAndBytesThatAreNotUtf8BecomeTheReplacementCharacter) {
+  const char* rows[][2] = {{"a\"b\\c", R"("a\"b\\c")"}, {"\t\x01", R"("\u0009\u0001")"},
+                           {"кб \xE2\x82\xAC", "\"кб \xE2\x82\xAC\""}, {"\xFF\xC3(\xED\xA0\x80", "\"\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFD\""}};
+  for (const auto& r : rows) EXPECT_EQ(jsonString(r[0]), r[1]) << r[0];
+  EXPECT_EQ(JsonObject().number("n", 1.25, 1).null("x").boolean("b", true).json(), R"({"n":1.2,"x":null,"b":true})");
 }
 
 }  // namespace
