@@ -192,7 +192,7 @@ Result<ShellCommand> ShellCommand::start(const std::string& command,
                                    const_cast<char* const*>(argv), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&files);
-  if (failed != 0) return Error{failed, std::strerror(failed)};
+  if (failed != 0) return Error{ErrorKind::Failed, failed, std::strerror(failed)};
   return ShellCommand(pid);
 }
 

@@ -126,7 +126,7 @@ Result<ShellCommand> ShellCommand::start(const std::string& command,
                                       CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &child);
   const DWORD code = started ? 0 : GetLastError();
   if (null != INVALID_HANDLE_VALUE) CloseHandle(null);
-  if (!started) return Error{static_cast<int>(code), systemErrorText(code)};
+  if (!started) return Error{ErrorKind::Failed, static_cast<int>(code), systemErrorText(code)};
   CloseHandle(child.hThread);
   return ShellCommand(reinterpret_cast<std::intptr_t>(child.hProcess));
 }

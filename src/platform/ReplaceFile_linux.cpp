@@ -12,7 +12,11 @@
 namespace vorta {
 namespace {
 
-Error systemError(int code) { return Error{code, std::strerror(code)}; }
+// A full disk is told apart: the status file then says why it is stale.
+Error systemError(int code) {
+  const bool full = code == ENOSPC || code == EDQUOT;
+  return Error{full ? ErrorKind::DiskFull : ErrorKind::Failed, code, std::strerror(code)};
+}
 
 Status writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {

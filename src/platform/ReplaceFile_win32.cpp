@@ -9,7 +9,9 @@ namespace {
 
 Error lastError() {
   const DWORD code = GetLastError();
-  return Error{static_cast<int>(code), systemErrorText(code)};
+  const bool full = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+  return Error{full ? ErrorKind::DiskFull : ErrorKind::Failed, static_cast<int>(code),
+               systemErrorText(code)};
 }
 
 }  // namespace
