@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -83,5 +84,9 @@ class ShellCommand {
   std::intptr_t handle_ = -1;  // the process id, or the process's HANDLE
   std::optional<int> exitCode_;
 };
+
+// How many descriptors (Windows: handles) the process holds open; a
+// resource that leaks shows as growth. Any thread.
+std::size_t openHandleCount();
 
 }  // namespace vorta

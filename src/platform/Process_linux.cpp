@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -218,6 +219,16 @@ std::optional<int> ShellCommand::poll() {
   else if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
   else exitCode_ = 128 + WTERMSIG(status);
   return exitCode_;
+}
+
+std::size_t openHandleCount() {
+  DIR* folder = ::opendir("/proc/self/fd");
+  if (!folder) return 0;
+  std::size_t count = 0;
+  while (const dirent* entry = ::readdir(folder))
+    if (entry->d_name[0] != '.') ++count;
+  ::closedir(folder);
+  return count;
 }
 
 }  // namespace vorta

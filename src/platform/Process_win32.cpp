@@ -154,4 +154,9 @@ std::optional<int> ShellCommand::poll() {
   return exitCode_;
 }
 
+std::size_t openHandleCount() {
+  DWORD count = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &count) ? count : 0;
+}
+
 }  // namespace vorta

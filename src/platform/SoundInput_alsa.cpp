@@ -1,55 +1,44 @@
 // Sound input over ALSA: the capture PCM named by the caller, else by the
 // environment variable AUDIODEV, else "default".
 //
-// The reading thread ("vorta-input") waits on the PCM at most 100 ms at a
-// time, reads into the one block it owns and hands every full block to the
-// callback; it reports overruns, stalls and a lost or silent device through
-// the callback too. It ends when close() orders it to.
+// The shared reading thread (BlockReader) steps this stream: each step
+// waits on the PCM at most 100 ms, reads into the one block it owns and
+// hands every full block to the callback; overruns, stalls and a lost
+// device go to the callback too.
 //
 // Threads and what they touch:
-// - The caller's thread (the capture loop) calls every method. It calls ALSA
-//   (open, prepare, drop, close) only while the reading thread is parked:
-//   order_ is Park, which only the reading thread sets, after its last call.
-// - Guarded by mutex_: order_, fresh_, stopRequestMs_.
-// - Reading thread only: block_ and filled_, lost_, errorRun_, the stall
-//   meter and the silence watch. It calls the callback without the mutex.
-// - Set by open() before the reading thread starts and cleared by close()
-//   after it has ended: pcm_ (also by stop() while the thread is parked),
-//   callback_, format_, periodFrames_, bufferMs_.
+// - The caller's thread (the capture loop) calls every SoundInput method. It
+//   calls ALSA (open, prepare, drop, close) only while the reader is parked.
+// - Reading thread only (the BlockStream calls): block_ and filled_,
+//   errorRun_, the stall meter. It calls the callback without a lock.
+// - Set by open() before the reader starts and cleared by close() after it
+//   has ended: pcm_ (also by stop() while the reader is parked), callback_,
+//   format_, periodFrames_, bufferMs_.
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/AlsaPcm.h"
+#include "platform/BlockReader.h"
 #include "platform/Memory.h"
 #include "platform/SoundInput.h"
 #include "platform/SoundInputTiming.h"
-#include "platform/Threads.h"
 
 namespace vorta {
 namespace {
 
-constexpr int kWaitMs = 100;           // longest wait in ALSA, so stop() is never held up long
 constexpr int kErrorsBeforeLoss = 10;  // failed reads in a row that count as a lost device
 
 // ALSA prints its own diagnostics to stderr, which would tear the status
 // line; the program reports errors itself.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
-std::string chooseDevice(const char* asked) {
-  if (asked && *asked) return asked;
-  const char* fromEnvironment = std::getenv("AUDIODEV");
-  return (fromEnvironment && *fromEnvironment) ? fromEnvironment : "default";
-}
 
 // A raw device (hw:) takes only its own formats; its plughw: twin converts.
 Error forDevice(const std::string& device, Error error) {
@@ -63,9 +52,9 @@ std::int64_t steadyMs() {
       .count();
 }
 
-class AlsaSoundInput final : public SoundInput {
+class AlsaSoundInput final : public SoundInput, private BlockStream {
  public:
-  explicit AlsaSoundInput(const char* device) : device_(chooseDevice(device)) {
+  explicit AlsaSoundInput(const char* device) : device_(soundDeviceName(device)) {
     snd_lib_error_set_handler(quietAlsa);
   }
   ~AlsaSoundInput() override { close(); }
@@ -77,43 +66,35 @@ class AlsaSoundInput final : public SoundInput {
   void close() override;
 
  private:
-  enum class Order { Park, Run, Stop, Quit };
+  // BlockStream, on the reading thread.
+  void begin() override;
+  std::int64_t step(std::chrono::milliseconds wait) override;
+  void finish(SteadyTime requested) override;
+  Error silenceError() override { return alsaError(-ETIMEDOUT); }
 
-  // Reading thread.
-  void readerMain();
-  void readStep(int waitMs);
   snd_pcm_sframes_t readIntoBlock(snd_pcm_uframes_t frames);
-  void finishStream(std::int64_t stopRequestMs);
   void onReadError(int error);
-  void lose(const Error& why);
+  void lose(const Error& why) { reader_->lose(why); }
   std::optional<std::int64_t> stalledMs();
 
   // Caller's thread.
   std::string device_;
   std::optional<Error> pendingOpenError_;
-  std::thread reader_;
 
-  // Set while the reading thread is parked or not running (see the top).
+  // Set while the reader is parked or not running (see the top).
   PcmHandle pcm_;
   SoundCallback* callback_ = nullptr;
   SoundFormat format_;
   snd_pcm_uframes_t periodFrames_ = 0;
   int bufferMs_ = 0;
 
-  // Guarded by mutex_.
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Order order_ = Order::Park;
-  bool fresh_ = false;  // start() asked for a new stream: restart the watches
-  std::int64_t stopRequestMs_ = 0;
-
   // Reading thread only.
   std::vector<std::uint8_t> block_;
   std::uint32_t filled_ = 0;
-  bool lost_ = false;
   int errorRun_ = 0;
   std::optional<StallMeter> stall_;
-  SilentInputWatch silent_{kSilentInputLimitMs};
+
+  std::optional<BlockReader> reader_;  // from open to close
 };
 
 bool AlsaSoundInput::devicePresent() {
@@ -129,7 +110,7 @@ bool AlsaSoundInput::devicePresent() {
 }
 
 Status AlsaSoundInput::open(const SoundFormat& format, SoundCallback& callback) {
-  if (reader_.joinable()) return alsaError(-EBUSY);
+  if (reader_) return alsaError(-EBUSY);
   if (pendingOpenError_) return *std::exchange(pendingOpenError_, std::nullopt);
   Result<OpenedPcm> opened = openCapturePcm(device_, format);
   if (!opened.ok()) return forDevice(device_, opened.error());
@@ -142,48 +123,32 @@ Status AlsaSoundInput::open(const SoundFormat& format, SoundCallback& callback) 
   lockMemory(block_.data(), block_.size());
   filled_ = 0;
   stall_.emplace(format.samplesPerSecond, static_cast<std::int64_t>(periodFrames_));
-  order_ = Order::Park;
-  reader_ = std::thread(&AlsaSoundInput::readerMain, this);
+  reader_.emplace(static_cast<BlockStream&>(*this), callback);
   return {};
 }
 
 Status AlsaSoundInput::start() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!pcm_) return alsaError(-EBADFD);
-  if (order_ == Order::Run) return {};
+  if (!pcm_ || !reader_) return alsaError(-EBADFD);
+  if (reader_->running()) return {};
   // After a stop the PCM is in SETUP; the reading thread starts a PREPARED
   // stream itself before it waits for sound.
   if (snd_pcm_state(pcm_.get()) == SND_PCM_STATE_SETUP) {
     const int err = snd_pcm_prepare(pcm_.get());
     if (err < 0) return alsaError(err);
   }
-  fresh_ = true;
-  order_ = Order::Run;
-  changed_.notify_all();
+  reader_->run();
   return {};
 }
 
 void AlsaSoundInput::stop() {
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (order_ != Order::Run) return;
-    order_ = Order::Stop;
-    stopRequestMs_ = steadyMs();
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return order_ == Order::Park; });
-  }
+  if (!reader_ || !reader_->stop()) return;
   dropPcm(pcm_);  // a server that does not answer keeps the PCM
 }
 
 void AlsaSoundInput::close() {
-  if (!reader_.joinable()) return;
+  if (!reader_) return;
   stop();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    order_ = Order::Quit;
-    changed_.notify_all();
-  }
-  reader_.join();
+  reader_.reset();  // joins the reading thread
   closePcm(std::move(pcm_));
   unlockMemory(block_.data(), block_.size());
   callback_ = nullptr;
@@ -191,41 +156,12 @@ void AlsaSoundInput::close() {
 
 // ---- reading thread ----
 
-void AlsaSoundInput::readerMain() {
-  nameCurrentThread("vorta-input");
-  // Reading keeps pace with the device at the system's normal priority; the
-  // thread that starts it may run higher, and Linux threads inherit that.
-  setCurrentThreadPriority(PriorityLevel::Normal);
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    // Stopped or lost: wait for an order, never spin.
-    changed_.wait(lock, [this] {
-      return order_ == Order::Quit || order_ == Order::Stop || (order_ == Order::Run && !lost_);
-    });
-    if (order_ == Order::Quit) return;
-    if (order_ == Order::Stop) {
-      const std::int64_t stopRequestMs = stopRequestMs_;
-      lock.unlock();
-      finishStream(stopRequestMs);
-      lock.lock();
-      order_ = Order::Park;
-      changed_.notify_all();
-      continue;
-    }
-    const bool fresh = std::exchange(fresh_, false);
-    lock.unlock();
-    if (fresh) {
-      lost_ = false;
-      errorRun_ = 0;
-      stall_->restart();
-      silent_.restart(steadyMs());
-    }
-    readStep(kWaitMs);
-    lock.lock();
-  }
+void AlsaSoundInput::begin() {
+  errorRun_ = 0;
+  stall_->restart();
 }
 
-void AlsaSoundInput::readStep(int waitMs) {
+std::int64_t AlsaSoundInput::step(std::chrono::milliseconds wait) {
   snd_pcm_t* pcm = pcm_.get();
   if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
     const int err = snd_pcm_start(pcm);
@@ -233,25 +169,25 @@ void AlsaSoundInput::readStep(int waitMs) {
     // No read yet: the wait for a stream's first sound (the pulse plugin
     // takes a second or more) is no stall, and nothing is lost in it.
     stall_->restart();
-    return;
+    return 0;
   }
-  const int ready = snd_pcm_wait(pcm, waitMs);
+  const int ready = snd_pcm_wait(pcm, static_cast<int>(wait.count()));
   if (ready < 0) {
     onReadError(ready);
-    return;
+    return 0;
   }
   snd_pcm_sframes_t frames = 0;
   if (ready > 0) frames = readIntoBlock(periodFrames_);
   if (frames < 0 && frames != -EAGAIN) {
     onReadError(static_cast<int>(frames));
-    return;
+    return 0;
   }
   if (frames <= 0) {
     // Some plugins wake the poll before a period is there; don't spin on it.
     if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    frames = 0;
+    return 0;
   }
-  if (silent_.silentTooLong(steadyMs(), frames)) lose(alsaError(-ETIMEDOUT));
+  return frames;
 }
 
 // Reads at most `frames` into the block; a full block goes to the callback.
@@ -276,13 +212,15 @@ snd_pcm_sframes_t AlsaSoundInput::readIntoBlock(snd_pcm_uframes_t frames) {
 // The sound up to the stop request still travels to the device for up to a
 // period; read on for that long, take what is there, and hand over the part
 // of a block it makes.
-void AlsaSoundInput::finishStream(std::int64_t stopRequestMs) {
-  const std::int64_t periodMs =
-      static_cast<std::int64_t>(periodFrames_) * 1000 / format_.samplesPerSecond;
-  const std::int64_t deadline = stopRequestMs + periodMs + 50;
-  for (std::int64_t now = steadyMs(); !lost_ && now < deadline; now = steadyMs())
-    readStep(static_cast<int>(std::min<std::int64_t>(kWaitMs, deadline - now)));
-  for (int reads = 0; !lost_ && reads < 64; ++reads) {
+void AlsaSoundInput::finish(SteadyTime requested) {
+  const auto period = std::chrono::milliseconds(
+      static_cast<std::int64_t>(periodFrames_) * 1000 / format_.samplesPerSecond);
+  const SteadyTime deadline = requested + period + std::chrono::milliseconds(50);
+  for (SteadyTime now = std::chrono::steady_clock::now(); !reader_->lost() && now < deadline;
+       now = std::chrono::steady_clock::now())
+    step(std::min<std::chrono::milliseconds>(
+        BlockReader::kWait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now)));
+  for (int reads = 0; !reader_->lost() && reads < 64; ++reads) {
     const snd_pcm_sframes_t waiting = snd_pcm_avail_update(pcm_.get());
     if (waiting <= 0 || readIntoBlock(static_cast<snd_pcm_uframes_t>(waiting)) <= 0) break;
   }
@@ -333,21 +271,12 @@ std::optional<std::int64_t> AlsaSoundInput::stalledMs() {
          (static_cast<std::int64_t>(now.tv_usec) - stopped.tv_usec) / 1000;
 }
 
-// Reported once; the thread then reads no more (it waits for the stop or the
-// close).
-void AlsaSoundInput::lose(const Error& why) {
-  if (lost_) return;
-  lost_ = true;
-  callback_->onInputLost(why);
-}
-
 }  // namespace
 
 std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
   return std::make_unique<AlsaSoundInput>(device);
 }
 
-std::string soundDeviceName(const char* device) { return chooseDevice(device); }
 
 namespace {
 

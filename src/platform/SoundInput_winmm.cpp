@@ -2,44 +2,37 @@
 // chosen by number or by the start of its name (given, or in AUDIODEV), else
 // the system's preferred one (WAVE_MAPPER).
 //
-// The reading thread ("vorta-input") waits on the event that the service
-// sets whenever it hands a buffer back, passes every filled buffer to the
-// callback in the order they were queued and queues it again. Three buffers
-// of one block each circulate; they are owned here from open to close. It
-// ends when close() orders it to.
+// The shared reading thread (BlockReader) steps this stream: each step waits
+// on the event that the service sets whenever it hands a buffer back, passes
+// every filled buffer to the callback in the order they were queued and
+// queues it again. Three buffers of one block each circulate; they are owned
+// here from open to close.
 //
 // Threads and what they touch:
-// - The caller's thread calls every method; it calls waveIn (open, start,
-//   stop, reset, close) while the reading thread waits for an order or for
-//   the event, which waveIn allows from any thread.
-// - Guarded by mutex_: order_.
-// - Reading thread only: next_, fresh_, lost_, the silence watch. It calls the
-//   callback without the mutex.
-// - Set by open() before the reading thread starts, cleared by close() after
-//   it has ended: wave_, ready_, blocks_ and headers_, callback_.
+// - The caller's thread calls every SoundInput method; it calls waveIn
+//   (open, start, stop, reset, close) while the reader waits for an order or
+//   for the event, which waveIn allows from any thread.
+// - Reading thread only (the BlockStream calls): next_.
+// - Set by open() before the reader starts, cleared by close() after it has
+//   ended: wave_, ready_, blocks_ and headers_, callback_.
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <array>
-#include <condition_variable>
-#include <cstdlib>
 #include <cwctype>
+#include <optional>
 #include <string>
-#include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/BlockReader.h"
 #include "platform/SoundInput.h"
-#include "platform/SoundInputTiming.h"
-#include "platform/Threads.h"
 #include "platform/Wide_win32.h"
 
 namespace vorta {
 namespace {
 
 constexpr int kBlocks = 3;
-constexpr DWORD kWaitMs = 100;
 
 ErrorKind kindOf(MMRESULT code) {
   switch (code) {
@@ -84,17 +77,9 @@ Result<UINT> chooseDevice(const std::string& asked) {
   return waveError(MMSYSERR_BADDEVICEID);
 }
 
-// The caller's choice, else the environment's AUDIODEV (the convention sox
-// follows on Windows too), else none.
-std::string askedDevice(const char* device) {
-  if (device && *device) return device;
-  const char* fromEnvironment = std::getenv("AUDIODEV");
-  return fromEnvironment ? fromEnvironment : "";
-}
-
-class WaveInSoundInput final : public SoundInput {
+class WaveInSoundInput final : public SoundInput, private BlockStream {
  public:
-  explicit WaveInSoundInput(const char* device) : device_(askedDevice(device)) {}
+  explicit WaveInSoundInput(const char* device) : device_(askedSoundDevice(device)) {}
   ~WaveInSoundInput() override { close(); }
 
   bool devicePresent() override { return waveInGetNumDevs() > 0; }
@@ -104,13 +89,17 @@ class WaveInSoundInput final : public SoundInput {
   void close() override;
 
  private:
-  enum class Order { Park, Run, Stop, Quit };
+  // BlockStream, on the reading thread.
+  void begin() override {}
+  std::int64_t step(std::chrono::milliseconds wait) override;
+  void finish(SteadyTime) override { handOver(false); }
+  Error silenceError() override { return waveError(MMSYSERR_ERROR); }
 
-  void readerMain();
   // Hands every buffer the service has handed back to the callback, in
-  // order; queues each again unless the stream is stopping.
+  // order; queues each again unless the stream is stopping. Whether any
+  // held sound.
   bool handOver(bool requeue);
-  void lose(const Error& why);
+  Status queueBuffers(const SoundFormat& format);
 
   const std::string device_;  // as asked for; empty: the preferred device
   HWAVEIN wave_ = nullptr;
@@ -118,20 +107,15 @@ class WaveInSoundInput final : public SoundInput {
   std::array<std::vector<std::uint8_t>, kBlocks> blocks_;
   std::array<WAVEHDR, kBlocks> headers_{};
   SoundCallback* callback_ = nullptr;
-  std::thread reader_;
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Order order_ = Order::Park;
-
-  int next_ = 0;       // the buffer the service hands back next
-  bool fresh_ = true;  // no wait since the start: the silence count begins
-  bool lost_ = false;
-  SilentInputWatch silent_{kSilentInputLimitMs};
+  int next_ = 0;  // the buffer the service hands back next
+  std::optional<BlockReader> reader_;  // from open to close
 };
 
 Status WaveInSoundInput::open(const SoundFormat& format, SoundCallback& callback) {
   if (wave_) return waveError(MMSYSERR_ALLOCATED);
+  // The device first: a name that chooses none must leave nothing open.
+  const Result<UINT> device = chooseDevice(device_);
+  if (!device.ok()) return device.error();
   WAVEFORMATEX wave{};
   wave.wFormatTag = WAVE_FORMAT_PCM;
   wave.nChannels = static_cast<WORD>(format.channels);
@@ -140,8 +124,7 @@ Status WaveInSoundInput::open(const SoundFormat& format, SoundCallback& callback
   wave.nBlockAlign = static_cast<WORD>(format.bytesPerFrame());
   wave.wBitsPerSample = 16;
   ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  const Result<UINT> device = chooseDevice(device_);
-  if (!device.ok()) return device.error();
+  if (!ready_) return waveError(MMSYSERR_NOMEM);
   const MMRESULT opened = waveInOpen(&wave_, device.value(), &wave,
                                      reinterpret_cast<DWORD_PTR>(ready_), 0, CALLBACK_EVENT);
   if (opened != MMSYSERR_NOERROR) {
@@ -151,6 +134,16 @@ Status WaveInSoundInput::open(const SoundFormat& format, SoundCallback& callback
     return waveError(opened);
   }
   callback_ = &callback;
+  if (Status queued = queueBuffers(format); !queued.ok()) {
+    close();
+    return queued;
+  }
+  next_ = 0;
+  reader_.emplace(static_cast<BlockStream&>(*this), callback);
+  return {};
+}
+
+Status WaveInSoundInput::queueBuffers(const SoundFormat& format) {
   for (int i = 0; i < kBlocks; ++i) {
     blocks_[i].assign(format.blockBytes(), 0);
     headers_[i] = WAVEHDR{};
@@ -158,49 +151,32 @@ Status WaveInSoundInput::open(const SoundFormat& format, SoundCallback& callback
     headers_[i].dwBufferLength = static_cast<DWORD>(blocks_[i].size());
     MMRESULT queued = waveInPrepareHeader(wave_, &headers_[i], sizeof(WAVEHDR));
     if (queued == MMSYSERR_NOERROR) queued = waveInAddBuffer(wave_, &headers_[i], sizeof(WAVEHDR));
-    if (queued != MMSYSERR_NOERROR) {
-      close();
-      return waveError(queued);
-    }
+    if (queued != MMSYSERR_NOERROR) return waveError(queued);
   }
-  next_ = 0;
-  reader_ = std::thread(&WaveInSoundInput::readerMain, this);
   return {};
 }
 
 Status WaveInSoundInput::start() {
-  if (!wave_) return waveError(MMSYSERR_INVALHANDLE);
+  if (!wave_ || !reader_) return waveError(MMSYSERR_INVALHANDLE);
   const MMRESULT started = waveInStart(wave_);
   if (started != MMSYSERR_NOERROR) return waveError(started);
-  std::lock_guard<std::mutex> lock(mutex_);
-  order_ = Order::Run;
-  changed_.notify_all();
+  reader_->run();
   return {};
 }
 
 void WaveInSoundInput::stop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (order_ != Order::Run) return;
-  // The service hands the buffer in progress back with what it holds.
+  if (!reader_ || !reader_->running()) return;
+  // The service hands the buffer in progress back with what it holds; the
+  // event wakes a reader that waits for it.
   waveInStop(wave_);
-  order_ = Order::Stop;
   SetEvent(ready_);
-  changed_.notify_all();
-  changed_.wait(lock, [this] { return order_ == Order::Park; });
+  reader_->stop();
 }
 
 void WaveInSoundInput::close() {
   if (!wave_) return;
   stop();
-  if (reader_.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      order_ = Order::Quit;
-      changed_.notify_all();
-    }
-    SetEvent(ready_);
-    reader_.join();
-  }
+  reader_.reset();  // joins the reading thread
   waveInReset(wave_);  // every queued buffer comes back, unused
   for (WAVEHDR& header : headers_)
     if (header.dwFlags & WHDR_PREPARED) waveInUnprepareHeader(wave_, &header, sizeof(WAVEHDR));
@@ -211,30 +187,9 @@ void WaveInSoundInput::close() {
   callback_ = nullptr;
 }
 
-void WaveInSoundInput::readerMain() {
-  nameCurrentThread("vorta-input");
-  setCurrentThreadPriority(PriorityLevel::Normal);
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [this] { return order_ != Order::Park; });
-    if (order_ == Order::Quit) return;
-    if (order_ == Order::Stop) {
-      lock.unlock();
-      handOver(false);
-      lock.lock();
-      order_ = Order::Park;
-      fresh_ = true;
-      changed_.notify_all();
-      continue;
-    }
-    lock.unlock();
-    if (std::exchange(fresh_, false)) silent_.restart(static_cast<std::int64_t>(GetTickCount64()));
-    WaitForSingleObject(ready_, kWaitMs);
-    const bool gotSound = !lost_ && handOver(true);
-    if (!lost_ && silent_.silentTooLong(static_cast<std::int64_t>(GetTickCount64()), gotSound ? 1 : 0))
-      lose(waveError(MMSYSERR_ERROR));
-    lock.lock();
-  }
+std::int64_t WaveInSoundInput::step(std::chrono::milliseconds wait) {
+  WaitForSingleObject(ready_, static_cast<DWORD>(wait.count()));
+  return !reader_->lost() && handOver(true) ? 1 : 0;
 }
 
 bool WaveInSoundInput::handOver(bool requeue) {
@@ -251,29 +206,17 @@ bool WaveInSoundInput::handOver(bool requeue) {
     if (!requeue) continue;
     const MMRESULT queued = waveInAddBuffer(wave_, &header, sizeof(WAVEHDR));
     if (queued != MMSYSERR_NOERROR) {
-      lose(waveError(queued));
+      reader_->lose(waveError(queued));
       return any;
     }
   }
   return any;
 }
 
-void WaveInSoundInput::lose(const Error& why) {
-  if (lost_) return;
-  lost_ = true;
-  callback_->onInputLost(why);
-}
-
 }  // namespace
 
 std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
   return std::make_unique<WaveInSoundInput>(device);
-}
-
-// No name: the system's preferred device.
-std::string soundDeviceName(const char* device) {
-  const std::string asked = askedDevice(device);
-  return asked.empty() ? "default" : asked;
 }
 
 // Each wave input by the number --device takes, its name as the description.

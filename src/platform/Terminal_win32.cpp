@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include <atomic>
 #include <cstring>
 
@@ -62,6 +64,7 @@ int terminalRows() {
 }
 
 void writeRawStderr(const char* bytes, std::size_t length) {
+  std::fflush(stdout);  // what the program printed before stays before this
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   while (length > 0) {
     DWORD written = 0;

@@ -1,0 +1,101 @@
+// The reading thread every system's sound input shares: the park / run /
+// stop / quit handshake with the owner, the rule that a lost input is
+// reported once per run, and the watch for an input that gives no sound.
+// Only opening, reading and stopping the device differ by system; they live
+// in a BlockStream.
+//
+// Threads and what they touch:
+// - The owner (the sound input, on the capture loop's thread) constructs and
+//   destroys the reader and calls run() and stop(). While the reader is
+//   parked (not running, or stop() has returned) the reading thread makes no
+//   stream call, so the owner may use the device freely.
+// - The reading thread ("vorta-input", at the system's normal priority)
+//   makes every BlockStream call and every callback, never under the mutex.
+// - Guarded by mutex_: order_, fresh_, stopRequest_.
+// - Reading thread only: lost_, silent_.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/Clock.h"
+#include "platform/Result.h"
+#include "platform/SoundInput.h"
+#include "platform/SoundInputTiming.h"
+
+namespace vorta {
+
+// The system's part of a running input; every call comes from the reading
+// thread.
+class BlockStream {
+ public:
+  virtual ~BlockStream() = default;
+  // A new stream begins (after each run()): forget what the last one measured.
+  virtual void begin() = 0;
+  // Waits at most `wait` for sound and hands what came to the callback
+  // (whole blocks, overruns, BlockReader::lose). Returns the frames read.
+  virtual std::int64_t step(std::chrono::milliseconds wait) = 0;
+  // After a stop request made at `requested`: hands over the sound up to it,
+  // the last block partly filled. Called even after a loss.
+  virtual void finish(SteadyTime requested) = 0;
+  // What a running input that gives no sound is lost with.
+  virtual Error silenceError() = 0;
+};
+
+class BlockReader {
+ public:
+  // The longest wait in one step, so a stop is never held up long.
+  static constexpr std::chrono::milliseconds kWait{100};
+
+  // Starts the reading thread, parked.
+  BlockReader(BlockStream& stream, SoundCallback& callback);
+  // Stops (see stop()), then ends and joins the reading thread.
+  ~BlockReader();
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+
+  // Owner: the stream (re)starts; a loss is reported again, the watches
+  // start over. Nothing when running.
+  void run();
+  // Owner: the stream finishes and the thread parks; returns once it has.
+  // False when it was not running.
+  bool stop();
+  // Owner: whether it runs (run() came, stop() not yet).
+  bool running();
+
+  // Reading thread: the input stopped working; the callback hears of it once
+  // per run, and no step follows until the stop.
+  void lose(const Error& why);
+  bool lost() const { return lost_; }
+  SoundCallback& callback() { return callback_; }
+
+ private:
+  enum class Order { Park, Run, Stop, Quit };
+
+  void main();
+  void runStep();
+
+  BlockStream& stream_;
+  SoundCallback& callback_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Order order_ = Order::Park;
+  bool fresh_ = false;  // run() asked for a new stream
+  SteadyTime stopRequest_;
+
+  bool lost_ = false;
+  SilentInputWatch silent_{kSilentInputLimitMs};
+
+  std::thread thread_;  // last: starts once everything above is ready
+};
+
+// The device the caller asked for, else the one the environment's AUDIODEV
+// names, else "" (the system's default).
+std::string askedSoundDevice(const char* device);
+
+}  // namespace vorta
