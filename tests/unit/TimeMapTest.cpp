@@ -143,6 +143,13 @@ TEST(SegmentStamper, StampsWhereContinuousSoundBegins) {
   stamper.dropped(1000);            // the ring was full after all
   s = step(1000, 19900);
   ASSERT_TRUE(s && s->pcmByte == 5400 && s->reason == SegmentReason::Overrun);
+  for (std::int64_t at = 20900; at <= 25900; at += 1000) EXPECT_FALSE(step(1000, at));
+  s = step(1000, 26500);            // 400 ms early, long after the stretch began
+  ASSERT_TRUE(s && s->pcmByte == 12400 && s->epochMs == 25500 && s->reason == SegmentReason::Continued);
+  EXPECT_FALSE(step(400, 27500));   // silence cut, then sound lost: the loss is said
+  stamper.lost(SegmentReason::Stall);
+  s = step(1000, 29000);
+  ASSERT_TRUE(s && s->pcmByte == 13800 && s->reason == SegmentReason::Stall);
 }
 
 // A map continued by a restarted recorder: a torn last line is cut off; a
@@ -153,15 +160,16 @@ TEST(SidecarFile, AppendCutsATornLineOrStartsAfresh) {
   fs::create_directories(dir);
   const std::string mp3 = (dir / "10.mp3").string();
   const TimeMapHeader header = *parseHeader(std::string_view(kHeader).substr(0, 63));
-  const struct { std::string before, after; } rows[] = {
-      {std::string(kHeader) + "S 1 0 0 start\nL 2 3", std::string(kHeader) + "S 1 0 0 start\nS 9 9 9 append\n"},
-      {"vorta-times 1 rate=48000 channels=2 frame-samples=1152 kbps=128\nS 1 0 0 start\n",
+  const struct { bool append; std::string before, after; } rows[] = {
+      {true, std::string(kHeader) + "S 1 0 0 start\nL 2 3", std::string(kHeader) + "S 1 0 0 start\nS 9 9 9 append\n"},
+      {true, "vorta-times 1 rate=48000 channels=2 frame-samples=1152 kbps=128\nS 1 0 0 start\n",
        std::string(kHeader) + "S 9 9 9 append\n"},
-      {"", std::string(kHeader) + "S 9 9 9 append\n"},
+      {true, "", std::string(kHeader) + "S 9 9 9 append\n"},
+      {false, std::string(kHeader) + "S 1 0 0 start\n", std::string(kHeader) + "S 9 9 9 append\n"},  // a new file
   };
   for (const auto& r : rows) {
     std::ofstream(mp3 + ".times", std::ios::binary) << r.before;
-    SidecarFile sidecar(systemFileSystem(), mp3, header, true);
+    SidecarFile sidecar(systemFileSystem(), mp3, header, r.append);
     sidecar.writeLine("S 9 9 9 append");
     sidecar.finish();
     std::ifstream in(mp3 + ".times", std::ios::binary);

@@ -113,7 +113,8 @@ class Users(webtest.ServerCase):
 
     def test_only_a_user_with_the_password_gets_in(self):
         for credentials, status in [(None, 401), ("alice:wrong", 401), ("bob:right horse", 401),
-                                    ("alice:", 401), ("alice:right horse", 200), ("alice:right horse", 200)]:
+                                    ("alice:", 401), ("alice:right horse", 200), ("alice:right horse", 200),
+                                    ("alice:wrong", 401)]:
             with self.subTest(credentials=credentials):
                 c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
                 auth = {"Authorization": "Basic " + base64.b64encode(credentials.encode()).decode()} if credentials else {}
@@ -127,10 +128,14 @@ class Users(webtest.ServerCase):
 class ConfigDir(webtest.ServerCase):
     """The archives of the recording services' configuration files."""
     def prepare(self):
+        webtest.make_archive(self.archive, seconds=1)
+        hour = os.path.join(self.archive, "2026-12-07")
+        os.utime(os.path.join(hour, "13.mp3"), ns=(webtest.START_MS * 10**6,) * 2)
         conf = os.path.join(self.dir, "conf")
         os.mkdir(conf)
         for name, options in [("weekly", "-b 128 -split2"), ("night", '-split1 --dir /srv/night --status=/run/n.json'),
-                              ("desk", f"--dir {self.archive} --name %F/%H.mp3"), ("plain", "-b 64 rec")]:
+                              ("desk", f"--dir={self.archive} --name %F/%H.mp3"), ("plain", "-b 64 rec"),
+                              ("daily", f"--dir {hour} --name %H.mp3")]:
             with open(os.path.join(conf, name + ".conf"), "w") as f:
                 f.write(f'# a recording\nVORTA_OPTIONS="{options}"\n')
         self.server_args = ["--config-dir", conf]
@@ -139,13 +144,21 @@ class ConfigDir(webtest.ServerCase):
         c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
         c.request("GET", "/api/archives")
         got = [(a["name"], a["pattern"]) for a in json.loads(c.getresponse().read())["archives"]]
-        self.assertEqual(got, [("studio", "%Y-%m-%d/%H.mp3"), ("desk", "%F/%H.mp3"), ("night", "%H.mp3")])
+        self.assertEqual(got, [("studio", "%Y-%m-%d/%H.mp3"), ("daily", "%H.mp3"), ("desk", "%F/%H.mp3"),
+                               ("night", "%H.mp3")])
+        for path, status in [("/files/desk/2026-12-07/13.mp3", 200), ("/files/daily/13.mp3", 200)]:
+            c.request("GET", path)
+            self.assertEqual(c.getresponse().read()[:2], b"\xff\xfb")
+        # A daily cycle's 13.mp3 was written on the 7th: no later day of the month has it yet.
+        c.request("GET", "/api/archives/daily/month/2026-12")
+        self.assertEqual(json.loads(c.getresponse().read())["days"], [f"2026-12-{d:02d}" for d in range(1, 8)])
 
 
 class CommandLine(unittest.TestCase):
     def test_refusals(self):
         for args, message in [
             (["--archive", "a=/tmp", "--listen", "0.0.0.0"], "listening on 0.0.0.0 needs --users FILE (only 127.0.0.1 and ::1 go without)"),
+            (["--archive", "a=/tmp", "--listen", "::"], "listening on :: needs --users FILE (only 127.0.0.1 and ::1 go without)"),
             (["--archive", "a b=/tmp"], "archive name 'a b': letters, digits, '.', '_' and '-' only"),
             (["--archive", "a=/tmp:/abs/%H.mp3"], "archive a: '/abs/%H.mp3' is not a name pattern"),
             (["--archive", "a=/tmp:%H/../%M.mp3"], "archive a: '%H/../%M.mp3' is not a name pattern"),
