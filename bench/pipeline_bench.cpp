@@ -146,10 +146,11 @@ PipelineTimes pipelineSeconds(const std::vector<std::int16_t>& pcm, Quality qual
   TimedEngine engine(makeLameEngine(), times);
   TimedFiles files(times);
   KeepPriority priority;
+  const Reporter reporter;  // no sinks: the bench measures the work, not the texts
   run.encoderEvent.open();
   double feeder = 0;
   {
-    EncoderThread thread({settings, run, pcmRing, engine, files, systemClock(), priority},
+    EncoderThread thread({settings, run, pcmRing, engine, files, systemClock(), priority, reporter},
                          PriorityLevel::Normal);
     // The capture side: half-second buffers, as fast as the ring takes them.
     // Only its work per buffer counts, as in the program, not this loop's
