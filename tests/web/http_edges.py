@@ -127,6 +127,7 @@ class Users(webtest.ServerCase):
 
 class ConfigDir(webtest.ServerCase):
     """The archives of the recording services' configuration files."""
+    tz = "CET-2"  # two hours east of UTC, no summer time
     def prepare(self):
         webtest.make_archive(self.archive, seconds=1)
         hour = os.path.join(self.archive, "2026-12-07")
@@ -150,6 +151,8 @@ class ConfigDir(webtest.ServerCase):
             c.request("GET", path)
             self.assertEqual(c.getresponse().read()[:2], b"\xff\xfb")
         # A daily cycle's 13.mp3 was written on the 7th: no later day of the month has it yet.
+        c.request("GET", "/api/archives/studio/day/2026-12-07")
+        self.assertEqual(json.loads(c.getresponse().read())["utcOffsetMinutes"], 120)
         c.request("GET", "/api/archives/daily/month/2026-12")
         self.assertEqual(json.loads(c.getresponse().read())["days"], [f"2026-12-{d:02d}" for d in range(1, 8)])
 

@@ -21,6 +21,7 @@ def make_archive(folder, seconds=40, cut=None, no_map_hour=None):
 class ServerCase(unittest.TestCase):
     """A folder of its own and vorta-web serving the archive "studio" in it."""
     server_args = []
+    tz = "UTC"
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="vorta-web.")
@@ -30,7 +31,7 @@ class ServerCase(unittest.TestCase):
         self.prepare()
         self.server = subprocess.Popen(
             [SERVER, "--port", "0", "--archive", f"studio={self.archive}:%Y-%m-%d/%H.mp3"] + self.server_args,
-            stdout=subprocess.PIPE, text=True, env=dict(os.environ, TZ="UTC"))
+            stdout=subprocess.PIPE, text=True, env=dict(os.environ, TZ=self.tz))
         line = self.server.stdout.readline()
         self.assertIn("http://127.0.0.1:", line)
         self.base = line.split()[-1].rstrip("/")
