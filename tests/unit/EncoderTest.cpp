@@ -132,6 +132,7 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   std::sort(frames.begin(), frames.end());
   for (std::uint32_t k = 0; k < frames.size(); ++k) ASSERT_EQ(frames[k], k) << "lost or doubled";
   EXPECT_EQ(run.bytesWritten.load(), frames.size() * kFrame);
+  EXPECT_EQ(files.finishes, files.opens - (row.failOpenAt >= 0)) << "every file opened is synced, after a failure too";
 }
 INSTANTIATE_TEST_SUITE_P(Ends, EncoderFiles, testing::ValuesIn(kRows));
 

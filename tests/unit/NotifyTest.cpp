@@ -85,10 +85,12 @@ TEST(ServiceOutput, StatusLinesAndTheHeartbeat) {
   log.reporter.post(event::RecordingStopped{});
   clock.steady += 54 * kSecond;  // 1180: a minute after the last line logged
   log.reporter.post(tick(1180));
+  log.reporter.post(event::RunEnded{.recorded = true, .totals = {.overruns = 2, .overrunMs = 90, .bufferOverflows = 3}});
   toTerminal.on(tick(60)), toManager.on(tick(60));
   const auto line = [](const char* time) { return "Record: 0.0 kbytes (" + std::string(time) + "), buffer free: 0.0%, CPU usage: 0.0%"; };
   EXPECT_EQ(log.text.err, line("0:16:40") + "\n" + line("0:17:40") + "\n" + line("0:18:40") + "\n" + line("0:18:45") +
-                              "\n" + line("0:19:40") + "\n");
+                              "\n" + line("0:19:40") +
+                              "\nLosses: 2 sound input overruns (about 90 ms of sound), 3 buffer overflows\n");
   EXPECT_EQ(terminal, line("0:01:00") + "    \r");
   EXPECT_EQ(manager.receiveAll(), "STATUS=" + line("0:01:00") + "\n");
   ServiceHeartbeat heartbeat(notifier, clock);
