@@ -109,7 +109,8 @@ std::optional<Refusal> checkWhole(CommandLine& c, const std::string& typedName) 
   if (s.outputName.size() > Settings::kMaxNameBytes) return Refusal{Complaint::NameTooLong, typedName};
   // Deleting is tied to a pattern: only its names can be told apart from
   // files of any other kind.
-  if (s.keepDays != 0 && s.namePattern.empty()) return Refusal{Complaint::InvalidArgument, "--keep-days"};
+  if ((s.keepDays != 0 || !s.keepFreeText.empty()) && s.namePattern.empty())
+    return Refusal{Complaint::InvalidArgument, s.keepDays != 0 ? "--keep-days" : "--keep-free"};
   // A name pattern is split naming: a new file whenever the name changes.
   if (!s.namePattern.empty() && s.splitMode == SplitMode::None) s.splitMode = SplitMode::Daily;
   // A dated archive is what the time maps are for. The cycling -split names

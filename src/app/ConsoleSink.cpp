@@ -60,6 +60,15 @@ void ConsoleSink::on(const RunEvent& event) {
           say(Msg::DeviceLost, e.reason);
         } else if constexpr (std::is_same_v<E, event::OldFileDeleted>) {
           say(Msg::OldFileDeleted, e.path, e.keepDays);
+        } else if constexpr (std::is_same_v<E, event::FreeSpaceFileDeleted>) {
+          say(Msg::FreeSpaceFileDeleted, e.path, e.mark);
+        } else if constexpr (std::is_same_v<E, event::NothingLeftToDelete>) {
+          say(Msg::NothingLeftToDelete, e.mark);
+        } else if constexpr (std::is_same_v<E, event::ClockUnsynchronised>) {
+          say(Msg::ClockUnsynchronised);
+        } else if constexpr (std::is_same_v<E, event::ClockStepped>) {
+          if (e.seconds > 0) say(Msg::ClockSteppedForward, e.seconds);
+          else say(Msg::ClockSteppedBack, -e.seconds);
         } else if constexpr (std::is_same_v<E, event::Error>) {
           error(e);
         } else if constexpr (std::is_same_v<E, event::RunEnded>) {

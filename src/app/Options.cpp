@@ -1,6 +1,8 @@
 #include "app/Options.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 
@@ -128,6 +130,30 @@ Outcome setKeepDays(const std::string& days, CommandLine& c) {
   return readWhole(days, 36500, c.settings.keepDays) ? kTaken : refuse(days);
 }
 
+// A size with its unit, K, M, G or T (powers of 1024: 500M is 500 MiB), or a
+// share of the file system, 1% to 99%. A bare number is refused: bytes or
+// megabytes, the reader could not tell.
+Outcome setKeepFree(const std::string& size, CommandLine& c) {
+  static constexpr char kUnits[] = "KMGT";
+  Settings& s = c.settings;
+  if (size.size() < 2) return refuse(size);
+  const char unit = size.back();
+  const std::string number = size.substr(0, size.size() - 1);
+  int value = 0;
+  if (unit == '%') {
+    if (!readWhole(number, 99, value)) return refuse(size);
+    s.keepFreePercent = value;
+    s.keepFreeBytes = 0;
+  } else {
+    const char* found = std::strchr(kUnits, std::toupper(static_cast<unsigned char>(unit)));
+    if (unit == '\0' || found == nullptr || !readWhole(number, 1 << 20, value)) return refuse(size);
+    s.keepFreeBytes = static_cast<std::uint64_t>(value) << (10 * (found - kUnits + 1));
+    s.keepFreePercent = 0;
+  }
+  s.keepFreeText = size;
+  return kTaken;
+}
+
 // Minutes, whole or with up to three decimals (0.5 is half a minute), from
 // a second to a year: broadcasters alarm on seconds of dead air, others on
 // minutes. Read exactly, in milliseconds, so 0.1 is 6000 ms and not a hair less.
@@ -217,6 +243,11 @@ const Option kOptions[] = {
     {"--keep-days", OptionValue::Required, setKeepDays,
      "\t--keep-days N - delete files named by --name that are older than N days\n",
      "\t--keep-days N - удалять файлы с именами по --name старше N дней\n"},
+    {"--keep-free", OptionValue::Required, setKeepFree,
+     "\t--keep-free SIZE - while the free space is below SIZE (500M, 20G, 10%),\n"
+     "\t     delete the oldest files named by --name\n",
+     "\t--keep-free РАЗМЕР - пока свободного места меньше РАЗМЕРА (500M, 20G,\n"
+     "\t     10%), удалять самые старые файлы с именами по --name\n"},
     {"--list-devices", OptionValue::None, ask<Command::ListDevices>,
      "\t--list-devices - list the capture devices and the sound cards and exit\n",
      "\t--list-devices - показать устройства записи и звуковые карты и выйти\n"},
@@ -230,9 +261,11 @@ const Option kOptions[] = {
      "\t--meter - в строке состояния также пики (dBFS) и перегрузки\n"},
     {"--name", OptionValue::Required, setNamePattern,
      "\t--name PATTERN - split files named by a strftime pattern, for example\n"
-     "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); makes folders\n",
+     "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %z %F %%);\n"
+     "\t     makes folders as needed\n",
      "\t--name ШАБЛОН - имена файлов по шаблону strftime, например\n"
-     "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %F %%); создаёт папки\n"},
+     "\t     %Y-%m-%d/%H.mp3 (%Y %y %m %d %H %M %S %u %w %z %F %%);\n"
+     "\t     создаёт папки по мере надобности\n"},
     {"--on-event", OptionValue::Required, setOnEvent,
      "\t--on-event CMD - run CMD through the shell for dead air, a lost input,\n"
      "\t     each finished file, an overrun and the end (VORTA_EVENT and others)\n",
@@ -246,6 +279,9 @@ const Option kOptions[] = {
      "\t     place in the file, loudness); always on with --name\n",
      "\t--time-map - вести карту времени рядом с каждым файлом (ИМЯ.times:\n"
      "\t     время, место в файле, громкость); с --name всегда\n"},
+    {"--utc", OptionValue::None, set<&S::utc, true>,
+     "\t--utc - file names, hours and dates in UTC instead of local time\n",
+     "\t--utc - имена файлов, часы и даты по UTC, а не по местному времени\n"},
     {"--version", OptionValue::None, ask<Command::Version>,
      "\t--version - show the versions of vorta and of the MP3 engine and exit\n",
      "\t--version - показать версии vorta и MP3-движка и выйти\n"},

@@ -21,8 +21,10 @@
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
+#include "base/UtcClock.h"
 #include "capture/CaptureLoop.h"
 #include "encode/EncoderThread.h"
+#include "encode/RetentionThread.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Memory.h"
@@ -49,6 +51,13 @@ RunState& processRunState() {
 
 // The run's report from the start of the recording on; main thread only.
 RunReport* gReport = nullptr;
+
+// The clock that names the files and tells the hours: local time, or UTC.
+Clock& namingClock(const Settings& settings) {
+  if (!settings.utc) return systemClock();
+  static UtcClock* utc = new UtcClock(systemClock());
+  return *utc;
+}
 
 }  // namespace
 
@@ -77,18 +86,26 @@ void runProgram(int argc, char** argv) {
   std::unique_ptr<SoundInput> sound = makeSystemSoundInput(settings.device.c_str());
   gReport = new RunReport(settings, systemClock());  // never destroyed: the process ends around it
   const Reporter& reporter = gReport->reporter();
-  const EncoderContext encoder{settings,      run,           *pcmRing,         *engine, systemFileSystem(),
-                               systemClock(), systemPriority(), reporter};
+  Clock& clock = namingClock(settings);
+  // Shared by the encoder and retention threads, which may outlive a run
+  // that ends at once: never destroyed.
+  FilesInUse* inUse = wantsRetention(settings) ? new FilesInUse : nullptr;
+  const EncoderContext encoder{settings, run,   *pcmRing,         *engine,  systemFileSystem(),
+                               clock,    systemPriority(), reporter, inUse};
   setCurrentThreadPriority(PriorityLevel::Highest);
   // The encoder's level is always set explicitly: a new thread would
   // otherwise inherit the main thread's raised one.
   auto encoderThread = std::make_unique<EncoderThread>(
       encoder, settings.raiseEncoderPriority ? PriorityLevel::AboveNormal : PriorityLevel::Normal);
+  std::unique_ptr<RetentionThread> retention;
+  if (inUse)
+    retention = std::make_unique<RetentionThread>(systemFileSystem(), settings, clock, *inUse, reporter);
 
-  const CaptureResult capture = runCaptureLoop(
-      settings, run, *pcmRing,
-      systemCapturePorts(*sound, gReport->notifier(), soundDeviceName(settings.device.c_str())),
-      reporter);
+  CapturePorts ports =
+      systemCapturePorts(*sound, gReport->notifier(), soundDeviceName(settings.device.c_str()));
+  ports.clock = &clock;
+  const CaptureResult capture = runCaptureLoop(settings, run, *pcmRing, ports, reporter);
+  retention.reset();  // stops and joins it: the recording is over
   if (capture.end == CaptureEnd::DeviceFailed) {
     reporter.post(event::RunEnded{ExitCode::Error, false, capture.totals});
     exitWith(ExitCode::Error);

@@ -8,6 +8,7 @@
 #include "base/HoursMinutesSeconds.h"
 #include "base/Messages.h"
 #include "base/SplitName.h"
+#include "base/UtcClock.h"
 #include "platform/Clock.h"
 #include "platform/Mp3Engine.h"
 #include "platform/Paths.h"
@@ -99,7 +100,8 @@ Settings resolve(const CommandLine& c, Clock& clock, std::uint64_t physicalMemor
   Settings s = c.settings;
   // In split mode the name from the command line gives way to the hour's; a
   // relative name goes into the --dir folder.
-  if (s.splitMode != SplitMode::None) s.outputName = splitFileName(s, clock.localNow());
+  UtcClock utc(clock);
+  if (s.splitMode != SplitMode::None) s.outputName = splitFileName(s, (s.utc ? utc : clock).localNow());
   else if (!isDirectorySeparator(s.outputName.front())) s.outputName = inFolder(s.outputDir, s.outputName);
   s.bitrate = c.bitrate.value_or(s.sampleRate < 15000 ? 32 : s.sampleRate < 31000 ? 80 : 128);
   s.channelMode = c.channelMode.value_or(s.bitrate < 192 ? ChannelMode::JointStereo : ChannelMode::Stereo);
@@ -110,6 +112,7 @@ Settings resolve(const CommandLine& c, Clock& clock, std::uint64_t physicalMemor
 void printSummary(const Settings& s) {
   if (s.splitMode == SplitMode::None) say(Msg::SummaryFile, s.outputName.c_str());
   else say(Msg::SummarySplit);
+  if (s.utc) say(Msg::SummaryUtc);
   say(Msg::SummaryFormat, mpegVersionNumber(s.mpegVersion), s.bitrate, s.sampleRate / 1000,
       channelModeName(s.channelMode));
   say(Msg::SummaryQuality, qualityName(s.quality));

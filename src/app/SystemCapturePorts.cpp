@@ -5,6 +5,7 @@
 #include "app/Help.h"
 #include "base/Messages.h"
 #include "platform/Clock.h"
+#include "platform/ClockHealth.h"
 #include "platform/Files.h"
 #include "platform/Notify.h"
 #include "platform/Process.h"
@@ -50,6 +51,7 @@ CapturePorts systemCapturePorts(SoundInput& sound, const ServiceNotifier& notifi
     if (isStdoutTerminal() && !stopSignalPending()) waitForEnter();
   };
   ports.notifier = &notifier;
+  ports.clockSync = clockSync;
   return ports;
 }
 

@@ -82,6 +82,7 @@ struct Message {
     "* Вырезание пауз по уровню: {} dB\n")                                                      \
   X(SummaryStopFile, Out, (std::string_view), "* Exit on semaphore file: {}\n",                 \
     "* Выход по появлению файла: {}\n")                                                         \
+  X(SummaryUtc, Out, (), "* File names and hours in UTC\n", "* Имена файлов и часы по UTC\n")  \
   X(OutOfMemory, Err, (unsigned long), "\r\n* Not enough memory ({}).\r\n\r\n",                 \
     "\r\n* Недостаточно оперативной памяти ({}).\r\n\r\n")                                      \
   X(EndOfRecording, Out, (), "\n", nullptr)                                                     \
@@ -130,6 +131,23 @@ struct Message {
   X(RingOverflow, Out, (), "\nError: buffer overflow\n", nullptr)                               \
   X(OldFileDeleted, Err, (std::string_view, int), "\r\n* Deleted {} (older than {} days).\r\n", \
     "\r\n* Удалён {} (старше {} дн.).\r\n")                                                     \
+  /* --keep-free: the file's path, the mark as given */                                         \
+  X(FreeSpaceFileDeleted, Err, (std::string_view, std::string_view),                            \
+    "\r\n* Deleted {} (free space below {}).\r\n", "\r\n* Удалён {} (свободного места меньше {}).\r\n") \
+  X(NothingLeftToDelete, Err, (std::string_view),                                               \
+    "\r\n* Warning: free space is below {} and no old file is left to delete; recording on.\r\n", \
+    "\r\n* Внимание: свободного места меньше {}, а старых файлов для удаления не осталось; "     \
+    "запись продолжается.\r\n")                                                                 \
+  /* The clock */                                                                               \
+  X(ClockUnsynchronised, Err, (),                                                               \
+    "\r\n* Warning: the system clock is not synchronised with a time source; file names and "   \
+    "hours follow it as it is.\r\n",                                                             \
+    "\r\n* Внимание: системные часы не синхронизированы с источником точного времени; имена "   \
+    "файлов и часы следуют им как есть.\r\n")                                                   \
+  X(ClockSteppedForward, Err, (double), "\r\n* The system clock was set forward by {:.1f} s.\r\n", \
+    "\r\n* Системные часы переведены вперёд на {:.1f} с.\r\n")                                 \
+  X(ClockSteppedBack, Err, (double), "\r\n* The system clock was set back by {:.1f} s.\r\n",  \
+    "\r\n* Системные часы переведены назад на {:.1f} с.\r\n")                                  \
   /* the time map's path, the system's text */                                                  \
   X(TimeMapFailed, Err, (std::string_view, std::string_view),                                   \
     "\r\n* Time map {} not written: {}\r\n", "\r\n* Карта времени {} не записана: {}\r\n")       \

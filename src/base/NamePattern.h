@@ -3,7 +3,8 @@
 //
 // Pure: any thread. A pattern is text with strftime conversions; only those
 // whose output is a fixed number of digits are taken: %Y (4), %y %m %d %H %M
-// %S (2), %u %w (1), %F (%Y-%m-%d) and %% (a '%'). So every name a pattern
+// %S (2), %u %w (1), %z (the UTC offset: a sign and 4 digits, +0100), %F
+// (%Y-%m-%d) and %% (a '%'). So every name a pattern
 // gives reads back through it, and a name that reads back is one the pattern
 // can give: old files are recognised by their names alone, and a file of any
 // other shape is never mistaken for one.

@@ -86,6 +86,22 @@ struct OldFileDeleted {
   std::string path;
   int keepDays = 0;
 };
+// --keep-free: a file deleted because the free space was below the mark.
+struct FreeSpaceFileDeleted {
+  std::string path;
+  std::string mark;  // as given: 500M, 10%
+};
+// --keep-free: the free space is below the mark and nothing of the pattern's
+// is left to delete; the recording goes on.
+struct NothingLeftToDelete {
+  std::string mark;
+};
+// The system says nobody keeps its clock in step (at the start, then hourly).
+struct ClockUnsynchronised {};
+// The wall clock was set while recording: forward (> 0) or back (< 0).
+struct ClockStepped {
+  double seconds = 0;
+};
 
 // A failure that ends the run or its encoder.
 enum class Failure {
@@ -129,6 +145,7 @@ using RunEvent =
     std::variant<event::RecordingStarted, event::StatusTick, event::Overrun,
                  event::BufferOverflow, event::DeadAirBegan, event::DeadAirEnded,
                  event::RecordingStopped, event::DeadAirSummary, event::InputLost, event::FileOpened, event::FileFinished,
-                 event::OldFileDeleted, event::Error, event::RunEnded>;
+                 event::OldFileDeleted, event::FreeSpaceFileDeleted, event::NothingLeftToDelete,
+                 event::ClockUnsynchronised, event::ClockStepped, event::Error, event::RunEnded>;
 
 }  // namespace vorta

@@ -62,6 +62,14 @@ struct Settings {
   // --keep-days: files of namePattern older than this many days are deleted
   // (0: none).
   int keepDays = 0;
+  // --keep-free: while the free space of the files' file system is below
+  // this mark, the oldest files of namePattern are deleted. A size in bytes,
+  // or a share of the file system's size; both 0: no mark.
+  std::uint64_t keepFreeBytes = 0;
+  int keepFreePercent = 0;  // 1..99
+  std::string keepFreeText;  // as given (500M, 10%), for the messages
+  // --utc: names, hours and dates come from UTC instead of local time.
+  bool utc = false;
   // --log: every message as whole lines, the status line once a minute and
   // the run's losses at the end, for a journal, a pipe or a file.
   bool logLines = false;

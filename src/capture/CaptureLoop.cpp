@@ -12,8 +12,8 @@
 // What it waits on: run.captureEvent, which the callback sets when the input
 // reports trouble; at most 500 ms, so keys, the stop-file, stop signals and
 // the encoder's end are noticed within half a second. Each wake-up is one
-// pass: split check, the input's trouble, dead air, status line (every second pass),
-// ESC, stop-file, stop signal, encoder done.
+// pass: the clock's health, split check, the input's trouble, dead air, status
+// line (every second pass), ESC, stop-file, stop signal, encoder done.
 //
 // How it ends: ESC, the stop-file, a stop signal, the input's loss or the
 // encoder's end leave the pass loop; the input is stopped (it hands over the
@@ -35,6 +35,7 @@
 #include "base/SplitName.h"
 #include "capture/CaptureCallback.h"
 #include "capture/ServiceHeartbeat.h"
+#include "monitor/ClockWatch.h"
 #include "monitor/StatusLine.h"
 #include "platform/Notify.h"
 #include "platform/Clock.h"
@@ -81,7 +82,9 @@ class Recorder {
         heartbeat_(heartbeat),
         ports_(ports),
         reporter_(reporter),
-        lastAsked_(settings.outputName) {}
+        lastAsked_(settings.outputName) {
+    if (ports.clockSync) clockWatch_.emplace(*ports.clock, ports.clockSync, reporter);
+  }
 
   LoopEnd run() {
     if (encoderDone(run_)) return LoopEnd::Stopped;
@@ -90,6 +93,7 @@ class Recorder {
     std::unique_ptr<KeySource> keys = ports_.openKeys ? ports_.openKeys() : nullptr;
     for (;;) {
       run_.captureEvent.wait(kPassWaitMs);  // a time-out is an ordinary pass
+      if (clockWatch_) clockWatch_->pass();
       if (settings_.splitMode != SplitMode::None) checkSplit();
       const std::uint64_t blocks = callback_.blocksTaken();
       heartbeat_.pass(blocks != blocksSeen_);
@@ -201,6 +205,7 @@ class Recorder {
   bool statusToggle_ = false;
   std::uint32_t reportedBegun_ = 0;
   std::uint32_t reportedEnded_ = 0;
+  std::optional<ClockWatch> clockWatch_;
 };
 
 // Sleeps for up to `ms` while the encoder drains, in short steps, so that the

@@ -7,6 +7,7 @@
 
 #include "base/Settings.h"
 #include "base/RunEvents.h"
+#include "platform/ClockHealth.h"
 #include "platform/Result.h"
 
 namespace vorta {
@@ -46,6 +47,8 @@ struct CapturePorts {
   std::function<void(const Error* openError)> afterError;
   // The service manager to tell how the recording goes; nullptr: none.
   const ServiceNotifier* notifier = nullptr;
+  // Whether the system keeps the clock in step; empty: the clock is not watched.
+  std::function<ClockSync()> clockSync = {};
 };
 
 // How the loop ended; app/ picks the process's exit code from it.

@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "base/SplitName.h"
-#include "encode/OldFiles.h"
 #include "encode/PriorityStep.h"
 #include "encode/SplitFileWriter.h"
 #include "encode/TimeMapWriter.h"
@@ -51,6 +50,17 @@ bool makesFolders(const EncoderContext& c) {
   return !c.settings.outputDir.empty() || !c.settings.namePattern.empty();
 }
 
+// Retention is told of a file before it is opened (which may make its
+// folders), so it never takes away the file or its folder.
+void announce(const EncoderContext& c, const std::string& name) {
+  if (c.inUse != nullptr) c.inUse->use(name);
+}
+
+Result<std::unique_ptr<OutputFile>> openFirst(const EncoderContext& c) {
+  announce(c, c.settings.outputName);
+  return SplitFileWriter::openOutput(c.files, c.settings.outputName, makesFolders(c));
+}
+
 class EncoderPump {
  public:
   explicit EncoderPump(const EncoderContext& c)
@@ -71,7 +81,6 @@ class EncoderPump {
     pcm_.resize(stream.samplesPerChunk());  // int16_t elements: aligned for the engine
     if (!writer_.open(c_.settings.outputName, std::move(firstFile))) return false;
     fileStarted(c_.settings.outputName);
-    deleteOld(c_.settings.outputName);
     step_.emplace(c_.priority.current());
     while (!(captureStopped() && c_.pcmRing.empty())) {
       if (endAtOnce()) {
@@ -143,9 +152,9 @@ class EncoderPump {
   }
 
   bool startNextFile(const std::string& name) {
+    announce(c_, name);
     if (!writer_.split(name)) return false;
     fileStarted(name);
-    deleteOld(name);
     return true;
   }
 
@@ -157,11 +166,6 @@ class EncoderPump {
   // After the last bytes went to the file, however the recording ended.
   void finishTimeMap() {
     if (timeMap_) timeMap_->finish(writer_.streamHeld());
-  }
-
-  // Old files of a name pattern go at the start and with each new file.
-  void deleteOld(const std::string& current) {
-    deleteOldFiles(c_.files, c_.settings, c_.clock.wallNow(), current, c_.reporter);
   }
 
   bool engineFailed(event::Failure what, const Error& error) {
@@ -240,9 +244,7 @@ PrioritySeam& systemPriority() {
 }
 
 bool runEncoder(const EncoderContext& context) {
-  const std::string& name = context.settings.outputName;
-  return EncoderPump(context).run(
-      SplitFileWriter::openOutput(context.files, name, makesFolders(context)));
+  return EncoderPump(context).run(openFirst(context));
 }
 
 // The first file is opened here, on the creating thread, before the thread
@@ -250,9 +252,7 @@ bool runEncoder(const EncoderContext& context) {
 // after the start ends the process at once, which must not fall in between.
 // A failure is still reported by the thread, after the engine's version.
 EncoderThread::EncoderThread(const EncoderContext& context, PriorityLevel startPriority)
-    : thread_([context, startPriority,
-               first = SplitFileWriter::openOutput(context.files, context.settings.outputName,
-                                                   makesFolders(context))]() mutable {
+    : thread_([context, startPriority, first = openFirst(context)]() mutable {
         nameCurrentThread("vorta-encoder");
         context.priority.set(startPriority);
         const bool ok = EncoderPump(context).run(std::move(first));

@@ -9,6 +9,7 @@
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
+#include "encode/FilesInUse.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Mp3Engine.h"
@@ -35,6 +36,9 @@ struct EncoderContext {
   Clock& clock;  // names split files from their marks; tells a file of this hour
   PrioritySeam& priority;
   const Reporter& reporter;  // the start, files opened and finished, failures
+  // Told of each file before it is opened, so retention leaves it alone
+  // (none: no retention).
+  FilesInUse* inUse = nullptr;
 };
 
 // The engine's parameters for the settings.

@@ -28,6 +28,7 @@ struct LocalTime {
   int month = 1;       // 1..12
   int minute = 0;      // 0..59
   int second = 0;      // 0..60 (a leap second)
+  int utcOffsetMinutes = 0;  // local time minus UTC: 60 for +0100, -300 for -0500
 };
 
 class Clock {

@@ -27,6 +27,7 @@ class SystemClock final : public Clock {
     local.month = parts.tm_mon + 1;
     local.minute = parts.tm_min;
     local.second = parts.tm_sec;
+    local.utcOffsetMinutes = static_cast<int>(parts.tm_gmtoff / 60);
     return local;
   }
 

@@ -41,9 +41,15 @@ class SystemClock final : public Clock {
         std::chrono::duration_cast<FileTimeUnits>(moment.time_since_epoch()).count() + kEpochIn100ns);
     FILETIME utc{static_cast<DWORD>(at), static_cast<DWORD>(at >> 32)};
     SYSTEMTIME utcParts{}, localParts{};
+    FILETIME local{};
     if (FileTimeToSystemTime(&utc, &utcParts) &&
-        SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &localParts))
-      return fromSystemTime(localParts);
+        SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &localParts) &&
+        SystemTimeToFileTime(&localParts, &local)) {
+      LocalTime parts = fromSystemTime(localParts);
+      parts.utcOffsetMinutes = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::minutes>(units(local) - units(utc)).count());
+      return parts;
+    }
     GetLocalTime(&localParts);  // a moment the system cannot convert: now
     return fromSystemTime(localParts);
   }

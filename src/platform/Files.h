@@ -63,8 +63,8 @@ class FileSystem {
   // Deletes the file; the result is ignored by callers.
   virtual void remove(const std::string& path) = 0;
 
-  // The folders of named split files and the deletion of old ones, used by
-  // the encoder thread only. A fake that needs none of it keeps these
+  // The folders of named split files (the encoder thread) and the deletion
+  // of old ones (the retention thread). A fake that needs none of it keeps these
   // defaults: nothing to make, empty folders, nothing deleted.
   enum class EntryKind { RegularFile, Folder, Other };
   struct Entry {
@@ -80,6 +80,17 @@ class FileSystem {
   }
   // Deletes one regular file.
   virtual Status deleteFile(const std::string& /*path*/) {
+    return Error{ErrorKind::NotSupported, 0, "not supported"}; }
+  // Removes a folder if it is empty; one that is not stays as it is.
+  virtual Status removeEmptyFolder(const std::string& /*path*/) {
+    return Error{ErrorKind::NotSupported, 0, "not supported"}; }
+  // The file system that holds `folder`: the bytes a writer without special
+  // rights may still use, and its whole size.
+  struct Space {
+    std::uint64_t available = 0;
+    std::uint64_t total = 0;
+  };
+  virtual Result<Space> space(const std::string& /*folder*/) {
     return Error{ErrorKind::NotSupported, 0, "not supported"}; }
 };
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -185,6 +186,18 @@ class LinuxFileSystem final : public FileSystem {
   Status deleteFile(const std::string& path) override {
     if (::unlink(path.c_str()) != 0) return lastError();
     return {};
+  }
+
+  Status removeEmptyFolder(const std::string& path) override {
+    if (::rmdir(path.c_str()) != 0) return lastError();
+    return {};
+  }
+
+  Result<Space> space(const std::string& folder) override {
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) != 0) return lastError();
+    return Space{static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize,
+                 static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize};
   }
 
  private:

@@ -217,6 +217,18 @@ class Win32FileSystem final : public FileSystem {
     return {};
   }
 
+  Status removeEmptyFolder(const std::string& path) override {
+    if (!RemoveDirectoryW(toWide(path).c_str())) return lastError();
+    return {};
+  }
+
+  Result<Space> space(const std::string& folder) override {
+    ULARGE_INTEGER available{}, total{};
+    if (!GetDiskFreeSpaceExW(toWide(folder).c_str(), &available, &total, nullptr))
+      return lastError();
+    return Space{available.QuadPart, total.QuadPart};
+  }
+
  private:
   static Result<std::unique_ptr<OutputFile>> opened(const std::wstring& name, HANDLE file) {
     FileFacts facts;

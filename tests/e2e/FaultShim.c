@@ -8,7 +8,10 @@
  *   fsync         every fsync of an MP3 file fails with EIO, as on a failing
  *                 disk (the sound server's client syncs files of its own);
  *   slow-encoder  every MP3 encode call takes 200 ms more, so the encoder
- *                 falls far behind the sound and a stop has a long drain.
+ *                 falls far behind the sound and a stop has a long drain;
+ *   unsync        the kernel reports the clock as not synchronised
+ *                 (STA_UNSYNC); without it the shim reports it in step, so
+ *                 no test depends on this machine's clock.
  * With VORTA_READS set, the frames read so far stand in the file it names. */
 #define _GNU_SOURCE
 #include <alsa/asoundlib.h>
@@ -19,6 +22,7 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/timex.h>
 #include <time.h>
 
 static int fault(const char* name) {
@@ -61,4 +65,16 @@ int lame_encode_buffer_interleaved(void* flags, short* pcm, int frames, unsigned
   const struct timespec pause = {0, 200 * 1000 * 1000};
   if (fault("slow-encoder")) nanosleep(&pause, NULL);
   return ((Encode)dlsym(RTLD_NEXT, "lame_encode_buffer_interleaved"))(flags, pcm, frames, out, size);
+}
+
+int adjtimex(struct timex* state) {
+  typedef int (*Adjust)(struct timex*);
+  const int result = ((Adjust)dlsym(RTLD_NEXT, "adjtimex"))(state);
+  if (result == -1) return result;
+  if (fault("unsync")) {
+    state->status |= STA_UNSYNC;
+    return TIME_ERROR;
+  }
+  state->status &= ~STA_UNSYNC;
+  return result == TIME_ERROR ? TIME_OK : result;
 }

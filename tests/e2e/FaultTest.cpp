@@ -1,7 +1,8 @@
 // Faults from inside (tests/e2e/FaultShim.c): an overrun reported by the
 // device and a stall that drops sound are reported with about how much sound
-// was lost and the recording goes on; an encoder far behind drains after a
-// stop, and a second stop ends it at once.
+// was lost and the recording goes on; a clock the kernel calls unsynchronised
+// is warned of; an encoder far behind drains after a stop, and a second stop
+// ends it at once.
 #include <csignal>
 #include <regex>
 #include <thread>
@@ -33,6 +34,17 @@ TEST_F(E2eTest, OverrunAndLossyStallAreReportedAndAddedUp) {
   const CodeHeard heard = codeHeard(TimeCode::read(decoded.channel(0), decoded.rate));
   EXPECT_NEAR(heard.lost, std::stoi(m[2]) / 1000.0, 0.3) << "the stall's loss";
   EXPECT_LE(decoded.seconds() - heard.lastAt, 0.3);
+}
+
+// A clock the system does not keep in step is warned of once, at the start.
+TEST_F(E2eTest, UnsynchronisedClockIsWarnedOf) {
+  Subprocess vorta;
+  ASSERT_TRUE(startRecording(vorta, withShim(E2eTest::vorta({"rec"}), "unsync")));
+  ASSERT_TRUE(vorta.signal(SIGINT));
+  ASSERT_EQ(vorta.wait(30000), 0) << vorta.errors();
+  EXPECT_EQ(std::regex_replace(vorta.errors(), std::regex("Record: [^\r]*\r"), ""),
+            "\r\n* Warning: the system clock is not synchronised with a time source; file names and hours "
+            "follow it as it is.\r\n");
 }
 
 // A stop waits for the encoder to catch up; a second stop does not: the file

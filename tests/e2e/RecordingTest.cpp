@@ -112,6 +112,53 @@ TEST_F(Recording, LongSilenceIsCutToTwoSeconds) {
   EXPECT_NEAR(heard.lost, 4 - kBuffer / 2, kBuffer / 2 + 0.15);
 }
 
+// Under a faked clock and time zone, across the autumn change of daylight saving time (Berlin,
+// 03:00 CEST is 02:00 CET) and across an hour in UTC: the files named by the pattern, each whole,
+// which joined hold the time code unbroken. %z tells the two 02 hours apart; without it the hour
+// goes on in its file, nothing replaced. --utc names by UTC whatever the zone.
+struct Across {
+  const char* name;
+  std::vector<std::string> args;
+  const char *start, *zone;
+  std::vector<std::string> files;  // in recording order
+};
+void PrintTo(const Across& a, std::ostream* os) { *os << a.name; }
+class Split : public E2eTest, public ::testing::WithParamInterface<Across> {};
+
+TEST_P(Split, NewFileWhenTheNameChanges) {
+  const Across& a = GetParam();
+  auto options = vorta(a.args);
+  for (const auto& entry : wallClockAt(a.start, a.zone)) options.env.push_back(entry);
+  Subprocess vorta;
+  ASSERT_TRUE(startRecording(vorta, options));
+  ASSERT_EQ(play(TimeCode::signal(3))->wait(20000), 0);
+  std::this_thread::sleep_for(milliseconds(200));
+  std::ofstream(path("stop.now")) << "stop\n";
+  ASSERT_EQ(vorta.wait(30000), 0) << vorta.errors();
+  const bool utc = a.args.front() == "--utc";
+  EXPECT_EQ(vorta.output().find("* File names and hours in UTC\n") != std::string::npos, utc) << vorta.output();
+  EXPECT_EQ(std::count_if(fs::recursive_directory_iterator(path("")), {},
+                          [](const auto& f) { return f.path().extension() == ".mp3"; }),
+            a.files.size());
+  std::vector<std::uint8_t> joined;
+  for (const std::string& name : a.files) {
+    decodeWhole(path(name));
+    const auto bytes = readFileBytes(path(name));
+    joined.insert(joined.end(), bytes.begin(), bytes.end());
+  }
+  expectWholeCode(decodeMp3Bytes(joined), 3);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(E2e, Split, ::testing::Values(
+  Across{"AutumnWithOffset", {"--name", "%H%z.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:58", "Europe/Berlin",
+         {"02+0200.mp3", "02+0100.mp3"}},
+  Across{"AutumnWithoutOffset", {"--name", "%H.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:58", "Europe/Berlin", {"02.mp3"}},
+  Across{"UtcInKolkata", {"--utc", "--name=%F/%H%z.mp3", "-x", "stop.now", "r"}, "2026-12-07 10:59:58", "Asia/Kolkata",
+         {"2026-12-07/10+0000.mp3", "2026-12-07/11+0000.mp3"}}),
+  [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
 // Across an hour: two files named by the pattern, each whole. A service
 // restarted within the hour appends to the hour's file, so the two joined
 // hold both runs' code unbroken; a file of the hour's name from the same hour

@@ -32,6 +32,7 @@ class Windows : public E2eTest {
       o.program = "wine";
       o.args = args;
       o.env.push_back("WINEDEBUG=-all");  // wine's own diagnostics would land on stderr
+      o.env.push_back("LD_PRELOAD=");       // the fault shim is for the Linux build
     }
     return o;
   }

@@ -10,7 +10,7 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/vorta-pkg.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 version=$(sed -n 's/^project(vorta VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 short=(-b -d -t -x -f -s -a -a- -ms -mj -mm -ql -qh -split1 -split2 -split3 -p- -rus)
-long=(--dead-air --device --dir --help --keep-days --list-devices --log --meter --name --on-event --status --time-map --version)
+long=(--dead-air --device --dir --help --keep-days --keep-free --list-devices --log --meter --name --on-event --status --time-map --utc --version)
 
 case $1 in
   deb)

@@ -1,6 +1,7 @@
 #include "E2eTest.h"
 #include <signal.h>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -28,9 +29,11 @@ bool PulseServer::alive() const {
   return pactl.start({.program = "pactl", .args = {"info"}, .env = env(), .quiet = true}) &&
          pactl.wait(5000) == 0;
 }
-std::vector<std::string> wallClockAt(const std::string& when) {
-  return {"LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", "FAKETIME=@" + when,
-          "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=UTC"};
+std::vector<std::string> wallClockAt(const std::string& when, const std::string& zone) {
+  std::tm utc{};
+  strptime(when.c_str(), "%Y-%m-%d %H:%M:%S", &utc);
+  return {"LD_PRELOAD=" VORTA_FAULT_SHIM ":/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+          "FAKETIME=@" + std::to_string(timegm(&utc)), "FAKETIME_FMT=%s", "FAKETIME_DONT_FAKE_MONOTONIC=1", "TZ=" + zone};
 }
 void expectWholeCode(const DecodedMp3& decoded, double played, double from) {
   for (int c = 0; c < decoded.channels; ++c) {
@@ -66,8 +69,12 @@ void E2eTest::TearDown() {
     std::filesystem::remove_all(dir_);
 }
 ProcessOptions E2eTest::vorta(const std::vector<std::string>& args, bool pty) const {
+  std::vector<std::string> env = server().env();
+  const char* asan = std::getenv("ASAN_OPTIONS");  // the shim comes before the sanitizer
+  env.insert(env.end(), {"LD_PRELOAD=" VORTA_FAULT_SHIM, "VORTA_FAULT=none",
+                         std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"});
   return {.args = args,
-          .env = server().env(),
+          .env = env,
           .cwd = dir_,
           .pty = pty,
           .stderrToPipe = pty,

@@ -18,8 +18,9 @@ struct PulseServer {
   bool alive() const;
   bool run(const std::string& command);  // the script's start (again) or stop
 };
-// Environment for a wall clock (not the monotonic one) starting at "YYYY-MM-DD hh:mm:ss" UTC.
-std::vector<std::string> wallClockAt(const std::string& when);
+// Environment for a wall clock (not the monotonic one) starting at "YYYY-MM-DD hh:mm:ss" UTC,
+// in the time zone `zone`; the fault shim stays loaded.
+std::vector<std::string> wallClockAt(const std::string& when, const std::string& zone = "UTC");
 // Fails the test unless each channel holds the time code from `from` on, unbroken, up to
 // `played` or, when 0, to the file's end (it played on through the stop).
 void expectWholeCode(const DecodedMp3& decoded, double played, double from = 0);
@@ -31,7 +32,8 @@ class E2eTest : public ::testing::Test {
   void TearDown() override;
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   static PulseServer& server();
-  // In the test's folder; on pipes with no controlling terminal, on a pty with stderr apart.
+  // In the test's folder; on pipes with no controlling terminal, on a pty with stderr apart; with
+  // the fault shim (VORTA_FAULT=none: no fault, and a clock the system keeps in step).
   ProcessOptions vorta(const std::vector<std::string>& args, bool pty = false) const;
   // Through tests/e2e/FaultShim.c with the faults named (or none); it counts the frames read.
   ProcessOptions withShim(ProcessOptions options, const std::string& faults = "") const;

@@ -108,7 +108,9 @@ const std::pair<std::vector<std::string>, std::string> kBadWords[] = {
     {{"--keep-days", "3", "r"}, "--keep-days"}, {{"--name=%F/%H.mp3", "--keep-days=0", "r"}, "0"}, {{"--x", "r"}, "--x"},
     {{"r", "--"}, "r"}, {{"--help=1"}, "--help=1"}, {{"-b", "64", "--device"}, "--device"}, {{"--device=", "r"}, "--device="},
     {{"-B", "128", "rec"}, "-B"}, {{"-s", "0", "rec"}, "0"}, {{"%s%n", "r"}, "%s%n"}, {{"--dead-air", "0.016", "r"}, "0.016"},
-    {{"--dead-air=1.", "r"}, "1."}, {{"--dead-air", "0.5000", "r"}, "0.5000"}, {{"--dead-air=525600.001", "r"}, "525600.001"}};
+    {{"--dead-air=1.", "r"}, "1."}, {{"--dead-air", "0.5000", "r"}, "0.5000"}, {{"--dead-air=525600.001", "r"}, "525600.001"},
+    {{"--keep-free", "1G", "r"}, "--keep-free"}, {{"--name=%H", "--keep-free=10", "r"}, "10"},
+    {{"--name=%H", "--keep-free=100%", "r"}, "100%"}, {{"--name=%H", "--keep-free=5X", "r"}, "5X"}, {{"--utc=1", "r"}, "--utc=1"}};
 
 // Refused with the option's message and the help; past 32 bits none wraps.
 const std::pair<std::string, std::vector<std::vector<std::string>>> kRefused[] = {
@@ -150,6 +152,11 @@ TEST(CommandLine, SettingsTheRecordingRunsWith) {
                                std::regex(kBanner + "vorta \\d+\\.\\d+\\.\\d+\nLAME \\d+\\.\\d+\n")));
   const Settings n = read({"--dir=d", "--name", "%F/%H.mp3", "--keep-days", "36500", "r"}).settings;
   EXPECT_EQ(n.outputName + " " + std::to_string(n.keepDays), "d/1970-01-15/07.mp3 36500");
+  const Outcome u = read({"--utc", "--name", "%F/%H%z.mp3", "--keep-free=20g", "--keep-free", "500M", "r"});
+  EXPECT_EQ(u.settings.outputName, "1970-01-01/00+0000.mp3");  // the fake's epoch 1000, not its local 07:00
+  EXPECT_EQ(u.settings.keepFreeBytes, 500ull << 20);
+  EXPECT_NE(u.out.find("* Split mode (files duration of 1 hour)\n* File names and hours in UTC\n"), std::string::npos);
+  EXPECT_EQ(read({"--name=%H", "--keep-free", "10%", "r"}).settings.keepFreePercent, 10);
   for (auto [minutes, ms] : {std::pair{"0.017", 1020ll}, {"1.5", 90000ll}, {"525600", 31536000000ll}})
     EXPECT_EQ(read({"--dead-air", minutes, "r"}).settings.deadAirMs, ms) << minutes;
   EXPECT_EQ(makeSplitName(SplitMode::Weekly, LocalTime{23, 0, 1}), "su - 23.mp3");

@@ -8,6 +8,7 @@
 #include "base/Messages.h"
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
+#include "monitor/ClockWatch.h"
 #include "monitor/StatusLine.h"
 
 namespace vorta {
@@ -87,6 +88,32 @@ TEST(JsonText, StringsAreEscapedAndBytesThatAreNotUtf8BecomeTheReplacementCharac
                            {"кб \xE2\x82\xAC", "\"кб \xE2\x82\xAC\""}, {"\xFF\xC3(\xED\xA0\x80", "\"\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFD\""}};
   for (const auto& r : rows) EXPECT_EQ(jsonString(r[0]), r[1]) << r[0];
   EXPECT_EQ(JsonObject().number("n", 1.25, 1).null("x").boolean("b", true).json(), R"({"n":1.2,"x":null,"b":true})");
+}
+
+// Successive passes: wall (seconds) and steady (ms) clocks moved, what the system says of the
+// clock, the text. The sync state is asked at the first pass and an hour after each asking; a step
+// is over 2 s.
+TEST(ClockWatch, WarnsOnceOfAnUnsynchronisedClockAndLogsEachStep) {
+  using enum ClockSync;
+  using std::chrono::seconds, std::chrono::milliseconds;
+  const std::string unsync = "\r\n* Warning: the system clock is not synchronised with a time source; file names and hours follow it as it is.\r\n";
+  const struct { int wall, steady; ClockSync sync; std::string err; } passes[] = {
+      {0, 0, Unsynchronised, unsync}, {1, 1000, Unsynchronised, ""},
+      {3, 500, Unsynchronised, "\r\n* The system clock was set forward by 2.5 s.\r\n"},
+      {-3600, 1000, Unsynchronised, "\r\n* The system clock was set back by 3601.0 s.\r\n"},
+      {3, 1000, Unknown, ""}, {-1, 1000, Unknown, ""},
+      {3600, 3600000, Unsynchronised, ""}, {3600, 3600000, Synchronised, ""},
+      {3600, 3600000, Unknown, ""}, {3600, 3600000, Unsynchronised, unsync}};
+  FakeClock clock;
+  ClockSync sync = Unknown;
+  KeptReport report;
+  ClockWatch watch(clock, [&] { return sync; }, report.reporter);
+  for (const auto& p : passes) {
+    clock.wall += seconds(p.wall), clock.steady += milliseconds(p.steady), sync = p.sync;
+    report.text.err.clear();
+    watch.pass();
+    EXPECT_EQ(report.text.err, p.err) << &p - passes;
+  }
 }
 
 }  // namespace
