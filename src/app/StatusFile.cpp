@@ -71,7 +71,8 @@ std::string statusDocument(const Settings& settings, const StatusState& state, l
   doc.text("state", state.state)
       .number("pid", std::int64_t{processId})
       .text("device", soundDeviceName(settings.device.c_str()))
-      .raw("format", formatObject(settings));
+      .raw("format", formatObject(settings))
+      .boolean("utc", settings.utc);
   if (state.file.empty()) doc.null("file");
   else doc.text("file", state.file);
   addFigures(doc, state.figures.value_or(StatusFigures{}));

@@ -33,12 +33,15 @@ StatusRead readStatusFile(const std::string& path, double nowSeconds) {
 std::vector<std::string> alarmsOf(const nlohmann::json& status, double age) {
   std::vector<std::string> alarms;
   if (!status.is_object()) return {"stopped"};
+  // The recorder's own words (its status file's schema): a run that is not
+  // recording, or a file it stopped replacing, is a stopped recorder.
   const std::string state = status.value("state", std::string());
   if (age > kStaleSeconds || (state != "recording" && state != "starting")) alarms.push_back("stopped");
   const auto deadAir = status.find("dead_air");
-  if (flag(status, "dead_air_active") || (deadAir != status.end() && deadAir->is_object() && flag(*deadAir, "active")))
-    alarms.push_back("dead-air");
-  if (flag(status, "input_lost") || state == "input-lost") alarms.push_back("input-lost");
+  if (deadAir != status.end() && deadAir->is_object() && flag(*deadAir, "now")) alarms.push_back("dead-air");
+  const auto error = status.find("last_error");
+  if (error != status.end() && error->is_object() && error->value("kind", std::string()) == "input-lost")
+    alarms.push_back("input-lost");
   return alarms;
 }
 

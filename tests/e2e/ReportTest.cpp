@@ -35,7 +35,7 @@ TEST_F(Report, DeadAirAndSplitFilesReachTheStatusFileAndTheHooks) {
   Subprocess vorta;
   ASSERT_TRUE(vorta.start(o) && vorta.waitForErrors("Record: ", 30000)) << vorta.errors();
   ASSERT_EQ(play(TestSignal(48000, 2).timeCode(0, 1).silence(5).timeCode(1, 2))->wait(30000), 0);
-  expectStatus({R"(state":"recording")", R"(device":"default")", R"(file":"11.mp3")", R"(dead_air":\{"now":false,"seconds":[45]\.\d,"times":1\})"});
+  expectStatus({R"(state":"recording")", R"(device":"default")", R"(utc":false)", R"(file":"11.mp3")", R"(dead_air":\{"now":false,"seconds":[45]\.\d,"times":1\})"});
   std::ofstream(path("stop.now")) << "stop\n";
   ASSERT_EQ(vorta.wait(30000), 0) << vorta.errors();
   expectStatus({R"(state":"ended")", R"(exit_code":0)", R"(file":"11.mp3")", R"(bytes":[1-9]\d+)", R"(last_error":null)",

@@ -55,7 +55,7 @@ class Page(webtest.ServerCase):
 
     def write_status(self, peak, dead):
         doc = {"state": "recording", "file": "2026-12-07/14.mp3", "peak_dbfs": [peak, peak - 3],
-               "losses": {"overruns": 0}, "dead_air": {"active": dead, "seconds": 0}}
+               "losses": {"overruns": 0}, "dead_air": {"now": dead, "seconds": 0, "times": 0}}
         with open(self.status + ".new", "w") as f:
             json.dump(doc, f)
         os.replace(self.status + ".new", self.status)
