@@ -49,10 +49,10 @@ struct Range {
 std::optional<Range> parseRange(std::string_view header, std::uint64_t size) {
   header = trimmed(header);
   if (header.substr(0, 6) != "bytes=") return {};
-  const std::string_view spec = trimmed(header.substr(6));
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return {};
-  const std::string_view first = trimmed(spec.substr(0, dash)), last = trimmed(spec.substr(dash + 1));
+  const std::string_view asked = trimmed(header.substr(6));
+  const std::size_t dash = asked.find('-');
+  if (dash == std::string_view::npos || asked.find(',') != std::string_view::npos) return {};
+  const std::string_view first = trimmed(asked.substr(0, dash)), last = trimmed(asked.substr(dash + 1));
   if (first.empty()) {  // the last N bytes
     const auto suffix = number(last);
     if (!suffix) return {};
