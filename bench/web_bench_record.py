@@ -41,7 +41,7 @@ def record(build, work, env, load=None):
     return used, losses
 
 
-def run(rows, build, work, serve, write_hour, hour_frames):
+def run(rows, build, work, serve, hours):
     pulse = os.path.join(work, "pulse")
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     subprocess.run([os.path.join(root, "scripts/pulse-private.sh"), "start", pulse], check=True)
@@ -50,7 +50,7 @@ def run(rows, build, work, serve, write_hour, hour_frames):
         for line in f:
             key, value = line.replace("export ", "").strip().split("=", 1)
             env[key] = value
-    hours = os.path.join(work, "hours")
+    hours = hours()[0]
     web, base = serve(hours, "--max-connections", "128")
     url = f"{base}/files/a/2025-12-08/13.mp3"
     deadline = time.monotonic() + SECONDS + 30

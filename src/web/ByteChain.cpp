@@ -11,16 +11,17 @@ void ByteChain::add(ReadOnlyFile file, std::uint64_t from, std::uint64_t to) {
   size_ += to - from;
 }
 
-long ByteChain::read(std::uint64_t position, char* buffer, std::size_t room) const {
-  const auto piece = std::upper_bound(pieces_.begin(), pieces_.end(), position,
-                                      [](std::uint64_t p, const Piece& x) { return p < x.at; });
-  if (piece == pieces_.begin() || position >= size_) return 0;
-  const Piece& p = *(piece - 1);
-  const std::uint64_t inPiece = position - p.at;
-  const std::size_t want = std::size_t(std::min<std::uint64_t>(room, p.to - p.from - inPiece));
-  const long long n = p.file.readAt(p.from + inPiece, buffer, want);
-  // A file cut back under us (a restarted recorder) is an error, not a short stream.
-  return n <= 0 ? -1 : long(n);
+std::vector<MappedBytes> ByteChain::map(std::uint64_t start, std::uint64_t length) const {
+  std::vector<MappedBytes> mapped;
+  const std::uint64_t end = std::min(start + length, size_);
+  for (const Piece& p : pieces_) {
+    const std::uint64_t first = std::max(start, p.at), last = std::min(end, p.at + (p.to - p.from));
+    if (first >= last) continue;
+    auto bytes = p.file.map(p.from + first - p.at, std::size_t(last - first));
+    if (!bytes) return {};
+    mapped.push_back(std::move(*bytes));
+  }
+  return mapped;
 }
 
 }  // namespace vorta::web

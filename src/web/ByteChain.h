@@ -1,8 +1,8 @@
 // Stretches of several files read as one run of bytes: a day's files played
 // as one stream, a clip cut from several files.
 //
-// Contract: built by one handler, then read by the one connection thread
-// that sends it; the files stay open as long as the chain lives.
+// Contract: built by one handler on its connection's thread; the files stay
+// open as long as the chain lives, the mapped pieces as long as they do.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,9 @@ class ByteChain {
   // Appends the file's bytes [from, to) (nothing when empty).
   void add(ReadOnlyFile file, std::uint64_t from, std::uint64_t to);
   std::uint64_t size() const { return size_; }
-  // Up to `room` bytes at `position`: how many, 0 at the end, -1 on an error.
-  long read(std::uint64_t position, char* buffer, std::size_t room) const;
+  // The chain's bytes [start, start + length) as mapped pieces of its files,
+  // in order; empty when a file cannot be mapped (or length is 0).
+  std::vector<MappedBytes> map(std::uint64_t start, std::uint64_t length) const;
   // The newest modification of any file, for the validators.
   std::int64_t modifiedNs() const { return modifiedNs_; }
 

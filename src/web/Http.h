@@ -48,6 +48,9 @@ struct Response {
   // A file's bytes [offset, offset + length) instead of the body.
   std::optional<ReadOnlyFile> file;
   std::uint64_t offset = 0, length = 0;
+  // Or mapped pieces of files, `length` bytes in all, sent in order straight
+  // from the mappings.
+  std::vector<MappedBytes> pieces;
   // Or a stream: `length` bytes, or as many as the reader gives when unknown.
   StreamReader reader;
   bool lengthUnknown = false;

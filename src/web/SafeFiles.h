@@ -18,6 +18,30 @@
 
 namespace vorta::web {
 
+// Bytes of a file mapped read-only into memory, for the kernel to send from
+// without a copy through a buffer of ours; move-only, unmapped by the
+// destructor. The mapping outlives the descriptor it was made from. Only the
+// kernel should read it: a file cut back under the mapping makes a read of
+// the lost pages a SIGBUS in user space, where a send fails with EFAULT.
+class MappedBytes {
+ public:
+  MappedBytes(void* start, std::size_t mapped, std::size_t skip) : start_(start), mapped_(mapped), skip_(skip) {}
+  MappedBytes(MappedBytes&& other) noexcept : start_(other.start_), mapped_(other.mapped_), skip_(other.skip_) {
+    other.start_ = nullptr;
+  }
+  MappedBytes& operator=(MappedBytes&&) = delete;
+  MappedBytes(const MappedBytes&) = delete;
+  MappedBytes& operator=(const MappedBytes&) = delete;
+  ~MappedBytes();
+
+  const void* data() const { return static_cast<const char*>(start_) + skip_; }
+  std::size_t size() const { return mapped_ - skip_; }
+
+ private:
+  void* start_;
+  std::size_t mapped_, skip_;  // the mapping starts at a page, `skip_` bytes before the asked offset
+};
+
 // One open regular file, read-only; move-only, closed by the destructor.
 class ReadOnlyFile {
  public:
@@ -32,6 +56,9 @@ class ReadOnlyFile {
   const FileVersion& version() const { return version_; }
   // Up to `length` bytes at `offset` (EINTR retried); fewer at the end, -1 on an error.
   long long readAt(std::uint64_t offset, void* bytes, std::size_t length) const;
+  // The bytes [offset, offset + length) mapped (length > 0); empty when the
+  // system refuses.
+  std::optional<MappedBytes> map(std::uint64_t offset, std::size_t length) const;
   // Hands the descriptor over (to the HTTP library, which closes it).
   int release();
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -54,6 +55,21 @@ long long ReadOnlyFile::readAt(std::uint64_t offset, void* bytes, std::size_t le
     const ssize_t n = ::pread(fd_, bytes, length, off_t(offset));
     if (n >= 0 || errno != EINTR) return n;
   }
+}
+
+std::optional<MappedBytes> ReadOnlyFile::map(std::uint64_t offset, std::size_t length) const {
+  static const std::uint64_t page = std::uint64_t(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t start = offset - offset % page;
+  const std::size_t skip = std::size_t(offset - start);
+  void* at = ::mmap(nullptr, skip + length, PROT_READ, MAP_SHARED, fd_, off_t(start));
+  if (at == MAP_FAILED) return {};
+  // Sent front to back once: read ahead, and drop the pages behind.
+  ::madvise(at, skip + length, MADV_SEQUENTIAL);
+  return MappedBytes(at, skip + length, skip);
+}
+
+MappedBytes::~MappedBytes() {
+  if (start_ != nullptr) ::munmap(start_, mapped_);
 }
 
 int ReadOnlyFile::release() {

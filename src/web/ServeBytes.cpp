@@ -36,11 +36,8 @@ Response serveChain(const Request& request, std::shared_ptr<const ByteChain> cha
   Response r;
   const FilePlan p = plan(request, FileVersion{chain->size(), chain->modifiedNs()}, r, type);
   if (p.status != 200 && p.status != 206) return r;
-  const std::uint64_t start = p.offset;
-  r.reader = [chain, start](std::uint64_t position, char* buffer, std::size_t room) -> long {
-    const long n = chain->read(start + position, buffer, room);
-    return n == 0 ? -1 : n < 0 ? -2 : n;
-  };
+  r.pieces = chain->map(p.offset, p.length);
+  if (r.pieces.empty() && p.length > 0) return Response::text(500, "The recording cannot be read.\n");
   return r;
 }
 

@@ -73,6 +73,32 @@ class HttpEdges(webtest.ServerCase):
         r, got = self.get(FILE, "HEAD")
         self.assertEqual((r.status, r.getheader("Content-Length"), got), (200, str(size), b""))
 
+    def test_chains_of_files(self):
+        """A day's stream and a clip are the files' own bytes, joined at the hour."""
+        with open(os.path.join(self.archive, "2026-12-07/14.mp3"), "rb") as f:
+            day = self.bytes + f.read()
+        _, clip = self.get("/api/archives/studio/clip?from=1796651990000&to=1796652010000")
+        at, cut = day.find(clip), len(self.bytes)
+        self.assertTrue(clip.startswith(b"\xff\xfb") and 0 < at < cut < at + len(clip), (at, len(clip), cut))
+        stream = "/api/archives/studio/stream/2026-12-07.mp3"
+        cases = [  # path, method, headers, status, body, Content-Length
+            (stream, "GET", {}, 200, day, len(day)),
+            (stream, "GET", {"Range": f"bytes={cut - 2}-{cut + 1}"}, 206, day[cut - 2:cut + 2], 4),
+            (stream, "GET", {"Range": f"bytes={cut}-"}, 206, day[cut:], len(day) - cut),
+            (stream, "GET", {"Range": "bytes=-3"}, 206, day[-3:], 3),
+            (stream, "GET", {"Range": f"bytes={len(day)}-"}, 416, b"", None),
+            (stream, "HEAD", {}, 200, b"", len(day)),
+            (stream, "HEAD", {"Range": f"bytes={cut - 1}-{cut}"}, 206, b"", 2),
+            ("/api/archives/studio/clip?from=1796651990000&to=1796652010000", "GET", {"Range": "bytes=1-"}, 206,
+             clip[1:], len(clip) - 1),
+        ]
+        for path, method, headers, status, body, length in cases:
+            with self.subTest(path=path, method=method, headers=headers):
+                r, got = self.get(path, method, **headers)
+                self.assertEqual((r.status, got), (status, body))
+                if length is not None:
+                    self.assertEqual(r.getheader("Content-Length"), str(length))
+
     def test_a_growing_file(self):
         r, _ = self.get(FILE)
         with open(self.path, "ab") as f:
