@@ -22,20 +22,7 @@ std::uint32_t mpegFrameLength(const std::uint8_t* h) {
 }
 
 void FrameEnds::add(const std::uint8_t* bytes, std::uint32_t length) {
-  const std::uint64_t from = added_;
-  added_ += length;
-  while (!lost_ && nextFrame_ + headerHave_ < added_) {
-    header_[headerHave_] = bytes[nextFrame_ + headerHave_ - from];
-    if (++headerHave_ < header_.size()) continue;
-    headerHave_ = 0;
-    const std::uint32_t frame = mpegFrameLength(header_.data());
-    if (frame == 0) {
-      lost_ = true;
-      return;
-    }
-    nextFrame_ += frame;
-    push(nextFrame_);
-  }
+  walk_.add(bytes, length, [this](std::uint64_t start, std::uint32_t frame) { push(start + frame); });
 }
 
 void FrameEnds::reached(std::uint64_t held) {
@@ -58,8 +45,7 @@ std::uint64_t FrameEnds::lastEndWithin(std::uint64_t limit) const {
 
 void FrameEnds::moveToNextFile(std::uint64_t end, std::uint64_t base) {
   // Every waiting end lies beyond `end`: the unsigned sums cannot wrap.
-  added_ = added_ - end + base;
-  nextFrame_ = nextFrame_ - end + base;
+  walk_.renumber(end, base);
   for (std::uint32_t i = 0; i < count_; ++i) {
     std::uint64_t& e = ends_[(first_ + i) % kCapacity];
     e = e - end + base;

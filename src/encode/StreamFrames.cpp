@@ -1,25 +1,12 @@
 #include "encode/StreamFrames.h"
 
-#include "encode/MpegFrame.h"
-
 namespace vorta {
 
 void StreamFrames::add(std::span<const std::uint8_t> bytes) {
-  const std::uint64_t from = added_;
-  added_ += bytes.size();
-  while (!lost_ && nextFrame_ + headerHave_ < added_) {
-    header_[headerHave_] = bytes[nextFrame_ + headerHave_ - from];
-    if (++headerHave_ < header_.size()) continue;
-    headerHave_ = 0;
-    const std::uint32_t length = mpegFrameLength(header_.data());
-    if (length == 0) {
-      lost_ = true;
-      return;
-    }
-    offsets_[count_ % kRemembered] = nextFrame_;
+  walk_.add(bytes.data(), bytes.size(), [this](std::uint64_t start, std::uint32_t) {
+    offsets_[count_ % kRemembered] = start;
     ++count_;
-    nextFrame_ += length;
-  }
+  });
 }
 
 std::optional<std::uint64_t> StreamFrames::offsetOf(std::uint64_t index) const {

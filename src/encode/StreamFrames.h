@@ -1,5 +1,5 @@
-// Where the recent frames of the engine's MP3 stream begin, read from their
-// headers as the bytes go by: frame index <-> offset in the stream.
+// Where the recent frames of the engine's MP3 stream begin, read by the
+// frame walk as the bytes go by: frame index <-> offset in the stream.
 //
 // Used by the encoder thread only (the time map writer owns one). Only the
 // last kRemembered frames are kept: the time map asks for frames that hold
@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+
+#include "encode/MpegFrame.h"
 
 namespace vorta {
 
@@ -27,16 +29,12 @@ class StreamFrames {
   // next frame to be read when no remembered frame begins there.
   std::uint64_t indexAt(std::uint64_t offset) const;
   // False once the stream has left the chain of headers (no engine's).
-  bool ok() const { return !lost_; }
+  bool ok() const { return !walk_.lost(); }
 
  private:
   std::array<std::uint64_t, kRemembered> offsets_{};
   std::uint64_t count_ = 0;
-  std::uint64_t added_ = 0;      // stream offset just past the bytes added
-  std::uint64_t nextFrame_ = 0;  // where the next header begins
-  std::array<std::uint8_t, 4> header_{};
-  std::uint32_t headerHave_ = 0;
-  bool lost_ = false;
+  MpegFrameWalk walk_;
 };
 
 }  // namespace vorta
