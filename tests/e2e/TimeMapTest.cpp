@@ -1,5 +1,6 @@
 // The time map an archive gets, end to end: 12 s of the time code, 5 s of
-// silence (cut to 2), 8 s more, under a faked clock. The map must hold an S
+// silence (cut to 2), 8 s more, under a faked clock, at 48 kHz (10 s of sound
+// end inside a frame). The map must hold an S
 // line at the start and one after each cut (the silence before the code may
 // be cut too, on a slow start), an L line at each 10 s of sound
 // with the code's level, offsets on frame headers, and clock times that
@@ -29,7 +30,7 @@ std::optional<double> codeAt(const std::vector<double>& moments, double at, long
 }
 
 TEST_F(E2eTest, TimeMapOfAnArchiveMatchesTheSound) {
-  auto options = vorta({"--name", "%F/%H.mp3", "-s", "50", "-x", "stop.now", "r"});
+  auto options = vorta({"-d", "48", "--name", "%F/%H.mp3", "-s", "50", "-x", "stop.now", "r"});
   for (const auto& entry : wallClockAt("2026-12-07 10:20:00")) options.env.push_back(entry);
   const auto started = steady_clock::now();
   Subprocess vorta;
@@ -46,7 +47,7 @@ TEST_F(E2eTest, TimeMapOfAnArchiveMatchesTheSound) {
   const std::vector<std::uint8_t> text = readFileBytes(file + ".times");
   const std::optional<TimeMap> map = TimeMap::parse(std::string(text.begin(), text.end()));
   ASSERT_TRUE(map && map->skippedLines() == 0) << std::string(text.begin(), text.end());
-  EXPECT_EQ(headerText(map->header()), "vorta-times 1 rate=44100 channels=2 frame-samples=1152 kbps=128");
+  EXPECT_EQ(headerText(map->header()), "vorta-times 1 rate=48000 channels=2 frame-samples=1152 kbps=128");
   ASSERT_TRUE(map->segments().size() == 2 || map->segments().size() == 3);
   EXPECT_TRUE(map->segments()[0].reason == SegmentReason::Start && map->segments()[0].at.offset == 0);
   std::vector<FramePlace> places;
@@ -57,7 +58,7 @@ TEST_F(E2eTest, TimeMapOfAnArchiveMatchesTheSound) {
   ASSERT_EQ(map->levels().size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
     const LevelLine& l = map->levels()[i];
-    EXPECT_EQ(l.at.frame, ((i + 1) * 441000 - 1 + 576) / 1152);  // the last sound of each 10 s
+    EXPECT_EQ(l.at.frame, ((i + 1) * 480000 - 1 + 576) / 1152);  // the last sound of each 10 s
     EXPECT_TRUE(l.lufs && *l.lufs > -10 && *l.lufs < 0) << levelText(l);
     EXPECT_TRUE(l.peakDb[0] > -7.5 && l.peakDb[0] < -4.5 && l.peakDb[1] > -7.5) << levelText(l);
     places.push_back(l.at);

@@ -50,6 +50,8 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
   // A run that ends before it records leaves an existing file as it was.
   const bool recordsNothing = t.code == 3 && !*t.wholeFile;
   if (recordsNothing) std::ofstream(path("rec.mp3")) << "kept";
+  const bool status = t.args.front() == "--status";  // over a longer temporary that a crash left
+  if (status) std::ofstream(path("st.json.tmp")) << std::string(4096, '#');
   ASSERT_TRUE(t.server < Frozen || ::kill(server().pid(), SIGSTOP) == 0);  // SetUp thaws it
   Subprocess vorta;
   ASSERT_TRUE(vorta.start(o));
@@ -71,6 +73,10 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
   EXPECT_TRUE(t.server != CtrlCWhileFrozen || vorta.output().find("ENTER") == std::string::npos);
   if (*t.wholeFile) decodeWhole(path(t.wholeFile));
   EXPECT_TRUE(!t.size || std::filesystem::file_size(path(t.wholeFile)) == t.size);
+  const auto json = readFileBytes(path("st.json"));  // the run's end and code, whole
+  EXPECT_TRUE(!status || std::regex_match(std::string(json.begin(), json.end()), std::regex(
+      R"(\{"state":")" + std::string(t.code ? "failed" : "ended") + R"(".*"exit_code":)" + std::to_string(t.code) + R"([,}].*\n)")))
+      << std::string(json.begin(), json.end());
   std::string kept;
   EXPECT_TRUE(!recordsNothing || (std::ifstream(path("rec.mp3")) >> kept && kept == "kept"));
 }
@@ -78,7 +84,7 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
 INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"NoSuchDeviceOnATerminal", {"rec"}, {"AUDIODEV=vorta-no-such-pcm"}, true, "", Live, "", 3,
           "\r\n* Error: Soundrecord device not found.\r\n" + tried("vorta-no-such-pcm"), "Press ENTER to continue...", ""},
-  Trouble{"DeviceOptionBeatsAudiodev", {"--device=vorta-no-such-pcm", "rec"}, {"AUDIODEV=pulse"}, false, "", Live, "", 3,
+  Trouble{"DeviceOptionBeatsAudiodev", {"--status", "st.json", "--device=vorta-no-such-pcm", "rec"}, {"AUDIODEV=pulse"}, false, "", Live, "", 3,
           "\r\n* Error: Soundrecord device not found.\r\n" + tried("vorta-no-such-pcm"), "", ""},
   Trouble{"RawDeviceRefusesTheFormat", {"--device", "hw:0", "rec"}, {"XDG_CONFIG_HOME=" VORTA_SOURCE_DIR "/tests/e2e"}, false, "", Live, "", 3,
           "\r\nMMSystem error: Invalid argument\r\n" + tried("hw:0") + "* This device refuses the format; try --device plughw:0, which converts it.\r\n", "", ""},
@@ -100,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"DiskFullOnAFrameEnd", {"-d", "48", "-b", "256", "rec"}, {}, false, "trap '' XFSZ; ulimit -f 96", Live, "", 2,
           "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", "", "rec.mp3", 49152},
   // A finished file is synced; when that fails the run says so.
-  Trouble{"SyncFails", {"rec"}, {"LD_PRELOAD=" VORTA_FAULT_SHIM, "VORTA_FAULT=fsync"}, false, "", StopAfterASecond, "", 2,
+  Trouble{"SyncFails", {"--status", "st.json", "rec"}, {"LD_PRELOAD=" VORTA_FAULT_SHIM, "VORTA_FAULT=fsync"}, false, "", StopAfterASecond, "", 2,
           "\r\n* Error writing to file.\r\n* Input/output error\r\n\r\n", "", "rec.mp3"},
   Trouble{"OutOfMemory", {"-f", "2000000", "rec"}, {}, true, "ulimit -v 400000", Live, "", 3,
           "\r\n* Not enough memory (2048000000).\r\n\r\n", "* Buffer size: 2000000 kb", ""}),
