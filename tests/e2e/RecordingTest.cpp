@@ -115,12 +115,14 @@ TEST_F(Recording, LongSilenceIsCutToTwoSeconds) {
 // Under a faked clock and time zone, across the autumn change of daylight saving time (Berlin,
 // 03:00 CEST is 02:00 CET) and across an hour in UTC: the files named by the pattern, each whole,
 // which joined hold the time code unbroken. %z tells the two 02 hours apart; without it the hour
-// goes on in its file, nothing replaced. --utc names by UTC whatever the zone.
+// goes on in its file, nothing replaced. --utc names by UTC whatever the zone,
+// from the first file on: no folder of the local date, already the next day.
 struct Across {
   const char* name;
   std::vector<std::string> args;
   const char *start, *zone;
   std::vector<std::string> files;  // in recording order
+  const char* unmade = "";  // a folder the run must not make
 };
 void PrintTo(const Across& a, std::ostream* os) { *os << a.name; }
 class Split : public E2eTest, public ::testing::WithParamInterface<Across> {};
@@ -140,6 +142,7 @@ TEST_P(Split, NewFileWhenTheNameChanges) {
   EXPECT_EQ(std::count_if(fs::recursive_directory_iterator(path("")), {},
                           [](const auto& f) { return f.path().extension() == ".mp3"; }),
             a.files.size());
+  EXPECT_TRUE(!*a.unmade || !fs::exists(path(a.unmade))) << a.unmade;
   std::vector<std::uint8_t> joined;
   for (const std::string& name : a.files) {
     decodeWhole(path(name));
@@ -154,8 +157,8 @@ INSTANTIATE_TEST_SUITE_P(E2e, Split, ::testing::Values(
   Across{"AutumnWithOffset", {"--name", "%H%z.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:58", "Europe/Berlin",
          {"02+0200.mp3", "02+0100.mp3"}},
   Across{"AutumnWithoutOffset", {"--name", "%H.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:58", "Europe/Berlin", {"02.mp3"}},
-  Across{"UtcInKolkata", {"--utc", "--name=%F/%H%z.mp3", "-x", "stop.now", "r"}, "2026-12-07 10:59:58", "Asia/Kolkata",
-         {"2026-12-07/10+0000.mp3", "2026-12-07/11+0000.mp3"}}),
+  Across{"UtcInKolkata", {"--utc", "--name=%F/%H%z.mp3", "-x", "stop.now", "r"}, "2026-12-07 19:59:58", "Asia/Kolkata",
+         {"2026-12-07/19+0000.mp3", "2026-12-07/20+0000.mp3"}, "2026-12-08"}),
   [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
