@@ -44,11 +44,23 @@ if command -v ccache >/dev/null; then
 fi
 cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_BENCH=OFF "${launcher[@]}" >/dev/null
 build() { cmake --build "$build" -j"$(nproc)" >"$log" 2>&1; }
-quick() { (cd "$build" && timeout -k 10 900 ctest -L quick --stop-on-failure --timeout 120 >"$log" 2>&1); }
-main() {
-  cmake --build "$build" -j"$(nproc)" >"$log" 2>&1 &&
-    (cd "$build" && timeout -k 10 1800 ctest -LE 'long|debian' --stop-on-failure --timeout 600 >"$log" 2>&1)
+quick() {
+  (cd "$build" && timeout -k 10 900 ctest -L quick --stop-on-failure --timeout 120 >"$log" 2>&1)
+  local status=$?
+  pulse_stop
+  return $status
 }
+main() {
+  cmake --build "$build" -j"$(nproc)" >"$log" 2>&1 || return
+  (cd "$build" && timeout -k 10 1800 ctest -LE 'long|debian' --stop-on-failure --timeout 600 >"$log" 2>&1)
+  local status=$?
+  pulse_stop
+  return $status
+}
+# A run stopped at its first failure skips the fixture that stops the private
+# sound server; stop it here, so no server is left behind by a killed mutation.
+pulse_stop() { "$tree/scripts/pulse-private.sh" stop "$build/tests/pulse" >/dev/null 2>&1 || true; }
+trap pulse_stop EXIT
 killer() { grep -A1 'tests FAILED' "$log" | tail -1 | sed -E 's/^[[:space:]]*[0-9]+ - //; s/ .*//'; }
 build || { tail -30 "$log"; echo "the unmutated tree does not build"; exit 2; }
 quick || { tail -30 "$log"; echo "the quick stage fails without a mutation"; exit 2; }

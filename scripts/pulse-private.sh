@@ -2,8 +2,12 @@
 # A private PulseAudio server for tests and for trying vorta without a sound
 # card. Its only device is the null sink "vsink", whose monitor is the default
 # source; ALSA's "default" device reaches it through the pulse plugin.
-#   pulse-private.sh start DIR   a server whose files live in DIR; DIR/env holds
-#                                the variables that point a shell's clients at it
+#   pulse-private.sh start DIR [PID]
+#                                a server whose files live in DIR; DIR/env holds
+#                                the variables that point a shell's clients at it.
+#                                With PID, the server is stopped once that process
+#                                is gone, however it ended (a test binary killed by
+#                                a timeout leaves no server running behind it).
 #   pulse-private.sh stop DIR    kill it and what it left behind
 set -euo pipefail
 cmd=${1:?start or stop}
@@ -49,6 +53,10 @@ for _ in $(seq 100); do
     setsid pacat --playback --raw --format=s16le --rate=48000 --channels=2 --latency-msec=20 \
       --device=vsink </dev/zero >/dev/null 2>&1 &
     echo $! >"$dir/keepalive.pid"
+    if [ -n "${3:-}" ]; then
+      setsid bash -c 'while kill -0 "$1" 2>/dev/null; do sleep 1; done; exec "$2" stop "$3"' \
+        owner "$3" "$0" "$dir" </dev/null >/dev/null 2>&1 &
+    fi
     exit 0
   fi
   sleep 0.1

@@ -21,7 +21,7 @@ pid_t PulseServer::pid() const {
 bool PulseServer::run(const std::string& command) {
   Subprocess script;
   return script.start({.program = VORTA_SOURCE_DIR "/scripts/pulse-private.sh",
-                       .args = {command, dir}, .quiet = true}) &&
+                       .args = {command, dir, owner ? std::to_string(::getpid()) : ""}, .quiet = true}) &&
          script.wait(60000) == 0 && (command == "stop" || alive());
 }
 bool PulseServer::alive() const {
@@ -48,10 +48,10 @@ void expectWholeCode(const DecodedMp3& decoded, double played, double from) {
 }
 PulseServer& E2eTest::server() {
   static PulseServer own = [] {
-    if (const char* dir = std::getenv("VORTA_PULSE_DIR")) return PulseServer{dir};
+    if (const char* dir = std::getenv("VORTA_PULSE_DIR")) return PulseServer{dir, false};
     char pattern[] = "/tmp/vorta-pulse-XXXXXX";
     std::atexit([] { E2eTest::server().run("stop"); });
-    return PulseServer{mkdtemp(pattern) ? pattern : ""};
+    return PulseServer{mkdtemp(pattern) ? pattern : "", true};
   }();
   return own;
 }

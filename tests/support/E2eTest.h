@@ -13,6 +13,7 @@
 namespace vorta::test {
 struct PulseServer {
   std::string dir;
+  bool owner = false;  // this process started it: it goes when this process goes
   std::vector<std::string> env() const;  // "NAME=value" for its clients
   pid_t pid() const;                     // to freeze or kill it; 0 when none
   bool alive() const;
