@@ -40,7 +40,7 @@ export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 allocat
 build() {  # build DIR TARGETS -- [cmake options...]
   local dir=$1 targets=(); shift
   while [ "$1" != -- ]; do targets+=(--target "$1"); shift; done; shift
-  cmake -S "$here" -B "$dir" -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$here" -B "$dir" -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_UNITY=ON "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
 }
 
