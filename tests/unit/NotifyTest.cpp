@@ -5,7 +5,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "Fakes.h"
+#include "app/ConsoleWriter.h"
 #include "app/StartUp.h"
 #include "base/LogLines.h"
 #include "capture/ServiceHeartbeat.h"
@@ -124,6 +128,35 @@ TEST(LogOption, TheWordIsTheOptionUnlessTheGrammarMakesItAValue) {  // -s takes 
     EXPECT_TRUE(!run || (s.logLines == c.log && s.outputName == c.name)) << c.args[1] << c.args[2];
     EXPECT_TRUE(!run || kept.out.find(c.log ? "MP" : "\nM") == 0) << c.args[1] << c.args[2];
   }
+}
+
+// A console that blocks: the status line waiting when a text comes is written before it, as a status
+// line (raw to stderr, never on the text's stream); a newer line replaces one not yet written.
+TEST(ConsoleWriter, AWaitingStatusLineGoesFirstAndStaysAStatusLine) {
+  std::mutex m;
+  std::condition_variable opened;
+  bool open = false;
+  std::vector<std::string> written;
+  ConsoleWriter writer({[&](Stream s, std::string_view b) {
+                          std::unique_lock<std::mutex> lock(m);
+                          opened.wait(lock, [&] { return open; });
+                          written.push_back((s == Stream::Out ? "out " : "err ") + std::string(b));
+                        },
+                        [&](std::string_view b) {
+                          std::lock_guard<std::mutex> lock(m);
+                          written.push_back("status " + std::string(b));
+                        }});
+  writer.write(Stream::Err, "blocked");
+  writer.status("1");
+  writer.status("2");
+  writer.write(Stream::Out, "text");
+  {
+    std::lock_guard<std::mutex> lock(m);
+    open = true;
+  }
+  opened.notify_all();
+  writer.finish();
+  EXPECT_EQ(written, (std::vector<std::string>{"err blocked", "status 2", "out text"}));
 }
 
 }  // namespace
