@@ -59,8 +59,8 @@ class KeyboardSession {
   int fd_ = -1;  // -1: no terminal
   // The settings found, for a system whose handler keeps them per session
   // (the Windows console); the Linux one keeps them for its signal handlers.
-  bool saved_ = false;
-  unsigned char savedState_[64] = {};
+  [[maybe_unused]] bool saved_ = false;
+  [[maybe_unused]] unsigned char savedState_[64] = {};
 };
 
 // Signal handlers and fatal exits; async-signal-safe.
