@@ -105,18 +105,37 @@ class Downloads:
             t.join()
 
 
+REFERENCE = ("import zlib\n"
+             "data = b''.join(bytes((i * k) & 255 for i in range(4096)) for k in range(1, 257))\n"
+             "for level in (1, 6, 9):\n"
+             "    zlib.compress(data, level)\n")
+
+
+def reference_cpu():
+    """CPU seconds of a fixed job (compressing 1 MiB three times): the same
+    work quiet and loaded, so its ratio is what the machine alone adds."""
+    p = subprocess.Popen(["python3", "-c", REFERENCE])
+    _, _, usage = os.wait4(p.pid, 0)
+    p.returncode = 0
+    return usage.ru_utime + usage.ru_stime
+
+
 def windows(pid, url):
-    """(quiet, loaded) seconds of CPU per pair, and the threads' totals. A
+    """(quiet, loaded) seconds of CPU per pair, the threads' totals and the
+    fixed job's ratios (run a third into every window). A
     window is WINDOW seconds quiet or loaded, then DRAIN seconds quiet in
     both: work the recorder put off while loaded (its encoder runs behind,
     the sound waits in its buffer) is done and counted in its own window."""
-    pairs, totals = [], {"quiet": {}, "loaded": {}}
+    pairs, totals, reference = [], {"quiet": {}, "loaded": {}}, []
     for _ in range(PAIRS):
         pair = []
         for kind in ("quiet", "loaded"):
             before = thread_ns(pid)
+            start = time.monotonic()
             load = Downloads(url) if kind == "loaded" else None
-            time.sleep(WINDOW)
+            time.sleep(WINDOW / 3)
+            reference.append(reference_cpu())
+            time.sleep(max(0.0, start + WINDOW - time.monotonic()))
             if load:
                 load.stop()
             time.sleep(DRAIN)
@@ -126,7 +145,7 @@ def windows(pid, url):
                 totals[kind][k] = totals[kind].get(k, 0) + v
             pair.append(sum(ran.values()) / 1e9)
         pairs.append(tuple(pair))
-    return pairs, totals
+    return pairs, totals, [b / a for a, b in zip(reference[::2], reference[1::2])]
 
 
 def run(rows, build, work, serve, hours):
@@ -153,7 +172,7 @@ def run(rows, build, work, serve, hours):
                                 "--dir", folder, "--name", "%Y-%m-%d/%H.mp3"], env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         time.sleep(2)
-        pairs, totals = windows(rec.pid, f"{base}/files/a/2025-12-08/13.mp3")
+        pairs, totals, reference = windows(rec.pid, f"{base}/files/a/2025-12-08/13.mp3")
         open(stop_file, "w").close()
         err = rec.communicate(timeout=60)[1]
     finally:
@@ -168,6 +187,8 @@ def run(rows, build, work, serve, hours):
     rows.append((f"Recorder CPU, {CLIENTS} downloads / quiet: median of {PAIRS} pairs of {WINDOW:.0f} + {DRAIN:.0f} s windows",
                  f"{statistics.median(ratios):.3f} (pairs {', '.join(f'{r:.2f}' for r in ratios)}; "
                  f"all {loaded:.2f} / {quiet:.2f} s)", "<= 1.05"))
+    rows.append(("A fixed job's CPU (zlib, in each window), loaded / quiet: median of the pairs",
+                 f"{statistics.median(reference):.3f} (pairs {', '.join(f'{r:.2f}' for r in reference)})", ""))
     rows.append(("Load average (1, 5, 15 min) at the start / at the end",
                  " ".join(f"{x:.1f}" for x in load) + " / " + " ".join(f"{x:.1f}" for x in os.getloadavg()), ""))
     for kind in ("quiet", "loaded"):
