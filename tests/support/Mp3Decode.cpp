@@ -97,7 +97,7 @@ CodeHeard codeHeard(const std::vector<double>& moments) {
   CodeHeard heard;
   for (std::size_t i = 0, previous = 0; i < moments.size(); ++i) {
     if (moments[i] < 0 || !(agrees(i, i - 1) || agrees(i, i + 1))) continue;
-    if (heard.first < 0) heard.first = moments[i];
+    if (heard.first < 0) heard.first = moments[i], heard.firstAt = double(i) * TimeCode::kStep;
     else heard.lost = std::max(heard.lost, moments[i] - heard.last - double(i - previous) * TimeCode::kStep);
     heard.last = moments[i];
     heard.lastAt = double(i) * TimeCode::kStep;

@@ -37,7 +37,7 @@ struct TimeCode {
 };
 // The first and last moment heard (the last at lastAt seconds of the recording), and the
 // most sound missing between readings.
-struct CodeHeard { double first = -1, last = -1, lost = 0, lastAt = -1; };
+struct CodeHeard { double first = -1, last = -1, lost = 0, firstAt = -1, lastAt = -1; };
 CodeHeard codeHeard(const std::vector<double>& moments);
 
 struct Mp3Frame {

@@ -1,11 +1,15 @@
 // Makes an archive as a recorder under the pattern %Y-%m-%d/%H.mp3 would
 // (in UTC): one MP3 stream of the time code, whose moment is the clock time
 // modulo 8 s, cut at frame boundaries into hourly files with time maps.
-//   vorta_web_archive FOLDER START_MS SECONDS [CUT_FROM_S CUT_SECONDS] [--no-map HOUR]
-// A cut leaves the sound of [CUT_FROM_S, +CUT_SECONDS) out, as a silence cut does.
+//   vorta_web_archive FOLDER START_MS SECONDS
 //   vorta_web_archive --read FILE [RATE]
 // prints the time code heard in an MP3 file, or in mono 16-bit samples at
-// RATE: the first and the last moment, and the most sound missing between.
+// RATE: the moment at its start (counted back from the first clear reading)
+// and the last moment, the most sound missing between, the length and where
+// the sound begins (s).
+//   vorta_web_archive --code FROM SECONDS FILE
+// writes the time code from moment FROM as 48 kHz stereo for paplay --raw.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -33,7 +37,9 @@ int readCode(const std::string& path, long rate) {
     mono = mp3.channel(0), rate = mp3.rate, seconds = mp3.seconds();
   }
   const test::CodeHeard heard = test::codeHeard(test::TimeCode::read(mono, rate));
-  std::printf("%.2f %.2f %.2f %.3f\n", heard.first, heard.last, heard.lost, seconds);
+  const auto onset = std::find_if(mono.begin(), mono.end(), [](std::int16_t s) { return std::abs(s) > 328; });
+  std::printf("%.2f %.2f %.2f %.3f %.4f\n", heard.first - heard.firstAt, heard.last, heard.lost, seconds,
+              double(onset - mono.begin()) / double(rate));
   return 0;
 }
 
@@ -41,12 +47,12 @@ int readCode(const std::string& path, long rate) {
 
 int main(int argc, char** argv) {
   if (argc >= 3 && std::string(argv[1]) == "--read") return readCode(argv[2], argc > 3 ? std::stol(argv[3]) : 0);
+  if (argc == 5 && std::string(argv[1]) == "--code")
+    return test::TestSignal(48000, 2).timeCode(std::stod(argv[2]), std::stod(argv[3])).writeRaw(argv[4]) ? 0 : 1;
   if (argc < 4) return 2;
   const std::string folder = argv[1];
   const long long startMs = std::stoll(argv[2]);
   const double seconds = std::stod(argv[3]);
-  const double cutFrom = argc > 5 ? std::stod(argv[4]) : 1e9, cutLength = argc > 5 ? std::stod(argv[5]) : 0;
-  const int noMapHour = argc > 7 ? std::stoi(argv[7]) : -1;
   const double codeFrom = std::fmod(double(startMs) / 1000.0, test::TimeCode::kTurn);
   const test::Samples pcm = test::TestSignal(48000, 2).timeCode(codeFrom, seconds).samples();
 
@@ -61,14 +67,13 @@ int main(int argc, char** argv) {
   auto rest = stream.value().flush();
   mp3.insert(mp3.end(), rest.value().begin(), rest.value().end());
 
-  struct Out { std::ofstream mp3, times; long long frames = 0, bytes = 0; bool segmentOpen = false; };
+  struct Out { std::ofstream mp3, times; long long frames = 0, bytes = 0; };
   std::map<long long, Out> files;  // by hour since the epoch
   for (std::size_t at = 0, frame = 0; at + 4 <= mp3.size(); ++frame) {
     const std::uint32_t length = mpegFrameLength(&mp3[at]);
     if (length == 0 || at + length > mp3.size()) break;
     const double offset = double(frame) * 1152 / 48000;
     const long long ms = startMs + std::llround(offset * 1000);
-    const bool cut = offset >= cutFrom && offset < cutFrom + cutLength;
     Out& f = files[ms / 3600000];
     if (!f.mp3.is_open()) {
       const std::time_t hourStart = ms / 3600000 * 3600;
@@ -76,17 +81,14 @@ int main(int argc, char** argv) {
       std::strftime(name, sizeof name, "%Y-%m-%d/%H.mp3", std::gmtime(&hourStart));
       std::filesystem::create_directories(folder + "/" + std::string(name).substr(0, 10));
       f.mp3.open(folder + "/" + name, std::ios::binary);
-      if (ms / 3600000 % 24 != noMapHour) f.times.open(folder + "/" + name + ".times");
+      f.times.open(folder + "/" + name + ".times");
       f.times << "vorta-times 1 rate=48000 channels=2 frame-samples=1152 kbps=128\n";
+      f.times << "S " << ms << " 0 0 start\n";
+    } else if (std::llround(offset * 1000) % 10000 < 24) {
+      f.times << "L " << ms << ' ' << f.frames << ' ' << f.bytes << " -20.5 -6.0 -6.0\n";
     }
-    if (!cut) {
-      if (!f.segmentOpen) f.times << "S " << ms << ' ' << f.frames << ' ' << f.bytes << (f.frames ? " silence\n" : " start\n");
-      else if (std::llround(offset * 1000) % 10000 < 24)
-        f.times << "L " << ms << ' ' << f.frames << ' ' << f.bytes << " -20.5 -6.0 -6.0\n";
-      f.mp3.write(reinterpret_cast<const char*>(&mp3[at]), length);
-      f.frames += 1, f.bytes += length;
-    }
-    f.segmentOpen = !cut;
+    f.mp3.write(reinterpret_cast<const char*>(&mp3[at]), length);
+    f.frames += 1, f.bytes += length;
     at += length;
   }
   return 0;

@@ -1,12 +1,21 @@
-"""The page in headless chromium: a day of a made archive, playing from a
-clock time (the time code heard must be the clock's), across an hour's end,
-a clip exported and decoded, the live view and its alarm. Screenshots of the
-day view go to the build folder's web-screenshots."""
+"""The page in headless chromium against an archive the real recorder makes
+while the test runs: vorta records the private PulseAudio server's time code
+under a faked clock across an hour's end (13:59:57 to 14:00:21), with
+--status and --dead-air. While it records, the live meter must follow the
+sound and the banner must raise dead air when the code stops; then the day's
+page must play from a clicked hour and a typed clock time (the time code
+heard must be the clock's), across the hour's end, export a clip that
+decodes, and draw the silent stretch as dead air. A server with a users file
+refuses a wrong password. Screenshots of the day view go to the build
+folder's web-screenshots."""
 import base64
+import calendar
 import http.client
 import json
 import os
+import shutil
 import subprocess
+import tempfile
 import time
 
 from selenium import webdriver
@@ -15,6 +24,13 @@ from selenium.webdriver.chrome.service import Service
 import webtest
 
 SHOTS = os.path.join(webtest.BUILD, "web-screenshots")
+SHIM = os.path.join(webtest.BUILD, "tests/libvorta_fault_shim.so")
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+PULSE = os.path.join(os.path.dirname(__file__), "../../scripts/pulse-private.sh")
+# The recorder's clock starts at 13:59:57 on a day long past, so that the
+# files' own (real) times are later than their hours, as they would be.
+HOUR_MS = calendar.timegm((2026, 12, 1, 14, 0, 0)) * 1000
+DAY = "2026-12-01"
 # The audio the page's player sends out, as mono 16-bit samples from the
 # first that is not silence.
 CAPTURE = """
@@ -33,32 +49,81 @@ window.heard = () => {
   return [ctx.sampleRate, btoa(text)];
 };
 """
-
-
-def code_of(clock_ms):
-    return clock_ms / 1000 % 8
+# Stretches of a day as the server gives them, and where a moment plays:
+# a moment in a gap plays from the next stretch, after the last from none.
+TIMELINE = """
+const done = arguments[arguments.length - 1];
+import('/page/timeline.js').then(({ Timeline }) => {
+  const t = new Timeline({ kbps: 8, segments: [{ startMs: 1000, endMs: 3000, streamStart: 0, streamEnd: 2000 },
+                                              { startMs: 5000, endMs: 6000, streamStart: 2000, streamEnd: 3000 }] });
+  done([500, 1000, 2000, 2999, 3000, 4000, 5500, 6000].map((ms) => t.streamTimeOf(ms))
+    .concat([0, 1, 2.5, 3, 9].map((s) => t.momentOf(s))));
+});
+"""
 
 
 def circular(a, b):
     return abs((a - b + 4) % 8 - 4)
 
 
+def read_code(*args):
+    return [float(x) for x in subprocess.run([webtest.MAKER, "--read", *args], check=True,
+                                             capture_output=True, text=True).stdout.split()]
+
+
 class Page(webtest.ServerCase):
-    server_args = []
-
     def prepare(self):
-        # 13:59:40 to 14:00:20 with 13:59:50-52 cut out as silence.
-        webtest.make_archive(self.archive, cut=(10, 2))
+        self.pulse = tempfile.mkdtemp(prefix="vorta-web-pulse.")
+        self.addCleanup(shutil.rmtree, self.pulse)
+        self.addCleanup(subprocess.run, [PULSE, "stop", self.pulse])
+        subprocess.run([PULSE, "start", self.pulse], check=True)
+        self.pulse_env = dict(os.environ)
+        with open(os.path.join(self.pulse, "env")) as f:
+            self.pulse_env.update(line[len("export "):].strip().split("=", 1) for line in f)
         self.status = os.path.join(self.dir, "status.json")
-        self.write_status(-20.0, False)
         self.server_args = ["--status", f"studio={self.status}"]
+        self.recorder = self.player = None
 
-    def write_status(self, peak, dead):
-        doc = {"state": "recording", "file": "2026-12-07/14.mp3", "peak_dbfs": [peak, peak - 3],
-               "losses": {"overruns": 0}, "dead_air": {"now": dead, "seconds": 0, "times": 0}}
-        with open(self.status + ".new", "w") as f:
-            json.dump(doc, f)
-        os.replace(self.status + ".new", self.status)
+    def record(self):
+        """Starts the recorder, and the code once it records."""
+        # The faked clock runs at the real one's pace, a whole number of seconds on.
+        self.offset = (HOUR_MS - 3000) // 1000 - int(time.time())
+        env = dict(self.pulse_env, LD_PRELOAD=f"{SHIM}:{FAKETIME}", VORTA_FAULT="none", TZ="UTC",
+                   FAKETIME=f"{self.offset:+d}", FAKETIME_DONT_FAKE_MONOTONIC="1")
+        self.recorder = subprocess.Popen(
+            [os.path.join(webtest.BUILD, "vorta"), "--dir", self.archive, "--name", "%Y-%m-%d/%H.mp3", "--meter",
+             "--dead-air", "0.02", "--status", self.status, "-x", "stop.now", "r"],
+            cwd=self.dir, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        self.wait_until(lambda: self.status_doc().get("state") == "recording", 20)
+        # Eight seconds of the code, its moment the faked clock's (give or
+        # take the player's start), from a tenth's start.
+        played = time.time() + 0.3
+        self.code_from = round((played + self.offset) % 8, 1)
+        raw = os.path.join(self.dir, "code.raw")
+        subprocess.run([webtest.MAKER, "--code", str(self.code_from), "8", raw], check=True)
+        time.sleep(max(0.0, played - time.time()))
+        self.player = subprocess.Popen(["paplay", "--raw", "--rate=48000", "--channels=2", "--format=s16le",
+                                        "--device=vsink", raw], env=self.pulse_env)
+        self.planned_ms = (played + self.offset) * 1000
+
+    def tearDown(self):
+        for process in filter(None, [self.recorder, self.player]):
+            process.kill()
+            process.wait()
+        super().tearDown()
+
+    def status_doc(self):
+        try:
+            with open(self.status) as f:
+                return json.load(f)
+        except (OSError, ValueError):
+            return {}
+
+    def wait_until(self, check, seconds):
+        end = time.monotonic() + seconds
+        while not check():
+            self.assertLess(time.monotonic(), end, "waited in vain")
+            time.sleep(0.05)
 
     def setUp(self):
         super().setUp()
@@ -93,32 +158,70 @@ class Page(webtest.ServerCase):
         raw = os.path.join(self.dir, "heard.raw")
         with open(raw, "wb") as f:
             f.write(base64.b64decode(pcm))
-        return [float(x) for x in subprocess.run([webtest.MAKER, "--read", raw, str(rate)], check=True,
-                                                 capture_output=True, text=True).stdout.split()]
+        return read_code(raw, str(rate))
 
-    def test_day_player_clip_and_live(self):
-        self.browser.get(self.base + "/?day=2026-12-07")
+    def watch_live(self):
+        """While the code plays the meter stands high; when it ends, the
+        meter falls and the banner raises dead air."""
+        self.browser.get(self.base + f"/?day={DAY}")
+        self.wait_for("return document.querySelector('.recorder')")
+        self.record()
+        width = "return parseFloat(document.querySelector('.recorder .meter div')?.style.width) || 0"
+        self.assertGreater(self.wait_for(f"const w = {width[7:]}; return w > 70 && w"), 70)
+        self.assertTrue(self.js("return document.getElementById('alarm').hidden"))
+        self.assertEqual(self.player.wait(20), 0)
+        self.wait_for(f"return {width[7:]} < 20")
+        self.wait_for("return !document.getElementById('alarm').hidden")
+        self.assertEqual(self.js("return document.getElementById('alarm').textContent"), "studio: dead air")
+
+    def stop_recording(self):
+        """Stops the recorder after 14:00:21 on its clock: the hour's second
+        loudness reading (at 14:00:20) is of silence."""
+        time.sleep(max(0.0, (HOUR_MS + 21000) / 1000 - self.offset - time.time()))
+        with open(os.path.join(self.dir, "stop.now"), "w") as f:
+            f.write("stop\n")
+        self.assertEqual(self.recorder.wait(30), 0, self.recorder.stderr.read())
+        # Where the code began on the recorder's clock: its onset in the
+        # first file, placed by that file's start in its time map.
+        first = os.path.join(self.archive, DAY, "13.mp3")
+        with open(first + ".times") as f:
+            start_ms = int(f.read().splitlines()[1].split()[1])
+        onset_ms = start_ms + (read_code(first)[4] - 1105 / 44100) * 1000
+        # The player's start is known to a few tenths.
+        self.assertLess(abs(onset_ms - self.planned_ms), 500)
+        return lambda clock_ms: (self.code_from + (clock_ms - onset_ms) / 1000) % 8
+
+    def test_live_then_day_player_clip(self):
+        self.watch_live()
+        code_of = self.stop_recording()
+        self.browser.get(self.base + f"/?day={DAY}")
         self.assertEqual(self.wait_for("return document.body.dataset.ready"), "yes")
+        self.assertEqual(self.js("return [...document.querySelectorAll('#days button')].map((b) => "
+                                 "b.dataset.date + (b.classList.contains('recorded') ? '*' : '')).join(' ')"),
+                         " ".join([f"{DAY}*"] + [f"2026-12-{d:02d}" for d in range(2, 32)]))
+        self.js(CAPTURE)
         os.makedirs(SHOTS, exist_ok=True)
         self.browser.save_screenshot(os.path.join(SHOTS, "day.png"))
-        self.assertEqual(self.js("return document.querySelectorAll('#hour-strip .rec').length"), 2)
-        self.assertEqual(self.js("return document.querySelectorAll('#hour-strip .cut').length"), 1)
-        self.js(CAPTURE)
 
-        # An hour clicked: 14:00:00 heard.
-        first, _, lost, _ = self.hear(lambda: self.js("document.querySelector('#hours [data-hour=\"14\"]').click()"), 0.5)
-        self.assertLess(circular(first, code_of(webtest.START_MS + 20000)), 0.2)
+        # An hour clicked: 14:00:00 heard, and its strip has the silence as dead air.
+        first, _, lost, _, _ = self.hear(lambda: self.js("document.querySelector('#hours [data-hour=\"14\"]').click()"), 0.5)
+        self.assertLess(circular(first, code_of(HOUR_MS)), 0.2)
+        self.assertEqual(self.js("return document.getElementById('hour-title').textContent"), "14:00 to 15:00")
+        self.assertGreater(self.js("return document.querySelectorAll('#hour-strip .dead').length"), 0)
+        self.assertGreater(self.js("return document.querySelectorAll('#hour-strip .rec').length"), 0)
+        self.browser.save_screenshot(os.path.join(SHOTS, "hour.png"))
         # A clock time typed just before the hour's end: heard on into the next file.
         self.js("document.getElementById('play-time').value = '13:59:59.5'")
-        first, last, lost, _ = self.hear(lambda: self.js("document.querySelector('#play-at button').click()"), 1.5)
-        self.assertLess(circular(first, code_of(webtest.START_MS + 19500)), 0.2)
+        first, last, lost, _, _ = self.hear(lambda: self.js("document.querySelector('#play-at button').click()"), 1.5)
+        self.assertLess(circular(first, code_of(HOUR_MS - 500)), 0.2)
         self.assertGreater(last - first, 1.2)
         self.assertLess(lost, 0.15)
-        self.browser.save_screenshot(os.path.join(SHOTS, "playing.png"))
+        self.assertEqual(self.browser.execute_async_script(TIMELINE),
+                         [0, 0, 1, 1.999, 2, 2, 2.5, None, 1000, 2000, 5500, 6000, 6000])
 
         # A clip across the hour: one file, named by station and times, that decodes.
-        self.js("document.getElementById('clip-from').value = '13:59:55';"
-                "document.getElementById('clip-to').value = '14:00:05';"
+        self.js("document.getElementById('clip-from').value = '13:59:59';"
+                "document.getElementById('clip-to').value = '14:00:03';"
                 "document.querySelector('#export button').click()")
         href = self.wait_for("return document.getElementById('clip-link').getAttribute('href')")
         c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
@@ -127,22 +230,34 @@ class Page(webtest.ServerCase):
         clip = os.path.join(self.dir, "clip.mp3")
         with open(clip, "wb") as f:
             f.write(r.read())
-        self.assertEqual(r.getheader("Content-Disposition"), 'attachment; filename="studio-2026-12-07-135955-140005.mp3"')
-        first, last, lost, seconds = [float(x) for x in subprocess.run(
-            [webtest.MAKER, "--read", clip], check=True, capture_output=True, text=True).stdout.split()]
-        self.assertLess(circular(first, code_of(webtest.START_MS + 15000)), 0.2)
-        self.assertAlmostEqual(seconds, 10, delta=0.1)
+        self.assertEqual(r.getheader("Content-Disposition"), f'attachment; filename="studio-{DAY}-135959-140003.mp3"')
+        first, last, lost, seconds, _ = read_code(clip)
+        self.assertLess(circular(first, code_of(HOUR_MS - 1000)), 0.2)
+        self.assertAlmostEqual(seconds, 4, delta=0.1)
         self.assertLess(lost, 0.15)
+        self.refuse_a_wrong_password()
 
-        # The live meter follows the recorder; dead air raises the banner.
-        width = "return document.querySelector('.recorder .meter div')?.style.width"
-        before = self.wait_for(width)
-        self.write_status(-6.0, False)
-        self.wait_for(width.replace("return ", f"return '{before}' !== "))
-        self.assertTrue(self.js("return document.getElementById('alarm').hidden"))
-        self.write_status(-70.0, True)
-        self.wait_for("return !document.getElementById('alarm').hidden")
-        self.assertIn("dead air", self.js("return document.getElementById('alarm').textContent"))
+    def refuse_a_wrong_password(self):
+        hashed = subprocess.run([webtest.SERVER, "--hash-password"], input="right horse\n", check=True,
+                                capture_output=True, text=True).stdout.strip()
+        users = os.path.join(self.dir, "users")
+        with open(users, "w") as f:
+            f.write(f"alice:{hashed}\n")
+        guarded = subprocess.Popen([webtest.SERVER, "--port", "0", "--users", users, "--archive",
+                                    f"studio={self.archive}:%Y-%m-%d/%H.mp3"], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(guarded.wait, 10)
+        self.addCleanup(guarded.terminate)
+        self.addCleanup(guarded.stdout.close)
+        port = guarded.stdout.readline().split(":")[-1].strip("/\n")
+        # Every request the browser makes carries the login, as after a login prompt.
+        self.browser.execute_cdp_cmd("Network.enable", {})
+        for login, page in [("alice:wrong", ""), ("bob:right horse", ""), ("alice:right horse", "vorta archive")]:
+            basic = "Basic " + base64.b64encode(login.encode()).decode()
+            self.browser.execute_cdp_cmd("Network.setExtraHTTPHeaders", {"headers": {"Authorization": basic}})
+            self.browser.get(f"http://127.0.0.1:{port}/?day={DAY}")
+            self.assertEqual(self.browser.title, page, login)
+        self.assertEqual(self.wait_for("return document.body.dataset.ready"), "yes")
+        self.assertEqual(self.js("return document.querySelectorAll('#days button.recorded').length"), 1)
 
 
 if __name__ == "__main__":
