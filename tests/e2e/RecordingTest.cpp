@@ -166,12 +166,13 @@ INSTANTIATE_TEST_SUITE_P(E2e, Split, ::testing::Values(
 // restarted within the hour appends to the hour's file, so the two joined
 // hold both runs' code unbroken; a file of the hour's name from the same hour
 // of an earlier day, month or year is replaced. Each file's time map
-// (--time-map) starts with it, gets an append line at a frame of the file on
-// the restart and is replaced with its file. (libfaketime leaves the files'
-// own times real, so the test sets them.)
+// (--time-map) starts with it, gets an append line at the first frame the
+// restart added and is replaced with its file. At 32 kHz (MPEG-1, frames of
+// 1152 samples). (libfaketime leaves the files' own times real, so the test
+// sets them.)
 TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
   const auto run = [&](const char* split, const char* clock, double from, double seconds) {
-    auto options = vorta({split, "--time-map", "-x", "stop.now", "r"});
+    auto options = vorta({split, "-d", "32", "--time-map", "-x", "stop.now", "r"});
     for (const auto& entry : wallClockAt(clock)) options.env.push_back(entry);
     Subprocess vorta;
     ASSERT_TRUE(startRecording(vorta, options));
@@ -186,6 +187,7 @@ TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
   };
   ASSERT_NO_FATAL_FAILURE(run("-split3", "2026-12-07 10:59:58", 0, 3));
   touch("07 - 11.mp3", "2026-12-07 11:00:05");
+  const std::string kept = std::to_string(fs::file_size(path("07 - 11.mp3")));
   ASSERT_NO_FATAL_FAILURE(run("-split3", "2026-12-07 11:00:10", 3, 2));
   EXPECT_EQ(std::count_if(fs::directory_iterator(path("")), {},
                           [](const auto& f) { return f.path().extension() == ".mp3"; }), 2);
@@ -196,16 +198,20 @@ TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
     joined.insert(joined.end(), bytes.begin(), bytes.end());
   }
   expectWholeCode(decodeMp3Bytes(joined), 5);
-  const auto segments = [&](const std::string& name) {  // each S line's reason, and whether at a frame
+  // The header, each S line's reason, and whether at a frame (an append's place too).
+  const auto segments = [&](const std::string& name) {
     const auto text = readFileBytes(path(name + ".times")), bytes = readFileBytes(path(name));
     const std::optional<TimeMap> map = TimeMap::parse(std::string(text.begin(), text.end()));
-    std::string reasons = map ? "" : "no map";
+    std::string reasons = map ? headerText(map->header()) + ": " : "no map";
     for (const SegmentLine& s : map ? map->segments() : std::vector<SegmentLine>{})
-      reasons += std::string(reasonName(s.reason)) + (nextFrameStart(bytes, s.at.offset) == s.at.offset ? " " : "? ");
+      reasons += std::string(reasonName(s.reason)) +
+                 (s.reason == SegmentReason::Append ? "@" + std::to_string(s.at.offset) : "") +
+                 (nextFrameStart(bytes, s.at.offset) == s.at.offset ? " " : "? ");
     return reasons;
   };
-  EXPECT_EQ(segments("07 - 10.mp3"), "start ");
-  EXPECT_EQ(segments("07 - 11.mp3"), "start append ");
+  const std::string header = "vorta-times 1 rate=32000 channels=2 frame-samples=1152 kbps=128: ";
+  EXPECT_EQ(segments("07 - 10.mp3"), header + "start ");
+  EXPECT_EQ(segments("07 - 11.mp3"), header + "start append@" + kept + " ");
   fs::rename(path("07 - 11.mp3"), path("hour"));
   const auto hour = fs::file_size(path("hour"));
   for (const auto& [split, name, when] : {std::tuple{"-split1", "11.mp3", "2026-12-06 11:20:01"},
@@ -215,7 +221,7 @@ TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
     touch(name, when);
     ASSERT_NO_FATAL_FAILURE(run(split, "2026-12-07 11:20:00", 0, 0.1));
     EXPECT_LT(fs::file_size(path(name)), hour) << name << " of " << when << " was appended to";
-    EXPECT_EQ(segments(name), "start ") << name;
+    EXPECT_EQ(segments(name), header + "start ") << name;
   }
 }
 

@@ -98,6 +98,9 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"OutputIsAFolder", {"rec"}, {}, false, "", Live, "rec.mp3", 2, kCreation + "Is a directory\r\n\r\n", "", ""},
   Trouble{"NextHourIsAFolder", {"-split1", "rec"}, wallClockAt("2026-12-07 10:59:58"), false, "", Live, "11.mp3", 2,
           kCreation + "Is a directory\r\n\r\n", "", "10.mp3"},
+  // A time map that cannot be written is said once; the sound is recorded all the same.
+  Trouble{"TimeMapIsAFolder", {"--time-map", "rec"}, {}, false, "", StopAfterASecond, "rec.mp3.times", 0,
+          "\r\n* Time map rec.mp3.times not written: Is a directory\r\n", "", "rec.mp3"},
   // 40 blocks of 512 bytes: one 16 KB write fits, the next does not; the
   // file ends at its last whole frame of 96 bytes. Or three writes fit,
   // which end on a frame of 768 bytes: that frame stays.

@@ -4,12 +4,10 @@
 //   vorta_web_archive FOLDER START_MS SECONDS
 //   vorta_web_archive --read FILE [RATE]
 // prints the time code heard in an MP3 file, or in mono 16-bit samples at
-// RATE: the moment at its start (counted back from the first clear reading)
-// and the last moment, the most sound missing between, the length and where
-// the sound begins (s).
+// RATE: the moment at its start (counted back from the first clear reading),
+// the last moment, the most sound missing between and the length (s).
 //   vorta_web_archive --code FROM SECONDS FILE
 // writes the time code from moment FROM as 48 kHz stereo for paplay --raw.
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -37,9 +35,7 @@ int readCode(const std::string& path, long rate) {
     mono = mp3.channel(0), rate = mp3.rate, seconds = mp3.seconds();
   }
   const test::CodeHeard heard = test::codeHeard(test::TimeCode::read(mono, rate));
-  const auto onset = std::find_if(mono.begin(), mono.end(), [](std::int16_t s) { return std::abs(s) > 328; });
-  std::printf("%.2f %.2f %.2f %.3f %.4f\n", heard.first - heard.firstAt, heard.last, heard.lost, seconds,
-              double(onset - mono.begin()) / double(rate));
+  std::printf("%.2f %.2f %.2f %.3f\n", heard.first - heard.firstAt, heard.last, heard.lost, seconds);
   return 0;
 }
 

@@ -151,6 +151,41 @@ class Users(webtest.ServerCase):
                     self.assertEqual(r.getheader("WWW-Authenticate"), 'Basic realm="vorta", charset="UTF-8"')
 
 
+class Live(webtest.ServerCase):
+    """The live view's alarms, each from a recorder's status file as found."""
+    rows = [  # status file (None: none), seconds since it was replaced, alarms
+        ({"state": "recording"}, 0, []),
+        ({"state": "recording"}, 8, []),
+        ({"state": "recording"}, 60, ["stopped"]),  # a recorder that stopped replacing it
+        ({"state": "ended", "exit_code": 0}, 0, ["stopped"]),
+        ({"state": "recording", "dead_air": {"now": True}}, 0, ["dead-air"]),
+        ({"state": "recording", "last_error": {"kind": "input-lost"}}, 0, ["input-lost"]),
+        ("{not json", 0, ["stopped"]),
+        (None, 0, ["stopped"]),
+    ]
+
+    def prepare(self):
+        webtest.make_archive(self.archive, seconds=1)
+        for i, (doc, age, _) in enumerate(self.rows):
+            path = os.path.join(self.dir, f"s{i}.json")
+            if doc is not None:
+                with open(path, "w") as f:
+                    f.write(doc if isinstance(doc, str) else json.dumps(doc))
+                os.utime(path, (os.stat(path).st_atime - age,) * 2)
+            self.server_args += ["--archive", f"r{i}={self.archive}", "--status", f"r{i}={path}"]
+
+    def test_alarms(self):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.request("GET", "/api/live")
+        r = c.getresponse()
+        line = r.fp.readline()
+        while not line.startswith(b"data: "):
+            line = r.fp.readline()
+        got = {a["name"]: a["alarms"] for a in json.loads(line[6:])["archives"]}
+        self.assertEqual([got[f"r{i}"] for i in range(len(self.rows))], [alarms for _, _, alarms in self.rows])
+        c.close()
+
+
 class ConfigDir(webtest.ServerCase):
     """The archives of the recording services' configuration files."""
     tz = "CET-2"  # two hours east of UTC, no summer time

@@ -40,4 +40,5 @@ class ServerCase(unittest.TestCase):
     def tearDown(self):
         self.server.terminate()
         self.assertEqual(self.server.wait(10), 0)
+        self.server.stdout.close()
         self.tmp.cleanup()
