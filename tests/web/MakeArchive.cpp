@@ -24,6 +24,21 @@ using namespace vorta;
 
 namespace {
 
+// The code is read in tenths: one reading places the start to a twentieth.
+// Read from ten places a hundredth apart, the placings average to the moment.
+double startMoment(const test::Samples& mono, long rate, double first) {
+  double sum = 0;
+  int count = 0;
+  for (long shift = 0; shift < 10; ++shift) {
+    const test::Samples part(mono.begin() + std::min<long>(long(mono.size()), rate * shift / 100), mono.end());
+    const test::CodeHeard h = test::codeHeard(test::TimeCode::read(part, rate));
+    if (h.first < 0) continue;
+    sum += std::remainder(h.first - h.firstAt - double(shift) / 100 - first, test::TimeCode::kTurn);
+    ++count;
+  }
+  return first + (count ? sum / count : 0);
+}
+
 int readCode(const std::string& path, long rate) {
   const std::vector<std::uint8_t> bytes = test::readFileBytes(path);
   test::Samples mono(bytes.size() / 2);
@@ -35,7 +50,8 @@ int readCode(const std::string& path, long rate) {
     mono = mp3.channel(0), rate = mp3.rate, seconds = mp3.seconds();
   }
   const test::CodeHeard heard = test::codeHeard(test::TimeCode::read(mono, rate));
-  std::printf("%.2f %.2f %.2f %.3f\n", heard.first - heard.firstAt, heard.last, heard.lost, seconds);
+  std::printf("%.3f %.2f %.2f %.3f\n", startMoment(mono, rate, heard.first - heard.firstAt), heard.last, heard.lost,
+              seconds);
   return 0;
 }
 
