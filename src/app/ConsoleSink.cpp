@@ -58,6 +58,8 @@ void ConsoleSink::on(const RunEvent& event) {
           say(Msg::DeadAirSummary, total.hours, total.minutes, total.seconds, e.times);
         } else if constexpr (std::is_same_v<E, event::InputLost>) {
           say(Msg::DeviceLost, e.reason);
+        } else if constexpr (std::is_same_v<E, event::TimeMapFailed>) {
+          say(Msg::TimeMapFailed, e.name, e.reason);
         } else if constexpr (std::is_same_v<E, event::OldFileDeleted>) {
           say(Msg::OldFileDeleted, e.path, e.keepDays);
         } else if constexpr (std::is_same_v<E, event::FreeSpaceFileDeleted>) {

@@ -82,6 +82,11 @@ struct FileFinished {
   std::uint64_t bytes = 0;
   double seconds = 0;
 };
+// A file's time map could not be written; the recording goes on without it.
+struct TimeMapFailed {
+  std::string name;    // the map's
+  std::string reason;  // the system's text
+};
 struct OldFileDeleted {
   std::string path;
   int keepDays = 0;
@@ -145,7 +150,7 @@ using RunEvent =
     std::variant<event::RecordingStarted, event::StatusTick, event::Overrun,
                  event::BufferOverflow, event::DeadAirBegan, event::DeadAirEnded,
                  event::RecordingStopped, event::DeadAirSummary, event::InputLost, event::FileOpened, event::FileFinished,
-                 event::OldFileDeleted, event::FreeSpaceFileDeleted, event::NothingLeftToDelete,
+                 event::TimeMapFailed, event::OldFileDeleted, event::FreeSpaceFileDeleted, event::NothingLeftToDelete,
                  event::ClockUnsynchronised, event::ClockStepped, event::Error, event::RunEnded>;
 
 }  // namespace vorta

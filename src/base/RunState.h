@@ -32,9 +32,10 @@ struct RunState {
   // async-signal-safe); relaxed, since it publishes nothing else.
   std::atomic<bool> endAtOnce{false};
 
-  // The encoder body's result: false after a normal end, true after a failure
-  // it has reported. Written before encoderDone is raised, read after it is
-  // seen; relaxed is enough because encoderDone orders it.
+  // Whether the encoder ended on a failure (posted as event::Error by its
+  // thread): the main thread picks the exit code from it. Written before
+  // encoderDone is raised, read after it is seen; relaxed is enough because
+  // encoderDone orders it.
   std::atomic<bool> encoderFailed{false};
 
   // Split request: the wall-clock moment (seconds since the epoch, never 0)

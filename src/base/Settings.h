@@ -30,7 +30,7 @@ constexpr double mpegVersionNumber(MpegVersion v) {
 enum class ExitCode {
   Ok = 0,             // the recording ended normally (ESC, stop-file, time limit, a signal)
   NothingToDo = 1,    // no arguments: the help was shown
-  EncoderFailed = 2,  // the encoder ended on a failure it reported (engine, file)
+  EncoderFailed = 2,  // the encoder ended on a failure (engine, file)
   Error = 3,          // a bad command line, a device error, out of memory
 };
 

@@ -12,7 +12,8 @@
 // signal (run.endAtOnce) it finishes the file at its last whole frame at once. On a failure of the
 // engine it still writes what was encoded, up to the last whole frame, and
 // finishes the file; on a file failure the writer has cut the file back to
-// its last whole frame. Either way the thread entry publishes the result and
+// its last whole frame. Either way the failure comes back to the thread
+// entry as a value, which posts it (once) and publishes the result, and
 // raises run.encoderDone last.
 #include "encode/EncoderThread.h"
 
@@ -69,17 +70,18 @@ class EncoderPump {
                 c.reporter) {
     if (c.settings.timeMap)
       timeMap_.emplace(c.files, c.run.timeStamps, timeMapHeader(c.settings),
-                       makeLoudnessMeter(c.settings.sampleRate, c.settings.channels()));
+                       makeLoudnessMeter(c.settings.sampleRate, c.settings.channels()), c.reporter);
   }
 
-  bool run(Result<std::unique_ptr<OutputFile>> firstFile) {
+  EncoderStatus run(Result<std::unique_ptr<OutputFile>> firstFile) {
     const Mp3Version version = c_.engine.version();
     c_.reporter.post(event::RecordingStarted{version.major, version.minor});
     Result<Mp3Stream> opened = c_.engine.open(mp3ParamsFor(c_.settings));
-    if (!opened.ok()) return engineFailed(event::Failure::EncoderInit, opened.error());
+    if (!opened.ok()) return EncoderFailure{event::Failure::EncoderInit, opened.error()};
     Mp3Stream stream = std::move(opened).value();
     pcm_.resize(stream.samplesPerChunk());  // int16_t elements: aligned for the engine
-    if (!writer_.open(c_.settings.outputName, std::move(firstFile))) return false;
+    EncoderStatus first = writer_.open(c_.settings.outputName, std::move(firstFile));
+    if (!first.ok()) return first;
     fileStarted(c_.settings.outputName);
     step_.emplace(c_.priority.current());
     while (!(captureStopped() && c_.pcmRing.empty())) {
@@ -89,18 +91,18 @@ class EncoderPump {
         writer_.finishAtWholeFrame();
         publishBytesWritten();
         finishTimeMap();
-        return true;
+        return {};
       }
-      const Pass pass = runPass(stream);
-      if (pass == Pass::Failed) return false;
-      if (pass == Pass::TimeUp) break;
+      const Result<Pass, EncoderFailure> pass = runPass(stream);
+      if (!pass.ok()) return pass.error();
+      if (pass.value() == Pass::TimeUp) break;
       priorityStep();
     }
     return flush(stream);
   }
 
  private:
-  enum class Pass { Going, TimeUp, Failed };
+  enum class Pass { Going, TimeUp };
 
   bool captureStopped() const {
     // Acquire pairs with the capture loop's release increment.
@@ -119,7 +121,7 @@ class EncoderPump {
     }
   }
 
-  Pass runPass(Mp3Stream& stream) {
+  Result<Pass, EncoderFailure> runPass(Mp3Stream& stream) {
     const auto chunkBytes = static_cast<std::uint32_t>(pcm_.size() * 2);
     waitForChunk(chunkBytes);
     const std::uint32_t len = std::min(c_.pcmRing.available(), chunkBytes);
@@ -127,18 +129,17 @@ class EncoderPump {
     static_cast<void>(c_.pcmRing.read(pcm_.data(), len, &markTag));  // len <= available
     if (timeMap_) timeMap_->sound(pcm_.data(), len / 2 / static_cast<std::uint32_t>(c_.settings.channels()));
     const auto encoded = stream.encode({pcm_.data(), len / 2});
-    if (!encoded.ok()) {
-      engineFailed(event::Failure::EncodeChunk, encoded.error());
-      return finishAfterEngineFailure();
-    }
+    if (!encoded.ok()) return finishAfterEngineFailure({event::Failure::EncodeChunk, encoded.error()});
     if (timeMap_) timeMap_->encoded(encoded.value());
     encodedSeconds_ += double(len) / double(c_.settings.bytesPerSecond());
     writer_.noteSecondsEncoded(encodedSeconds_);
     // Relaxed: a display value with one writer; the atomic keeps it whole.
     c_.run.encodedSeconds.store(encodedSeconds_, std::memory_order_relaxed);
     // The output of the chunk that reached the mark starts the next file.
-    if (markTag != 0 && !startNextFile(fileNameAt(markTag))) return failed();
-    if (!writer_.add(encoded.value())) return failed();
+    if (markTag != 0) {
+      if (EncoderStatus next = startNextFile(fileNameAt(markTag)); !next.ok()) return failed(next);
+    }
+    if (EncoderStatus added = writer_.add(encoded.value()); !added.ok()) return failed(added);
     publishBytesWritten();
     if (timeMap_) timeMap_->written(writer_.streamHeld());
     const int limit = c_.settings.timeLimitSeconds;
@@ -151,11 +152,11 @@ class EncoderPump {
     return splitFileName(c_.settings, c_.clock.localTime(WallSeconds(std::chrono::seconds(markTag))));
   }
 
-  bool startNextFile(const std::string& name) {
+  EncoderStatus startNextFile(const std::string& name) {
     announce(c_, name);
-    if (!writer_.split(name)) return false;
+    if (EncoderStatus split = writer_.split(name); !split.ok()) return split;
     fileStarted(name);
-    return true;
+    return {};
   }
 
   void fileStarted(const std::string& name) {
@@ -168,20 +169,16 @@ class EncoderPump {
     if (timeMap_) timeMap_->finish(writer_.streamHeld());
   }
 
-  bool engineFailed(event::Failure what, const Error& error) {
-    c_.reporter.post(event::Error{what, error.text, static_cast<long>(error.code)});
-    return false;
-  }
-
-  Pass finishAfterEngineFailure() {
+  // What the engine encoded before it failed still goes to the file.
+  EncoderFailure finishAfterEngineFailure(EncoderFailure failure) {
     writer_.finishAtWholeFrame();
-    return failed();
+    return failed(std::move(failure));
   }
 
-  Pass failed() {
+  EncoderFailure failed(EncoderStatus status) {
     publishBytesWritten();
     finishTimeMap();
-    return Pass::Failed;
+    return status.error();
   }
 
   void publishBytesWritten() {
@@ -194,18 +191,15 @@ class EncoderPump {
     if (level) c_.priority.set(*level);
   }
 
-  bool flush(Mp3Stream& stream) {
+  EncoderStatus flush(Mp3Stream& stream) {
     const auto rest = stream.flush();
-    if (!rest.ok()) {
-      engineFailed(event::Failure::EncoderFlush, rest.error());
-      finishAfterEngineFailure();
-      return false;
-    }
+    if (!rest.ok()) return finishAfterEngineFailure({event::Failure::EncoderFlush, rest.error()});
     if (timeMap_) timeMap_->encoded(rest.value());
-    const bool ok = writer_.add(rest.value()) && writer_.finish();
+    EncoderStatus written = writer_.add(rest.value());
+    if (written.ok()) written = writer_.finish();
     publishBytesWritten();
     finishTimeMap();
-    return ok;
+    return written;
   }
 
   const EncoderContext& c_;
@@ -243,21 +237,23 @@ PrioritySeam& systemPriority() {
   return priority;
 }
 
-bool runEncoder(const EncoderContext& context) {
+EncoderStatus runEncoder(const EncoderContext& context) {
   return EncoderPump(context).run(openFirst(context));
 }
 
 // The first file is opened here, on the creating thread, before the thread
 // starts: opening may create and remove a probe, and a device error right
 // after the start ends the process at once, which must not fall in between.
-// A failure is still reported by the thread, after the engine's version.
+// A failure to open it still comes back from the body, after the engine's
+// version is posted.
 EncoderThread::EncoderThread(const EncoderContext& context, PriorityLevel startPriority)
     : thread_([context, startPriority, first = openFirst(context)]() mutable {
         nameCurrentThread("vorta-encoder");
         context.priority.set(startPriority);
-        const bool ok = EncoderPump(context).run(std::move(first));
+        const EncoderStatus ended = EncoderPump(context).run(std::move(first));
+        if (!ended.ok()) context.reporter.post(failureEvent(ended.error()));
         // Relaxed: the release increment below publishes it.
-        context.run.encoderFailed.store(!ok, std::memory_order_relaxed);
+        context.run.encoderFailed.store(!ended.ok(), std::memory_order_relaxed);
         context.run.encoderDone.fetch_add(1, std::memory_order_release);
       }) {}
 

@@ -9,6 +9,7 @@
 #include "base/RingBuffer.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
+#include "encode/EncoderFailure.h"
 #include "encode/FilesInUse.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -44,14 +45,15 @@ struct EncoderContext {
 // The engine's parameters for the settings.
 Mp3Params mp3ParamsFor(const Settings& settings);
 
-// The encoder body, run on the calling thread: true after a normal end
-// (capture stopped and pcmRing drained, or the time limit passed), false
-// after a failure it has reported.
-bool runEncoder(const EncoderContext& context);
+// The encoder body, run on the calling thread: nothing after a normal end
+// (capture stopped and pcmRing drained, or the time limit passed), else the
+// failure that ended it (posted by nobody yet).
+EncoderStatus runEncoder(const EncoderContext& context);
 
 // Starts the thread `vorta-encoder`, which first sets its priority to
-// `startPriority` (threads inherit their creator's), runs the body, stores
-// its result in run.encoderFailed and raises run.encoderDone as its last act.
+// `startPriority` (threads inherit their creator's), runs the body, posts its
+// failure if it ended on one, stores whether it did in run.encoderFailed and
+// raises run.encoderDone as its last act.
 // The destructor joins.
 class EncoderThread {
  public:

@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "base/Messages.h"
-
 namespace vorta {
 namespace {
 
@@ -19,8 +17,9 @@ bool sameRecording(const TimeMapHeader& a, const TimeMapHeader& b) {
 }  // namespace
 
 SidecarFile::SidecarFile(FileSystem& files, const std::string& mp3Name,
-                         const TimeMapHeader& header, bool append)
-    : files_(files), name_(nameFor(mp3Name)), header_(header), append_(append) {}
+                         const TimeMapHeader& header, bool append, const Reporter& reporter)
+    : files_(files), name_(nameFor(mp3Name)), header_(header), append_(append),
+      reporter_(reporter) {}
 
 SidecarFile::~SidecarFile() = default;
 
@@ -74,7 +73,7 @@ bool SidecarFile::continueOldMap() {
 }
 
 bool SidecarFile::fail(const Error& error) {
-  if (!failed_) say(Msg::TimeMapFailed, name_.c_str(), error.text.c_str());
+  if (!failed_) reporter_.post(event::TimeMapFailed{name_, error.text});
   failed_ = true;
   file_.reset();
   return false;

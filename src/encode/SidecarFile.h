@@ -7,13 +7,15 @@
 // crash is cut off) if its header is this recording's, else starts afresh.
 // Each line is written at once, so a crash loses at most the line under way;
 // finish() syncs the map to the disk, as the MP3 file is synced. A failure
-// is reported once and ends this map; the recording goes on without it.
+// is posted once (event::TimeMapFailed) and ends this map; the recording goes
+// on without it.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "archive/TimeMapLines.h"
+#include "base/Reporter.h"
 #include "platform/Files.h"
 
 namespace vorta {
@@ -23,7 +25,7 @@ class SidecarFile {
   static std::string nameFor(const std::string& mp3Name) { return mp3Name + ".times"; }
 
   SidecarFile(FileSystem& files, const std::string& mp3Name, const TimeMapHeader& header,
-              bool append);
+              bool append, const Reporter& reporter);
   ~SidecarFile();
   SidecarFile(const SidecarFile&) = delete;
   SidecarFile& operator=(const SidecarFile&) = delete;
@@ -42,6 +44,7 @@ class SidecarFile {
   const std::string name_;
   const TimeMapHeader header_;
   const bool append_;
+  const Reporter& reporter_;
   std::unique_ptr<OutputFile> file_;
   bool prepared_ = false;
   bool failed_ = false;

@@ -15,10 +15,11 @@ SplitFileWriter::SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode
   carried_.reserve(2 * kFileBlockBytes + tail_.size());
 }
 
-bool SplitFileWriter::open(const std::string& name, Result<std::unique_ptr<OutputFile>> opened) {
-  if (!openFile(name, std::move(opened))) return false;
+EncoderStatus SplitFileWriter::open(const std::string& name,
+                                   Result<std::unique_ptr<OutputFile>> opened) {
+  if (EncoderStatus done = openFile(name, std::move(opened)); !done.ok()) return done;
   ends_.moveToNextFile(0, base_);
-  return true;
+  return {};
 }
 
 Result<std::unique_ptr<OutputFile>> SplitFileWriter::openOutput(FileSystem& files,
@@ -30,9 +31,9 @@ Result<std::unique_ptr<OutputFile>> SplitFileWriter::openOutput(FileSystem& file
   return files.open(name);
 }
 
-bool SplitFileWriter::openFile(const std::string& name,
-                               Result<std::unique_ptr<OutputFile>> opened) {
-  if (!opened.ok()) return fail(true, opened.error());
+EncoderStatus SplitFileWriter::openFile(const std::string& name,
+                                       Result<std::unique_ptr<OutputFile>> opened) {
+  if (!opened.ok()) return fail(event::Failure::FileCreation, opened.error());
   file_ = std::move(opened).value();
   name_ = name;
   touched_ = false;
@@ -42,7 +43,7 @@ bool SplitFileWriter::openFile(const std::string& name,
   fileBytes_ = base_;
   fileStartSeconds_ = secondsEncoded_;
   reporter_.post(event::FileOpened{name});
-  return true;
+  return {};
 }
 
 SplitFileWriter::Start SplitFileWriter::startFor(const std::string& name, const FileFacts& facts) {
@@ -82,53 +83,56 @@ std::uint64_t SplitFileWriter::wholeFramesOnDisk() {
   return at;
 }
 
-bool SplitFileWriter::add(std::span<const std::uint8_t> bytes) {
+EncoderStatus SplitFileWriter::add(std::span<const std::uint8_t> bytes) {
   ends_.add(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   pending_.insert(pending_.end(), bytes.begin(), bytes.end());
   return writeBlocks();
 }
 
-bool SplitFileWriter::writeBlocks() {
+EncoderStatus SplitFileWriter::writeBlocks() {
   std::size_t done = 0;
   for (; pending_.size() - done >= kFileBlockBytes; done += kFileBlockBytes) {
-    if (!write(pending_.data() + done, kFileBlockBytes)) return false;
+    if (EncoderStatus w = write(pending_.data() + done, kFileBlockBytes); !w.ok()) return w;
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
-  return true;
+  return {};
 }
 
-bool SplitFileWriter::writePending(std::uint64_t count) {
+EncoderStatus SplitFileWriter::writePending(std::uint64_t count) {
   std::uint64_t done = 0;
   while (done < count) {
     const auto n =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(count - done, kFileBlockBytes));
-    if (!write(pending_.data() + done, n)) return false;
+    if (EncoderStatus w = write(pending_.data() + done, n); !w.ok()) return w;
     done += n;
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
-  return true;
+  return {};
 }
 
-bool SplitFileWriter::write(const std::uint8_t* bytes, std::uint32_t length) {
-  if (length == 0) return true;
-  if (!touched_ && !prepareFirstWrite()) return false;
+EncoderStatus SplitFileWriter::write(const std::uint8_t* bytes, std::uint32_t length) {
+  if (length == 0) return {};
+  if (!touched_) {
+    if (EncoderStatus prepared = prepareFirstWrite(); !prepared.ok()) return prepared;
+  }
   const Status written = file_->write(bytes, length);
-  if (!written.ok()) return fail(false, written.error());
+  if (!written.ok()) return fail(event::Failure::FileWrite, written.error());
   fileBytes_ += length;
   keepTail(bytes, length);
   ends_.reached(fileBytes_);
-  return true;
+  return {};
 }
 
 // The file changes on disk only now, with the first sound it receives:
 // replaced, or cut back to its last whole frame when this run appends.
-bool SplitFileWriter::prepareFirstWrite() {
+EncoderStatus SplitFileWriter::prepareFirstWrite() {
   touched_ = true;
   written_.insert(name_);
   const std::uint64_t size = file_->facts().size;
-  if (start_ == Start::Fresh || size == base_) return true;
+  if (start_ == Start::Fresh || size == base_) return {};
   const Status cut = file_->truncate(base_);
-  return cut.ok() ? true : fail(false, cut.error());
+  if (!cut.ok()) return fail(event::Failure::FileWrite, cut.error());
+  return {};
 }
 
 // The last bytes written to the current file, enough for one frame of any
@@ -149,7 +153,7 @@ void SplitFileWriter::keepTail(const std::uint8_t* bytes, std::uint32_t length) 
 
 // Ends the current file at its last whole frame; `carried` receives the
 // bytes after that frame, which start the next file.
-bool SplitFileWriter::endAtFrame(std::vector<std::uint8_t>& carried) {
+EncoderStatus SplitFileWriter::endAtFrame(std::vector<std::uint8_t>& carried) {
   carried.clear();
   if (ends_.lost()) return writePending(pending_.size());
   const std::uint64_t end = ends_.lastEndWithin(fileBytes_ + pending_.size());
@@ -160,46 +164,49 @@ bool SplitFileWriter::endAtFrame(std::vector<std::uint8_t>& carried) {
     if (back > tailBytes_ || !file_->truncate(end).ok()) return writePending(pending_.size());
     carried.assign(tail_.begin() + (tailBytes_ - back), tail_.begin() + tailBytes_);
     fileBytes_ = end;
-  } else if (!writePending(end - fileBytes_)) {
-    return false;
+  } else if (EncoderStatus w = writePending(end - fileBytes_); !w.ok()) {
+    return w;
   }
   carried.insert(carried.end(), pending_.begin(), pending_.end());
   pending_.clear();
-  return true;
+  return {};
 }
 
-bool SplitFileWriter::split(const std::string& name) {
-  if (!endAtFrame(carried_)) return false;
+EncoderStatus SplitFileWriter::split(const std::string& name) {
+  if (EncoderStatus ended = endAtFrame(carried_); !ended.ok()) return ended;
   const std::uint64_t end = fileBytes_;
-  if (!closeFile() || !openFile(name, openOutput(files_, name, makeFolders_))) return false;
+  if (EncoderStatus closed = closeFile(); !closed.ok()) return closed;
+  EncoderStatus opened = openFile(name, openOutput(files_, name, makeFolders_));
+  if (!opened.ok()) return opened;
   ends_.moveToNextFile(end, base_);
   pending_.swap(carried_);
   return writeBlocks();
 }
 
-bool SplitFileWriter::closeFile() {
+EncoderStatus SplitFileWriter::closeFile() {
   const std::uint64_t bytes = fileBytes_ - base_;
   finishedBytes_ += bytes;
   fileBytes_ = base_ = 0;
   const Status finished = file_->finish();
   file_.reset();
-  if (!finished.ok()) return fail(false, finished.error());
+  if (!finished.ok()) return fail(event::Failure::FileWrite, finished.error());
   // A file that never received a byte was never made.
   if (touched_)
     reporter_.post(event::FileFinished{name_, bytes, secondsEncoded_ - fileStartSeconds_});
-  return true;
+  return {};
 }
 
-bool SplitFileWriter::finish() {
-  if (!file_) return false;
-  return writePending(pending_.size()) && closeFile();
+EncoderStatus SplitFileWriter::finish() {
+  if (!file_) return {};  // closed by the failure that was returned then
+  if (EncoderStatus written = writePending(pending_.size()); !written.ok()) return written;
+  return closeFile();
 }
 
 void SplitFileWriter::finishAtWholeFrame() {
   if (!file_) return;
   const std::uint64_t sent = fileBytes_ + pending_.size();
   const std::uint64_t end = ends_.lost() ? sent : ends_.lastEndWithin(sent);
-  if (end > fileBytes_ && !writePending(end - fileBytes_)) return;
+  if (end > fileBytes_ && !writePending(end - fileBytes_).ok()) return;
   cutToWholeFrames();
   static_cast<void>(closeFile());
 }
@@ -217,18 +224,17 @@ std::uint64_t SplitFileWriter::bytesWritten() const {
   return finishedBytes_ + (ends_.lost() ? fileBytes_ : ends_.whole()) - base_;
 }
 
-// Reports the failure and finishes the file as far as it can: cut back to its
-// last whole frame, synced and closed. The writer takes no more calls.
-bool SplitFileWriter::fail(bool creating, const Error& error) {
-  reporter_.post(event::Error{creating ? event::Failure::FileCreation : event::Failure::FileWrite,
-                              error.text, static_cast<long>(error.code)});
+// Finishes the file as far as it can after a failure: cut back to its last
+// whole frame, synced and closed; the failure is the caller's to pass on. The
+// writer takes no more calls.
+EncoderFailure SplitFileWriter::fail(event::Failure what, const Error& error) {
   cutToWholeFrames();
   if (file_) {
     finishedBytes_ += fileBytes_ - base_;
     static_cast<void>(file_->finish());
     file_.reset();
   }
-  return false;
+  return EncoderFailure{what, error};
 }
 
 }  // namespace vorta

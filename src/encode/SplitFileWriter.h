@@ -3,9 +3,9 @@
 //
 // Used by the encoder thread only. It owns the open output file, the bytes
 // not yet written (pending), the frame ends of the current file and the last
-// bytes written to it; each failure it meets is reported here, once, with the
-// system's text, as are the files it opens and finishes (events to the
-// run's reporter).
+// bytes written to it. It posts the files it opens and finishes to the run's
+// reporter; a failure it meets is returned to the caller as an
+// EncoderFailure (creating or writing a file, with the system's error).
 //
 // - Every file ends with a whole frame. At a split the old file stops at its
 //   last frame end and the frame in progress starts the next file, so each
@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "base/Reporter.h"
+#include "encode/EncoderFailure.h"
 #include "encode/MpegFrame.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -50,21 +51,22 @@ class SplitFileWriter {
   SplitFileWriter(FileSystem& files, Clock& clock, bool splitMode, bool makeFolders,
                   const Reporter& reporter);
 
-  // Each returns false after a failure it has reported; the writer is then
-  // finished and takes no more calls.
+  // Each returning an EncoderStatus has, on a failure, finished the file as
+  // far as it could (cut back to its last whole frame, synced, closed); the
+  // writer then takes no more calls.
 
   // Opens a file the way the writer does (folders made as needed).
   static Result<std::unique_ptr<OutputFile>> openOutput(FileSystem& files, const std::string& name,
                                                         bool makeFolders);
   // Takes the first file, `opened` by openOutput (a file that cannot be
   // created is reported here).
-  bool open(const std::string& name, Result<std::unique_ptr<OutputFile>> opened);
+  EncoderStatus open(const std::string& name, Result<std::unique_ptr<OutputFile>> opened);
   // Engine output, in stream order.
-  bool add(std::span<const std::uint8_t> bytes);
+  EncoderStatus add(std::span<const std::uint8_t> bytes);
   // Ends the current file at its last whole frame and goes on in `name`.
-  bool split(const std::string& name);
+  EncoderStatus split(const std::string& name);
   // Writes everything, syncs and closes the file.
-  bool finish();
+  EncoderStatus finish();
   // After a failure of the engine: writes what it holds up to the last whole
   // frame, cuts the file back to that frame and finishes it.
   void finishAtWholeFrame();
@@ -89,19 +91,19 @@ class SplitFileWriter {
  private:
   enum class Start { Fresh, Replace, Append };
 
-  bool openFile(const std::string& name, Result<std::unique_ptr<OutputFile>> opened);
+  EncoderStatus openFile(const std::string& name, Result<std::unique_ptr<OutputFile>> opened);
   Start startFor(const std::string& name, const FileFacts& facts);
   bool writtenThisHour(WallSeconds modified);
   std::uint64_t wholeFramesOnDisk();
-  bool write(const std::uint8_t* bytes, std::uint32_t length);
-  bool prepareFirstWrite();
-  bool writeBlocks();
-  bool writePending(std::uint64_t count);
+  EncoderStatus write(const std::uint8_t* bytes, std::uint32_t length);
+  EncoderStatus prepareFirstWrite();
+  EncoderStatus writeBlocks();
+  EncoderStatus writePending(std::uint64_t count);
   void keepTail(const std::uint8_t* bytes, std::uint32_t length);
-  bool endAtFrame(std::vector<std::uint8_t>& carried);
-  bool closeFile();
+  EncoderStatus endAtFrame(std::vector<std::uint8_t>& carried);
+  EncoderStatus closeFile();
   void cutToWholeFrames();
-  bool fail(bool creating, const Error& error);
+  EncoderFailure fail(event::Failure what, const Error& error);
 
   FileSystem& files_;
   Clock& clock_;

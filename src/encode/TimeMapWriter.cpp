@@ -6,8 +6,10 @@
 namespace vorta {
 
 TimeMapWriter::TimeMapWriter(FileSystem& files, TimeStampQueue& stamps,
-                             const TimeMapHeader& header, std::unique_ptr<LoudnessMeter> meter)
+                             const TimeMapHeader& header, std::unique_ptr<LoudnessMeter> meter,
+                             const Reporter& reporter)
     : files_(files),
+      reporter_(reporter),
       stamps_(stamps),
       header_(header),
       levels_(header.rate, header.channels, std::move(meter)),
@@ -92,7 +94,7 @@ void TimeMapWriter::fileStarted(const std::string& name, std::uint64_t streamSta
   emitReady(streamStart, true);
   if (file_.sidecar) file_.sidecar->finish();
   file_ = File{};
-  file_.sidecar = std::make_unique<SidecarFile>(files_, name, header_, append);
+  file_.sidecar = std::make_unique<SidecarFile>(files_, name, header_, append, reporter_);
   file_.streamStart = streamStart;
   file_.keptBytes = keptBytes;
   // An appended file holds whole frames of this same format.

@@ -38,8 +38,9 @@ class TimeMapWriter {
   // input sample s is in stream frame (s + kEncoderDelay) / frameSamples.
   static constexpr std::uint64_t kEncoderDelay = 576;
 
+  // A map that cannot be written is posted to `reporter`.
   TimeMapWriter(FileSystem& files, TimeStampQueue& stamps, const TimeMapHeader& header,
-                std::unique_ptr<LoudnessMeter> meter);
+                std::unique_ptr<LoudnessMeter> meter, const Reporter& reporter);
 
   // The next `frames` frames of the recording (interleaved samples), before
   // the engine encodes them.
@@ -87,6 +88,7 @@ class TimeMapWriter {
   void forgetOldAnchors();
 
   FileSystem& files_;
+  const Reporter& reporter_;
   TimeStampQueue& stamps_;
   const TimeMapHeader header_;
   LevelWindow levels_;

@@ -1,4 +1,5 @@
-// Output files over POSIX descriptors, with 64-bit offsets on every build
+// Output files over POSIX descriptors (the rules of an output file are
+// LazyOutputFile's), with 64-bit offsets on every build
 // (the build defines _FILE_OFFSET_BITS=64, checked below).
 #include <dirent.h>
 #include <fcntl.h>
@@ -8,8 +9,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/Files.h"
+#include "platform/LazyOutputFile.h"
 #include "platform/Syscall.h"
 
 static_assert(sizeof(off_t) == 8, "output files need 64-bit offsets");
@@ -30,121 +33,102 @@ ErrorKind kindOf(int code) {
 Error systemError(int code) { return Error{kindOf(code), code, std::strerror(code)}; }
 Error lastError() { return systemError(errno); }
 
-class LinuxOutputFile final : public OutputFile {
+// One descriptor, closed by its owner.
+class LinuxFileHandle final : public FileHandle {
  public:
-  LinuxOutputFile(std::string name, int fd, FileFacts facts)
-      : name_(std::move(name)), fd_(fd), facts_(facts), end_(facts.size) {}
-  ~LinuxOutputFile() override {
+  explicit LinuxFileHandle(int fd) : fd_(fd) {}
+  ~LinuxFileHandle() override {
     if (fd_ >= 0) ::close(fd_);
   }
-  LinuxOutputFile(const LinuxOutputFile&) = delete;
-  LinuxOutputFile& operator=(const LinuxOutputFile&) = delete;
 
-  const FileFacts& facts() const override { return facts_; }
+  Result<FileFacts> facts() override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return lastError();
+    return FileFacts{true, static_cast<std::uint64_t>(S_ISREG(st.st_mode) ? st.st_size : 0),
+                    WallSeconds(std::chrono::seconds(st.st_mtime))};
+  }
 
   Result<std::size_t> readAt(std::uint64_t offset, void* bytes, std::size_t length) override {
-    if (fd_ < 0) return std::size_t{0};  // not created yet: empty
     const ssize_t n =
         retryOnInterrupt([&] { return ::pread(fd_, bytes, length, static_cast<off_t>(offset)); });
     if (n < 0) return lastError();
     return static_cast<std::size_t>(n);
   }
 
-  Status write(const void* bytes, std::size_t length) override {
-    if (Status made = materialise(); !made.ok()) return made;
-    const int error = writeAll(static_cast<const char*>(bytes), length);
-    if (error == 0) {
-      end_ += length;
-      return {};
-    }
-    // Whatever the failing call did write would sit in the file uncounted,
-    // most likely as the front part of a frame: take it back. The caller
-    // hears of the original failure, not of the clean-up.
-    static_cast<void>(cutTo(end_));
-    return systemError(error);
+  // pread leaves the position alone: it is always the end already.
+  Result<std::size_t> write(std::uint64_t /*end*/, const void* bytes, std::size_t length) override {
+    const ssize_t n = retryOnInterrupt([&] { return ::write(fd_, bytes, length); });
+    if (n < 0) return lastError();
+    if (n == 0) return systemError(EIO);
+    return static_cast<std::size_t>(n);
   }
 
   Status truncate(std::uint64_t size) override {
-    if (Status made = materialise(); !made.ok()) return made;
-    return cutTo(size);
+    const auto at = static_cast<off_t>(size);
+    if (retryOnInterrupt([&] { return ::ftruncate(fd_, at); }) != 0) {
+      // Devices and pipes have no length to cut.
+      if (errno != EINVAL) return lastError();
+      return Error{ErrorKind::NotSupported, EINVAL, std::strerror(EINVAL)};
+    }
+    if (::lseek(fd_, at, SEEK_SET) < 0) return lastError();
+    return {};
   }
 
-  Status finish() override {
-    if (fd_ < 0) return {};
-    const int fd = fd_;
-    fd_ = -1;
-    // Devices and pipes (an output of /dev/null) cannot be synced: EINVAL
-    // there means there is nothing to force to a disk.
-    const int synced = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    // Never retry close on EINTR: the descriptor is gone either way on Linux.
-    const int closed = ::close(fd) == 0 ? 0 : errno;
-    if (synced != 0) return systemError(synced);
-    return closed == 0 ? Status{} : systemError(closed);
+  // Devices and pipes (an output of /dev/null) cannot be synced: EINVAL there
+  // means there is nothing to force to a disk.
+  Status sync() override {
+    if (::fsync(fd_) == 0 || errno == EINVAL) return {};
+    return lastError();
+  }
+
+  // Never retry close on EINTR: the descriptor is gone either way on Linux.
+  Status close() override {
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) return lastError();
+    return {};
   }
 
  private:
-  // A file that did not exist at the open is created by its first change.
-  Status materialise() {
-    if (fd_ >= 0) return {};
-    fd_ = retryOnInterrupt(
-        [&] { return ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
-    if (fd_ < 0) return lastError();
-    (void)posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-    end_ = 0;
-    return {};
-  }
-
-  int writeAll(const char* p, std::size_t length) {
-    while (length > 0) {
-      const ssize_t n = retryOnInterrupt([&] { return ::write(fd_, p, length); });
-      if (n < 0) return errno;
-      if (n == 0) return EIO;
-      p += n;
-      length -= static_cast<std::size_t>(n);
-    }
-    return 0;
-  }
-
-  // The size and the write position go back together, so that the next
-  // write continues at the cut instead of leaving a hole.
-  Status cutTo(std::uint64_t size) {
-    const auto at = static_cast<off_t>(size);
-    if (retryOnInterrupt([&] { return ::ftruncate(fd_, at); }) != 0) {
-      // Devices and pipes have no length to cut; nothing was written there.
-      if (errno != EINVAL || end_ != size) return lastError();
-    }
-    if (::lseek(fd_, at, SEEK_SET) < 0 && errno != ESPIPE) return lastError();
-    end_ = size;
-    return {};
-  }
-
-  std::string name_;
-  int fd_;  // -1: not created yet, or finished
-  FileFacts facts_;
-  std::uint64_t end_;  // where the next write goes
+  int fd_;
 };
 
-// An existing file: opened for reading too (a restarted recording reads its
-// frames back), or write-only where reading is not allowed.
-int openExisting(const std::string& name) {
-  const int fd = retryOnInterrupt([&] { return ::open(name.c_str(), O_RDWR | O_CLOEXEC); });
-  if (fd >= 0 || errno != EACCES) return fd;
-  return retryOnInterrupt([&] { return ::open(name.c_str(), O_WRONLY | O_CLOEXEC); });
+Result<std::unique_ptr<FileHandle>> handleFor(int fd) {
+  if (fd < 0) return lastError();
+  (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return std::unique_ptr<FileHandle>(std::make_unique<LinuxFileHandle>(fd));
 }
 
-class LinuxFileSystem final : public FileSystem {
+class LinuxFileHandleOpener final : public FileHandleOpener {
  public:
-  Result<std::unique_ptr<OutputFile>> open(const std::string& name) override {
-    const int fd = openExisting(name);
-    if (fd >= 0) return opened(name, fd);
-    if (errno != ENOENT) return lastError();
-    // Not there: make sure it can be created, and leave nothing behind.
+  // Opened for reading too (a restarted recording reads its frames back), or
+  // write-only where reading is not allowed.
+  Result<std::unique_ptr<FileHandle>> openExisting(const std::string& name) override {
+    int fd = retryOnInterrupt([&] { return ::open(name.c_str(), O_RDWR | O_CLOEXEC); });
+    if (fd < 0 && errno == EACCES)
+      fd = retryOnInterrupt([&] { return ::open(name.c_str(), O_WRONLY | O_CLOEXEC); });
+    if (fd >= 0) (void)::lseek(fd, 0, SEEK_END);
+    return handleFor(fd);
+  }
+
+  Status probeCreate(const std::string& name) override {
     const int probe = retryOnInterrupt(
         [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
     if (probe < 0) return lastError();
     ::close(probe);
     (void)::unlink(name.c_str());
-    return std::unique_ptr<OutputFile>(std::make_unique<LinuxOutputFile>(name, -1, FileFacts{}));
+    return {};
+  }
+
+  Result<std::unique_ptr<FileHandle>> create(const std::string& name) override {
+    return handleFor(retryOnInterrupt(
+        [&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }));
+  }
+};
+
+class LinuxFileSystem final : public FileSystem {
+ public:
+  Result<std::unique_ptr<OutputFile>> open(const std::string& name) override {
+    return openLazily(handles_, name);
   }
 
   bool exists(const std::string& path) override {
@@ -201,19 +185,7 @@ class LinuxFileSystem final : public FileSystem {
   }
 
  private:
-  static Result<std::unique_ptr<OutputFile>> opened(const std::string& name, int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-      const Error error = lastError();
-      ::close(fd);
-      return error;
-    }
-    FileFacts facts{true, static_cast<std::uint64_t>(S_ISREG(st.st_mode) ? st.st_size : 0),
-                    WallSeconds(std::chrono::seconds(st.st_mtime))};
-    (void)::lseek(fd, 0, SEEK_END);
-    (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::unique_ptr<OutputFile>(std::make_unique<LinuxOutputFile>(name, fd, facts));
-  }
+  LinuxFileHandleOpener handles_;
 };
 
 }  // namespace

@@ -1,7 +1,9 @@
-// Output files over Win32 file handles (CreateFileW, WriteFile,
-// SetEndOfFile, FlushFileBuffers); names arrive in UTF-8 and are converted to
-// UTF-16, so any name the file system takes can be used.
+// Output files over Win32 file handles (CreateFileW, WriteFile, SetEndOfFile,
+// FlushFileBuffers; the rules of an output file are LazyOutputFile's); names
+// arrive in UTF-8 and are converted to UTF-16, so any name the file system
+// takes can be used.
 #include "platform/Files.h"
+#include "platform/LazyOutputFile.h"
 
 #include <windows.h>
 
@@ -36,20 +38,29 @@ WallSeconds epochSeconds(const FILETIME& t) {
   return WallSeconds(std::chrono::seconds((units - 116444736000000000LL) / 10000000));
 }
 
-class Win32OutputFile final : public OutputFile {
+bool isDisk(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+
+// One file handle, closed by its owner.
+class Win32FileHandle final : public FileHandle {
  public:
-  Win32OutputFile(std::wstring name, HANDLE file, FileFacts facts)
-      : name_(std::move(name)), file_(file), facts_(facts), end_(facts.size) {}
-  ~Win32OutputFile() override {
+  explicit Win32FileHandle(HANDLE file) : file_(file) {}
+  ~Win32FileHandle() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
   }
-  Win32OutputFile(const Win32OutputFile&) = delete;
-  Win32OutputFile& operator=(const Win32OutputFile&) = delete;
 
-  const FileFacts& facts() const override { return facts_; }
+  Result<FileFacts> facts() override {
+    FileFacts facts;
+    if (!isDisk(file_)) return facts;  // a device (NUL) has no size
+    LARGE_INTEGER size{};
+    FILETIME modified{};
+    if (!GetFileSizeEx(file_, &size) || !GetFileTime(file_, nullptr, nullptr, &modified))
+      return lastError();
+    facts.size = static_cast<std::uint64_t>(size.QuadPart);
+    facts.modified = epochSeconds(modified);
+    return facts;
+  }
 
   Result<std::size_t> readAt(std::uint64_t offset, void* bytes, std::size_t length) override {
-    if (file_ == INVALID_HANDLE_VALUE) return std::size_t{0};  // not created yet: empty
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
@@ -60,117 +71,92 @@ class Win32OutputFile final : public OutputFile {
     return static_cast<std::size_t>(n);
   }
 
-  Status write(const void* bytes, std::size_t length) override {
-    if (Status made = materialise(); !made.ok()) return made;
-    // A read moves the handle's position: every write starts at the end.
-    if (Status placed = seek(end_); !placed.ok()) return placed;
-    const DWORD error = writeAll(static_cast<const char*>(bytes), length);
-    if (error == 0) {
-      end_ += length;
-      return {};
-    }
-    // Whatever the failing call did write would sit in the file uncounted,
-    // most likely as the front part of a frame: take it back. The caller
-    // hears of the original failure, not of the clean-up.
-    static_cast<void>(cutTo(end_));
-    return systemError(error);
+  // A read moves the handle's position: every write starts at the end.
+  Result<std::size_t> write(std::uint64_t end, const void* bytes, std::size_t length) override {
+    if (Status placed = seek(end); !placed.ok()) return placed.error();
+    const DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+    DWORD written = 0;
+    if (!WriteFile(file_, bytes, chunk, &written, nullptr)) return lastError();
+    if (written == 0) return systemError(ERROR_WRITE_FAULT);
+    return static_cast<std::size_t>(written);
   }
 
   Status truncate(std::uint64_t size) override {
-    if (Status made = materialise(); !made.ok()) return made;
-    return cutTo(size);
-  }
-
-  Status finish() override {
-    if (file_ == INVALID_HANDLE_VALUE) return {};
-    const HANDLE file = file_;
-    file_ = INVALID_HANDLE_VALUE;
-    // A device (an output of NUL) has nothing to force to a disk.
-    const bool disk = GetFileType(file) == FILE_TYPE_DISK;
-    const DWORD flushed = !disk || FlushFileBuffers(file) ? 0 : GetLastError();
-    const DWORD closed = CloseHandle(file) ? 0 : GetLastError();
-    if (flushed != 0) return systemError(flushed);
-    return closed == 0 ? Status{} : systemError(closed);
-  }
-
- private:
-  // A file that did not exist at the open is created by its first change.
-  Status materialise() {
-    if (file_ != INVALID_HANDLE_VALUE) return {};
-    file_ = CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                        nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) return lastError();
-    end_ = 0;
+    // Devices have no length to cut.
+    if (!isDisk(file_))
+      return Error{ErrorKind::NotSupported, ERROR_INVALID_FUNCTION,
+                   systemErrorText(ERROR_INVALID_FUNCTION)};
+    if (Status placed = seek(size); !placed.ok()) return placed;
+    if (!SetEndOfFile(file_)) return lastError();
     return {};
   }
 
-  DWORD writeAll(const char* p, std::size_t length) {
-    while (length > 0) {
-      const DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
-      DWORD written = 0;
-      if (!WriteFile(file_, p, chunk, &written, nullptr)) return GetLastError();
-      if (written == 0) return ERROR_WRITE_FAULT;
-      p += written;
-      length -= written;
-    }
-    return 0;
+  // A device (an output of NUL) has nothing to force to a disk.
+  Status sync() override {
+    if (!isDisk(file_) || FlushFileBuffers(file_)) return {};
+    return lastError();
   }
 
+  Status close() override {
+    const HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) return lastError();
+    return {};
+  }
+
+ private:
   Status seek(std::uint64_t offset) {
-    if (GetFileType(file_) != FILE_TYPE_DISK) return {};  // devices have no position
+    if (!isDisk(file_)) return {};  // devices have no position
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return lastError();
     return {};
   }
 
-  // The size and the write position go back together, so that the next
-  // write continues at the cut instead of leaving a hole.
-  Status cutTo(std::uint64_t size) {
-    if (GetFileType(file_) != FILE_TYPE_DISK) {
-      // Devices have no length to cut; nothing was written there.
-      if (end_ != size) return systemError(ERROR_INVALID_FUNCTION);
-      return {};
-    }
-    if (Status placed = seek(size); !placed.ok()) return placed;
-    if (!SetEndOfFile(file_)) return lastError();
-    end_ = size;
-    return {};
-  }
-
-  std::wstring name_;
-  HANDLE file_;  // INVALID_HANDLE_VALUE: not created yet, or finished
-  FileFacts facts_;
-  std::uint64_t end_;  // where the next write goes
+  HANDLE file_;  // INVALID_HANDLE_VALUE: closed
 };
 
-// An existing file: opened for reading too (a restarted recording reads its
-// frames back), or write-only where reading is not allowed.
-HANDLE openExisting(const std::wstring& name) {
-  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, flags, nullptr);
-  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return file;
-  return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
-                     nullptr);
+Result<std::unique_ptr<FileHandle>> handleFor(HANDLE file) {
+  if (file == INVALID_HANDLE_VALUE) return lastError();
+  return std::unique_ptr<FileHandle>(std::make_unique<Win32FileHandle>(file));
 }
 
-class Win32FileSystem final : public FileSystem {
+class Win32FileHandleOpener final : public FileHandleOpener {
  public:
-  Result<std::unique_ptr<OutputFile>> open(const std::string& utf8) override {
+  // Opened for reading too (a restarted recording reads its frames back), or
+  // write-only where reading is not allowed.
+  Result<std::unique_ptr<FileHandle>> openExisting(const std::string& utf8) override {
     const std::wstring name = toWide(utf8);
-    const HANDLE file = openExisting(name);
-    if (file != INVALID_HANDLE_VALUE) return opened(name, file);
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return lastError();
-    // Not there: make sure it can be created, and leave nothing behind.
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+      file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         flags, nullptr);
+    return handleFor(file);
+  }
+
+  Status probeCreate(const std::string& utf8) override {
+    const std::wstring name = toWide(utf8);
     const HANDLE probe = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return lastError();
     CloseHandle(probe);
     (void)DeleteFileW(name.c_str());
-    return std::unique_ptr<OutputFile>(
-        std::make_unique<Win32OutputFile>(name, INVALID_HANDLE_VALUE, FileFacts{}));
+    return {};
+  }
+
+  Result<std::unique_ptr<FileHandle>> create(const std::string& utf8) override {
+    return handleFor(CreateFileW(toWide(utf8).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  }
+};
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  Result<std::unique_ptr<OutputFile>> open(const std::string& name) override {
+    return openLazily(handles_, name);
   }
 
   bool exists(const std::string& path) override {
@@ -230,22 +216,7 @@ class Win32FileSystem final : public FileSystem {
   }
 
  private:
-  static Result<std::unique_ptr<OutputFile>> opened(const std::wstring& name, HANDLE file) {
-    FileFacts facts;
-    facts.existed = true;
-    if (GetFileType(file) == FILE_TYPE_DISK) {
-      LARGE_INTEGER size{};
-      FILETIME modified{};
-      if (!GetFileSizeEx(file, &size) || !GetFileTime(file, nullptr, nullptr, &modified)) {
-        const Error error = lastError();
-        CloseHandle(file);
-        return error;
-      }
-      facts.size = static_cast<std::uint64_t>(size.QuadPart);
-      facts.modified = epochSeconds(modified);
-    }
-    return std::unique_ptr<OutputFile>(std::make_unique<Win32OutputFile>(name, file, facts));
-  }
+  Win32FileHandleOpener handles_;
 };
 
 }  // namespace

@@ -5,7 +5,8 @@
 // failure it is, decided inside the backend that failed (so no caller ever
 // tests errno, ALSA, waveIn or engine numbers), the system's own number for
 // the message and the log, and the system's own text for it, taken where the
-// failure happened.
+// failure happened. A layer that adds what it was doing when the failure
+// came names its own error type as the second parameter.
 //
 // Any thread may use these types; they own their contents and share nothing.
 #pragma once
@@ -43,11 +44,11 @@ struct Error {
   std::string text;  // the system's own text for it
 };
 
-template <class T>
+template <class T, class E = Error>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT: implicit
-  Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
+  Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
 
   bool ok() const { return state_.index() == 0; }
   // Only on ok(): the value.
@@ -55,24 +56,24 @@ class [[nodiscard]] Result {
   const T& value() const& { return std::get<0>(state_); }
   T&& value() && { return std::get<0>(std::move(state_)); }
   // Only on !ok(): the error.
-  const Error& error() const { return std::get<1>(state_); }
+  const E& error() const { return std::get<1>(state_); }
 
  private:
-  std::variant<T, Error> state_;
+  std::variant<T, E> state_;
 };
 
-template <>
-class [[nodiscard]] Result<void> {
+template <class E>
+class [[nodiscard]] Result<void, E> {
  public:
   Result() = default;
-  Result(Error error) : error_(std::move(error)) {}  // NOLINT: implicit
+  Result(E error) : error_(std::move(error)) {}  // NOLINT: implicit
 
   bool ok() const { return !error_.has_value(); }
   // Only on !ok(): the error.
-  const Error& error() const { return *error_; }
+  const E& error() const { return *error_; }
 
  private:
-  std::optional<Error> error_;
+  std::optional<E> error_;
 };
 
 using Status = Result<void>;

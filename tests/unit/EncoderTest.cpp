@@ -109,9 +109,11 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   const rlimit limit{row.sizeLimit ? row.sizeLimit : unlimited.rlim_cur, unlimited.rlim_max};
   ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
   ::setrlimit(RLIMIT_FSIZE, &limit);
-  const bool ok = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority(), report.reporter});
+  const EncoderStatus ended = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority(), report.reporter});
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
-  EXPECT_EQ(std::pair(ok, report.text.err), std::pair(row.err.empty(), row.err));
+  EXPECT_EQ(report.text.err, "") << "the failure comes back, to be said once by the thread's owner";
+  if (!ended.ok()) report.reporter.post(failureEvent(ended.error()));
+  EXPECT_EQ(std::pair(ended.ok(), report.text.err), std::pair(row.err.empty(), row.err));
   std::map<std::string, std::uint64_t> finished;  // this run's bytes in each file finished
   for (const auto& f : report.all<event::FileFinished>()) finished[f.name] += f.bytes;
   std::map<std::string, std::uint64_t> sizes;

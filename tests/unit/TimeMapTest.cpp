@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "Fakes.h"
 #include "archive/TimeMap.h"
 #include "capture/SegmentStamper.h"
 #include "encode/SidecarFile.h"
@@ -153,7 +154,7 @@ TEST(SegmentStamper, StampsWhereContinuousSoundBegins) {
 }
 
 // A map continued by a restarted recorder: a torn last line is cut off; a
-// map of another format is replaced.
+// map of another format is replaced; one that cannot be written is said once.
 TEST(SidecarFile, AppendCutsATornLineOrStartsAfresh) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / "vorta-sidecar-test";
@@ -167,14 +168,21 @@ TEST(SidecarFile, AppendCutsATornLineOrStartsAfresh) {
       {true, "", std::string(kHeader) + "S 9 9 9 append\n"},
       {false, std::string(kHeader) + "S 1 0 0 start\n", std::string(kHeader) + "S 9 9 9 append\n"},  // a new file
   };
+  const Reporter quiet;
   for (const auto& r : rows) {
     std::ofstream(mp3 + ".times", std::ios::binary) << r.before;
-    SidecarFile sidecar(systemFileSystem(), mp3, header, r.append);
+    SidecarFile sidecar(systemFileSystem(), mp3, header, r.append, quiet);
     sidecar.writeLine("S 9 9 9 append");
     sidecar.finish();
     std::ifstream in(mp3 + ".times", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), r.after) << r.before;
   }
+  KeptReport report;
+  FlakyFiles refusing;
+  refusing.failOpenAt = 0;
+  SidecarFile lost(refusing, mp3, header, false, report.reporter);
+  lost.writeLine("S 1 0 0 start"), lost.writeLine("S 2 0 0 start"), lost.finish();
+  EXPECT_EQ(report.text.err, "\r\n* Time map " + mp3 + ".times not written: open refused\r\n");
   fs::remove_all(dir);
 }
 
