@@ -87,11 +87,11 @@ class EncoderPump {
     while (!(captureStopped() && c_.pcmRing.empty())) {
       if (endAtOnce()) {
         // A second stop signal: no more encoding, no flush; the file still
-        // ends with a whole frame.
-        writer_.finishAtWholeFrame();
+        // ends with a whole frame, and a failure to finish it still counts.
+        const EncoderStatus finished = writer_.finishAtWholeFrame();
         publishBytesWritten();
         finishTimeMap();
-        return {};
+        return finished;
       }
       const Result<Pass, EncoderFailure> pass = runPass(stream);
       if (!pass.ok()) return pass.error();
@@ -169,9 +169,10 @@ class EncoderPump {
     if (timeMap_) timeMap_->finish(writer_.streamHeld());
   }
 
-  // What the engine encoded before it failed still goes to the file.
+  // What the engine encoded before it failed still goes to the file, as far
+  // as it can; the engine's failure is the one that ended the recording.
   EncoderFailure finishAfterEngineFailure(EncoderFailure failure) {
-    writer_.finishAtWholeFrame();
+    static_cast<void>(writer_.finishAtWholeFrame());
     return failed(std::move(failure));
   }
 

@@ -202,13 +202,14 @@ EncoderStatus SplitFileWriter::finish() {
   return closeFile();
 }
 
-void SplitFileWriter::finishAtWholeFrame() {
-  if (!file_) return;
+EncoderStatus SplitFileWriter::finishAtWholeFrame() {
+  if (!file_) return {};
   const std::uint64_t sent = fileBytes_ + pending_.size();
   const std::uint64_t end = ends_.lost() ? sent : ends_.lastEndWithin(sent);
-  if (end > fileBytes_ && !writePending(end - fileBytes_).ok()) return;
+  const std::uint64_t whole = end > fileBytes_ ? end - fileBytes_ : 0;
+  if (EncoderStatus written = writePending(whole); !written.ok()) return written;
   cutToWholeFrames();
-  static_cast<void>(closeFile());
+  return closeFile();
 }
 
 // The file may end inside a frame (a failed write, an engine that stopped in

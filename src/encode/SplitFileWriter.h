@@ -67,9 +67,10 @@ class SplitFileWriter {
   EncoderStatus split(const std::string& name);
   // Writes everything, syncs and closes the file.
   EncoderStatus finish();
-  // After a failure of the engine: writes what it holds up to the last whole
-  // frame, cuts the file back to that frame and finishes it.
-  void finishAtWholeFrame();
+  // After a failure of the engine or a second stop signal: writes what it
+  // holds up to the last whole frame, cuts the file back to that frame and
+  // finishes it.
+  EncoderStatus finishAtWholeFrame();
 
   // The sound encoded so far, in seconds, for the length of each finished
   // file.

@@ -63,6 +63,8 @@ const Row kRows[] = {
      .sizes = {{"02.mp3", 16128}, {"03.mp3", 8448}}},
     {.what = "next file refused", .marks = {2}, .hours = {3}, .failOpenAt = 1, .err = kRefused, .sizes = {{"02.mp3", 9984}}},
     {.what = "second stop signal", .stopAt = 2, .sizes = {{"02.mp3", 14976}}},
+    {.what = "second stop signal, sync fails", .failFinishAt = 0, .stopAt = 2, .err = kWrite + "sync failed\r\n\r\n",
+     .sizes = {{"02.mp3", 14976}}},
     {.what = "clock back into a recorded hour appends", .chunks = 6, .marks = {2, 4}, .hours = {3, 2},
      .sizes = {{"02.mp3", 20352}, {"03.mp3", 9984}}},
 };

@@ -31,34 +31,25 @@ struct MemoryDisk : FileHandleOpener {
       if (disk.device) return n;
       EXPECT_EQ(end, bytes.size()) << "every write goes to the end";
       n = std::min({n, disk.chunk, disk.room - bytes.size()});
-      if (n == 0) return Error{ErrorKind::DiskFull, 28, "No space left on device"};
-      bytes.append(static_cast<const char*>(p), n);
-      return n;
+      if (n == 0) return Error{ErrorKind::DiskFull, 28, "ENOSPC"};
+      return bytes.append(static_cast<const char*>(p), n), n;
     }
     Status truncate(std::uint64_t size) override {
-      if (disk.device) return Error{ErrorKind::NotSupported, 22, "Invalid argument"};
-      bytes.resize(size);
-      return {};
+      return disk.device ? Error{ErrorKind::NotSupported, 22, "EINVAL"} : (bytes.resize(size), Status{});
     }
     Status sync() override { return disk.failSync ? Error{ErrorKind::Failed, 5, "I/O error"} : Status{}; }
-    Status close() override {
-      ++disk.closes;
-      return disk.failClose ? Error{ErrorKind::Failed, 9, "Bad file descriptor"} : Status{};
-    }
+    Status close() override { return ++disk.closes, disk.failClose ? Error{ErrorKind::Failed, 9, "EBADF"} : Status{}; }
     MemoryDisk& disk;
     std::string& bytes;
   };
   Result<std::unique_ptr<FileHandle>> openExisting(const std::string& name) override {
-    if (!files.count(name)) return Error{ErrorKind::NotFound, 2, "No such file or directory"};
+    if (!files.count(name)) return Error{ErrorKind::NotFound, 2, "ENOENT"};
     return std::unique_ptr<FileHandle>(std::make_unique<Handle>(*this, files[name]));
   }
   Status probeCreate(const std::string&) override {
-    return probeFails ? Error{ErrorKind::NoPermission, 13, "Permission denied"} : Status{};
+    return probeFails ? Error{ErrorKind::NoPermission, 13, "EACCES"} : Status{};
   }
-  Result<std::unique_ptr<FileHandle>> create(const std::string& name) override {
-    files[name].clear();
-    return openExisting(name);
-  }
+  Result<std::unique_ptr<FileHandle>> create(const std::string& name) override { return files[name] = "", openExisting(name); }
 };
 
 struct Row {
