@@ -9,7 +9,8 @@
 // first write or truncate, and a file that did not exist is created by the
 // first write or truncate (whether it can be created is tried at the open, by
 // creating it and removing it again). So a run that records nothing, however
-// it ends, leaves the file system as it found it.
+// it ends, leaves the file system as it found it. Each system's open() keeps
+// these rules through LazyOutputFile, which writes them once for all.
 #pragma once
 
 #include <cstddef>
