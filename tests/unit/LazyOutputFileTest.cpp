@@ -54,10 +54,10 @@ struct MemoryDisk : FileHandleOpener {
 
 struct Row {
   const char* what;
-  std::optional<std::string> old;  // the file before the open
-  std::vector<std::string> ops;    // "w:bytes" writes, "t:size" truncates
-  std::vector<int> codes;          // each op's error code (0: none)
-  std::optional<std::string> after;  // the file after finish() (none: never created)
+  std::optional<std::string> old = {};  // the file before the open
+  std::vector<std::string> ops = {};    // "w:bytes" writes, "t:size" truncates
+  std::vector<int> codes = {};          // each op's error code (0: none)
+  std::optional<std::string> after = {};  // the file after finish() (none: never created)
   int finishCode = 0, openCode = 0;
   std::size_t room = 1000, chunk = 1000;
   bool device = false, failSync = false, failClose = false, probeFails = false;
