@@ -103,23 +103,23 @@ void CaptureCallback::stamp(std::uint32_t bytes, std::uint32_t stored) {
     static_cast<void>(run_.timeStamps.push(*due));
 }
 
-void CaptureCallback::onStall(int lostMs) {
+void CaptureCallback::onStall(std::chrono::milliseconds lost) {
   if (stamper_) stamper_->lost(SegmentReason::Stall);
-  countLoss(lostMs);
+  countLoss(lost);
 }
 
 void CaptureCallback::onRestarted() {
   if (stamper_) stamper_->lost(SegmentReason::Restart);
 }
 
-void CaptureCallback::onOverrun(int lostMs) {
+void CaptureCallback::onOverrun(std::chrono::milliseconds lost) {
   if (stamper_) stamper_->lost(SegmentReason::Overrun);
-  countLoss(lostMs);
+  countLoss(lost);
 }
 
 // Both kinds of loss are reported alike.
-void CaptureCallback::countLoss(int lostMs) {
-  lostMs_.fetch_add(lostMs > 0 ? lostMs : 0, std::memory_order_relaxed);
+void CaptureCallback::countLoss(std::chrono::milliseconds lost) {
+  lostMs_.fetch_add(static_cast<int>(std::max(lost.count(), std::int64_t{0})), std::memory_order_relaxed);
   overruns_.fetch_add(1, std::memory_order_release);
   run_.captureEvent.set();  // reported at once, not at the next status line
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -38,8 +39,8 @@ class CaptureCallback final : public SoundCallback {
                   Clock* clock = nullptr);
 
   void onBlock(const std::uint8_t* data, std::uint32_t bytes) override;
-  void onOverrun(int lostMs) override;
-  void onStall(int lostMs) override;
+  void onOverrun(std::chrono::milliseconds lost) override;
+  void onStall(std::chrono::milliseconds lost) override;
   void onRestarted() override;
   void onInputLost(const Error& why) override;
 
@@ -77,7 +78,7 @@ class CaptureCallback final : public SoundCallback {
 
   void measure(const std::uint8_t* data, std::uint32_t bytes);
   void stamp(std::uint32_t bytes, std::uint32_t stored);
-  void countLoss(int lostMs);
+  void countLoss(std::chrono::milliseconds lost);
 
   // The time map's stamps, input thread only; the queue passes them to the
   // encoder (see TimeStamps.h). Empty without a time map.

@@ -46,7 +46,7 @@
 namespace vorta {
 namespace {
 
-constexpr int kPassWaitMs = 500;
+constexpr std::chrono::milliseconds kPassWait{500};
 constexpr int kDrainStatusMs = 500;
 constexpr int kDrainStepMs = 20;
 
@@ -92,7 +92,7 @@ class Recorder {
     // puts it back on every way out of here.
     std::unique_ptr<KeySource> keys = ports_.openKeys ? ports_.openKeys() : nullptr;
     for (;;) {
-      run_.captureEvent.wait(kPassWaitMs);  // a time-out is an ordinary pass
+      run_.captureEvent.wait(kPassWait);  // a time-out is an ordinary pass
       if (clockWatch_) clockWatch_->pass();
       if (settings_.splitMode != SplitMode::None) checkSplit();
       const std::uint64_t blocks = callback_.blocksTaken();

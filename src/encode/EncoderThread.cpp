@@ -117,7 +117,7 @@ class EncoderPump {
   void waitForChunk(std::uint32_t chunkBytes) {
     while (c_.pcmRing.available() < chunkBytes && !captureStopped() && !endAtOnce()) {
       if (!c_.run.encoderEvent.isOpen()) sleepMs(20);
-      if (c_.run.encoderEvent.isOpen()) c_.run.encoderEvent.wait(1000);
+      if (c_.run.encoderEvent.isOpen()) c_.run.encoderEvent.wait(std::chrono::seconds(1));
     }
   }
 

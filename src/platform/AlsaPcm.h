@@ -9,6 +9,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -25,7 +26,7 @@ using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
 struct OpenedPcm {
   PcmHandle pcm;
   snd_pcm_uframes_t periodFrames = 0;  // frames per read
-  int bufferMs = 0;                    // what the device's buffer holds
+  std::chrono::milliseconds buffer{0};  // what the device's buffer holds
 };
 
 // ALSA's number and its own text.

@@ -20,7 +20,7 @@ struct Opening {
   int error = 0;
   snd_pcm_t* pcm = nullptr;
   snd_pcm_uframes_t periodFrames = 0;
-  int bufferMs = 0;
+  std::chrono::milliseconds buffer{0};
 };
 
 int setHardware(snd_pcm_t* pcm, const SoundFormat& format, Opening& out) {
@@ -49,7 +49,7 @@ int setHardware(snd_pcm_t* pcm, const SoundFormat& format, Opening& out) {
   snd_pcm_hw_params_get_buffer_size(hw, &bufferFrames);
   const auto rate = static_cast<snd_pcm_uframes_t>(format.samplesPerSecond);
   if (out.periodFrames == 0) out.periodFrames = rate / 10;
-  out.bufferMs = static_cast<int>(bufferFrames * 1000 / rate);
+  out.buffer = std::chrono::milliseconds(bufferFrames * 1000 / rate);
   return 0;
 }
 
@@ -130,7 +130,7 @@ Result<OpenedPcm> openCapturePcm(const std::string& device, const SoundFormat& f
   OpenedPcm pcm;
   pcm.pcm.reset(opened.pcm);
   pcm.periodFrames = opened.periodFrames;
-  pcm.bufferMs = opened.bufferMs;
+  pcm.buffer = opened.buffer;
   return pcm;
 }
 

@@ -1,7 +1,8 @@
 // The reading thread: waits for an order (parked), or steps the stream while
 // running; a stop makes it finish the stream and park again; the quit order
-// ends it. It owns nothing but its loss flag and silence watch; the stream
-// and the callback belong to the input that owns the reader.
+// ends it. It owns nothing but its loss flag and its watches (silence, and
+// stalls when the stream measures them); the stream and the callback belong
+// to the input that owns the reader.
 #include "platform/BlockReader.h"
 
 #include <cstdlib>
@@ -10,18 +11,13 @@
 #include "platform/Threads.h"
 
 namespace vorta {
-namespace {
-
-std::int64_t steadyMs(SteadyTime t) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-}
-
-SteadyTime steadyNow() { return std::chrono::steady_clock::now(); }
-
-}  // namespace
-
-BlockReader::BlockReader(BlockStream& stream, SoundCallback& callback)
-    : stream_(stream), callback_(callback), thread_(&BlockReader::main, this) {}
+BlockReader::BlockReader(BlockStream& stream, SoundCallback& callback,
+                         std::optional<StallMeter> stalls, Clock& clock)
+    : stream_(stream),
+      callback_(callback),
+      clock_(clock),
+      stalls_(std::move(stalls)),
+      thread_(&BlockReader::main, this) {}
 
 BlockReader::~BlockReader() {
   stop();
@@ -45,7 +41,7 @@ bool BlockReader::stop() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (order_ != Order::Run) return false;
   order_ = Order::Stop;
-  stopRequest_ = steadyNow();
+  stopRequest_ = clock_.steadyNow();
   changed_.notify_all();
   changed_.wait(lock, [this] { return order_ == Order::Park; });
   return true;
@@ -79,7 +75,7 @@ void BlockReader::main() {
     if (order_ == Order::Stop) {
       const SteadyTime requested = stopRequest_;
       lock.unlock();
-      stream_.finish(requested);
+      finishRun(requested);
       lock.lock();
       order_ = Order::Park;
       changed_.notify_all();
@@ -89,8 +85,9 @@ void BlockReader::main() {
     lock.unlock();
     if (fresh) {
       lost_ = false;  // a new run reports its own loss
+      forgetReads();
       stream_.begin();
-      silent_.restart(steadyMs(steadyNow()));
+      silent_.restart(clock_.steadyNow());
     }
     runStep();
     lock.lock();
@@ -99,7 +96,28 @@ void BlockReader::main() {
 
 void BlockReader::runStep() {
   const std::int64_t frames = stream_.step(kWait);
-  if (!lost_ && silent_.silentTooLong(steadyMs(steadyNow()), frames)) lose(stream_.silenceError());
+  if (!lost_ && silent_.silentTooLong(clock_.steadyNow(), frames)) lose(stream_.silenceError());
+}
+
+// A stall whose reads had not yet settled when the stop came still lost
+// sound: its figure so far is reported, unless the whole input was lost.
+void BlockReader::finishRun(SteadyTime requested) {
+  stream_.finish(requested);
+  if (!stalls_ || lost_) return;
+  if (const auto lost = stalls_->atStop()) callback_.onStall(*lost);
+}
+
+void BlockReader::afterRead(std::int64_t frames, std::int64_t waiting) {
+  if (!stalls_) return;
+  if (const auto lost = stalls_->afterRead(clock_.steadyNow(), frames, waiting)) callback_.onStall(*lost);
+}
+
+std::optional<std::chrono::milliseconds> BlockReader::sinceRead() {
+  return stalls_ ? stalls_->sinceRead(clock_.steadyNow()) : std::nullopt;
+}
+
+void BlockReader::forgetReads() {
+  if (stalls_) stalls_->restart();
 }
 
 std::string askedSoundDevice(const char* device) {

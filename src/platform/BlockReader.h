@@ -12,13 +12,15 @@
 // - The reading thread ("vorta-input", at the system's normal priority)
 //   makes every BlockStream call and every callback, never under the mutex.
 // - Guarded by mutex_: order_, fresh_, stopRequest_.
-// - Reading thread only: lost_, silent_.
+// - Reading thread only: lost_, silent_, stalls_.
+// - clock_ is read by both; a Clock holds no state of its own.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -51,8 +53,11 @@ class BlockReader {
   // The longest wait in one step, so a stop is never held up long.
   static constexpr std::chrono::milliseconds kWait{100};
 
-  // Starts the reading thread, parked.
-  BlockReader(BlockStream& stream, SoundCallback& callback);
+  // Starts the reading thread, parked. A stream whose device says how much
+  // it holds passes a stall meter and reports its reads (afterRead). The
+  // clock times the watches and the stop request.
+  BlockReader(BlockStream& stream, SoundCallback& callback,
+              std::optional<StallMeter> stalls = std::nullopt, Clock& clock = systemClock());
   // Stops (see stop()), then ends and joins the reading thread.
   ~BlockReader();
   BlockReader(const BlockReader&) = delete;
@@ -73,14 +78,25 @@ class BlockReader {
   bool lost() const { return lost_; }
   SoundCallback& callback() { return callback_; }
 
+  // Reading thread: a read got `frames` and left `waiting` in the device; a
+  // stall whose loss has settled is reported.
+  void afterRead(std::int64_t frames, std::int64_t waiting);
+  // Reading thread: the time since the last read (none before the first),
+  // and forgetting it when the stream restarts or a loss was reported
+  // another way.
+  std::optional<std::chrono::milliseconds> sinceRead();
+  void forgetReads();
+
  private:
   enum class Order { Park, Run, Stop, Quit };
 
   void main();
   void runStep();
+  void finishRun(SteadyTime requested);
 
   BlockStream& stream_;
   SoundCallback& callback_;
+  Clock& clock_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -89,7 +105,8 @@ class BlockReader {
   SteadyTime stopRequest_;
 
   bool lost_ = false;
-  SilentInputWatch silent_{kSilentInputLimitMs};
+  SilentInputWatch silent_{kSilentInputLimit};
+  std::optional<StallMeter> stalls_;
 
   std::thread thread_;  // last: starts once everything above is ready
 };

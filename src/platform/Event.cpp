@@ -33,11 +33,10 @@ void Event::set() {
   changed_.notify_one();
 }
 
-bool Event::wait(int timeoutMs) {
+bool Event::wait(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!open_) return false;
-  changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                    [this] { return signalled_ || !open_; });
+  changed_.wait_for(lock, timeout, [this] { return signalled_ || !open_; });
   if (!open_ || !signalled_) return false;
   signalled_ = false;  // auto-reset: one waiter takes the signal
   return true;

@@ -8,6 +8,7 @@
 // never freed memory, so no thread can touch a dead event.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -23,7 +24,7 @@ class Event {
   void close();  // closed: waits return false at once
   bool isOpen() const;
   void set();
-  bool wait(int timeoutMs);
+  bool wait(std::chrono::milliseconds timeout);
 
  private:
   mutable std::mutex mutex_;

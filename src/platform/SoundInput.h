@@ -17,6 +17,7 @@
 // Every failure comes back as an Error with the system's own text.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,17 +45,17 @@ class SoundCallback {
   virtual ~SoundCallback() = default;
   // A block of `bytes` bytes of sound (whole frames).
   virtual void onBlock(const std::uint8_t* data, std::uint32_t bytes) = 0;
-  // The input recovered from an overrun; about lostMs of sound were lost.
+  // The input recovered from an overrun; about `lost` of sound was lost.
   // Recording goes on.
-  virtual void onOverrun(int lostMs) = 0;
-  // The reading stood still and about lostMs of sound never arrived,
+  virtual void onOverrun(std::chrono::milliseconds lost) = 0;
+  // The reading stood still and about `lost` of sound never arrived,
   // although the device reported no overrun. Recording goes on.
-  virtual void onStall(int lostMs) { onOverrun(lostMs); }
+  virtual void onStall(std::chrono::milliseconds lost) { onOverrun(lost); }
   // The stream was started again (after a suspend): what the device took in
   // meanwhile is lost. Recording goes on.
   virtual void onRestarted() {}
   // The input stopped working for good: its device or server is gone, or a
-  // running device gave no sound for kSilentInputLimitMs. Reported once; no
+  // running device gave no sound for kSilentInputLimit. Reported once; no
   // block follows until the close, except the one stop() hands over.
   virtual void onInputLost(const Error& why) = 0;
 };
@@ -62,7 +63,7 @@ class SoundCallback {
 // A running input that gives no sound for this long has stopped working.
 // Time the program itself did not run (stopped, starved of the processor)
 // does not count.
-constexpr int kSilentInputLimitMs = 10000;
+constexpr std::chrono::milliseconds kSilentInputLimit{10000};
 
 class SoundInput {
  public:

@@ -3,79 +3,93 @@
 #include <algorithm>
 
 namespace vorta {
+
+using std::chrono::milliseconds;
+
 namespace {
 
-constexpr std::int64_t kDayMs = 24LL * 3600 * 1000;
+constexpr milliseconds kDay = std::chrono::hours(24);
 
 }  // namespace
 
 // The device's stamps say how long it stood still; its buffer, discarded by
 // the recovery, comes on top. Without them, everything since the last read.
-int overrunLostMs(const OverrunFacts& facts) {
-  if (facts.stalledMs && *facts.stalledMs >= 0 && *facts.stalledMs < kDayMs)
-    return static_cast<int>(*facts.stalledMs) + std::max(facts.bufferMs, 0);
-  if (!facts.sinceReadMs) return std::max(facts.bufferMs, 1);
-  return static_cast<int>(std::clamp<std::int64_t>(*facts.sinceReadMs, 1, kDayMs));
+milliseconds overrunLoss(const OverrunFacts& facts) {
+  if (facts.stalled && *facts.stalled >= milliseconds(0) && *facts.stalled < kDay)
+    return *facts.stalled + std::max(facts.buffer, milliseconds(0));
+  if (!facts.sinceRead) return std::max(facts.buffer, milliseconds(1));
+  return std::clamp(*facts.sinceRead, milliseconds(1), kDay);
 }
 
 void StallMeter::restart() {
-  lastReadMs_.reset();
+  lastRead_.reset();
   lastWaiting_ = 0;
   open_.reset();
 }
 
-std::optional<std::int64_t> StallMeter::sinceRead(std::int64_t nowMs) const {
-  if (!lastReadMs_) return std::nullopt;
-  return nowMs - *lastReadMs_;
+std::optional<milliseconds> StallMeter::sinceRead(SteadyTime now) const {
+  if (!lastRead_) return std::nullopt;
+  return std::chrono::duration_cast<milliseconds>(now - *lastRead_);
 }
 
-std::optional<int> StallMeter::afterRead(std::int64_t nowMs, std::int64_t frames,
-                                         std::int64_t waiting) {
-  if (!open_ && lastReadMs_ && nowMs - *lastReadMs_ > kGapMs)
-    open_ = Measurement{*lastReadMs_, nowMs, lastWaiting_, 0, std::nullopt};
-  lastReadMs_ = nowMs;
+std::optional<milliseconds> StallMeter::afterRead(SteadyTime now, std::int64_t frames,
+                                                  std::int64_t waiting) {
+  if (!open_ && lastRead_ && now - *lastRead_ > kGap)
+    open_ = Measurement{*lastRead_, now, lastWaiting_, 0, std::nullopt};
+  lastRead_ = now;
   lastWaiting_ = std::max<std::int64_t>(waiting, 0);
   if (!open_) return std::nullopt;
   Measurement& m = *open_;
   m.framesRead += frames;
-  if (nowMs - m.gapEndMs > kGiveUpMs) {
+  if (now - m.gapEnd > kGiveUp) {
     open_.reset();  // never caught up: no figure worth giving
     return std::nullopt;
   }
   // The backlog can come in bursts with short pauses between them: only a
   // whole settling time of reads that found the device caught up ends it.
   if (lastWaiting_ >= periodFrames_) {
-    m.caughtUpSinceMs.reset();
+    m.caughtUpSince.reset();
     return std::nullopt;
   }
-  if (!m.caughtUpSinceMs) m.caughtUpSinceMs = nowMs;
-  if (nowMs - *m.caughtUpSinceMs < kSettleMs) return std::nullopt;
-  const std::int64_t tookInMs = nowMs - m.fromMs;
-  const std::int64_t gotMs = toMs(m.framesRead + lastWaiting_ - m.waitingAtStart);
+  if (!m.caughtUpSince) m.caughtUpSince = now;
+  if (now - *m.caughtUpSince < kSettle) return std::nullopt;
+  return close();
+}
+
+std::optional<milliseconds> StallMeter::atStop() {
+  if (!open_) return std::nullopt;
+  return close();
+}
+
+// What the device took in from the read before the gap to the last read,
+// less what the reads got and what still waits to be read.
+std::optional<milliseconds> StallMeter::close() {
+  const Measurement m = *open_;
   open_.reset();
-  const std::int64_t lostMs = tookInMs - gotMs;
+  const auto tookIn = std::chrono::duration_cast<milliseconds>(*lastRead_ - m.from);
+  const milliseconds lost = tookIn - duration(m.framesRead + lastWaiting_ - m.waitingAtStart);
   // Below two periods (and a quarter second) the figure is within the
   // measurement's own error.
-  const std::int64_t noiseMs = std::max<std::int64_t>(250, 2 * toMs(periodFrames_));
-  if (lostMs <= noiseMs) return std::nullopt;
-  return static_cast<int>(lostMs);
+  const milliseconds noise = std::max(milliseconds(250), 2 * duration(periodFrames_));
+  if (lost <= noise) return std::nullopt;
+  return lost;
 }
 
-void SilentInputWatch::restart(std::int64_t nowMs) {
-  lastLookMs_ = nowMs;
-  silentMs_ = 0;
+void SilentInputWatch::restart(SteadyTime now) {
+  lastLook_ = now;
+  silent_ = {};
 }
 
-bool SilentInputWatch::silentTooLong(std::int64_t nowMs, std::int64_t frames) {
-  const std::int64_t sinceLook = nowMs - lastLookMs_;
-  lastLookMs_ = nowMs;
+bool SilentInputWatch::silentTooLong(SteadyTime now, std::int64_t frames) {
+  const auto sinceLook = now - lastLook_;
+  lastLook_ = now;
   if (frames > 0) {
-    silentMs_ = 0;
+    silent_ = {};
     return false;
   }
   // A long absence of the reading thread is the program's own stall.
-  if (sinceLook > 0 && sinceLook <= kAbsentMs) silentMs_ += sinceLook;
-  return silentMs_ >= limitMs_;
+  if (sinceLook > sinceLook.zero() && sinceLook <= kAbsent) silent_ += sinceLook;
+  return silent_ >= limit_;
 }
 
 }  // namespace vorta

@@ -10,10 +10,10 @@
 // - The caller's thread (the capture loop) calls every SoundInput method. It
 //   calls ALSA (open, prepare, drop, close) only while the reader is parked.
 // - Reading thread only (the BlockStream calls): block_ and filled_,
-//   errorRun_, the stall meter. It calls the callback without a lock.
+//   errorRun_. It calls the callback without a lock.
 // - Set by open() before the reader starts and cleared by close() after it
 //   has ended: pcm_ (also by stop() while the reader is parked), callback_,
-//   format_, periodFrames_, bufferMs_.
+//   format_, periodFrames_, buffer_.
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -46,12 +46,6 @@ Error forDevice(const std::string& device, Error error) {
   return error;
 }
 
-std::int64_t steadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 class AlsaSoundInput final : public SoundInput, private BlockStream {
  public:
   explicit AlsaSoundInput(const char* device) : device_(soundDeviceName(device)) {
@@ -75,7 +69,7 @@ class AlsaSoundInput final : public SoundInput, private BlockStream {
   snd_pcm_sframes_t readIntoBlock(snd_pcm_uframes_t frames);
   void onReadError(int error);
   void lose(const Error& why) { reader_->lose(why); }
-  std::optional<std::int64_t> stalledMs();
+  std::optional<std::chrono::milliseconds> stalled();
 
   // Caller's thread.
   std::string device_;
@@ -86,13 +80,12 @@ class AlsaSoundInput final : public SoundInput, private BlockStream {
   SoundCallback* callback_ = nullptr;
   SoundFormat format_;
   snd_pcm_uframes_t periodFrames_ = 0;
-  int bufferMs_ = 0;
+  std::chrono::milliseconds buffer_{0};
 
   // Reading thread only.
   std::vector<std::uint8_t> block_;
   std::uint32_t filled_ = 0;
   int errorRun_ = 0;
-  std::optional<StallMeter> stall_;
 
   std::optional<BlockReader> reader_;  // from open to close
 };
@@ -116,14 +109,14 @@ Status AlsaSoundInput::open(const SoundFormat& format, SoundCallback& callback) 
   if (!opened.ok()) return forDevice(device_, opened.error());
   pcm_ = std::move(opened.value().pcm);
   periodFrames_ = opened.value().periodFrames;
-  bufferMs_ = opened.value().bufferMs;
+  buffer_ = opened.value().buffer;
   format_ = format;
   callback_ = &callback;
   block_.assign(format.blockBytes(), 0);
   lockMemory(block_.data(), block_.size());
   filled_ = 0;
-  stall_.emplace(format.samplesPerSecond, static_cast<std::int64_t>(periodFrames_));
-  reader_.emplace(static_cast<BlockStream&>(*this), callback);
+  reader_.emplace(static_cast<BlockStream&>(*this), callback,
+                  StallMeter(format.samplesPerSecond, static_cast<std::int64_t>(periodFrames_)));
   return {};
 }
 
@@ -156,10 +149,7 @@ void AlsaSoundInput::close() {
 
 // ---- reading thread ----
 
-void AlsaSoundInput::begin() {
-  errorRun_ = 0;
-  stall_->restart();
-}
+void AlsaSoundInput::begin() { errorRun_ = 0; }
 
 std::int64_t AlsaSoundInput::step(std::chrono::milliseconds wait) {
   snd_pcm_t* pcm = pcm_.get();
@@ -168,7 +158,7 @@ std::int64_t AlsaSoundInput::step(std::chrono::milliseconds wait) {
     if (err < 0) onReadError(err);
     // No read yet: the wait for a stream's first sound (the pulse plugin
     // takes a second or more) is no stall, and nothing is lost in it.
-    stall_->restart();
+    reader_->forgetReads();
     return 0;
   }
   const int ready = snd_pcm_wait(pcm, static_cast<int>(wait.count()));
@@ -200,8 +190,7 @@ snd_pcm_sframes_t AlsaSoundInput::readIntoBlock(snd_pcm_uframes_t frames) {
   errorRun_ = 0;
   filled_ += static_cast<std::uint32_t>(got) * frameBytes;
   const snd_pcm_sframes_t waiting = snd_pcm_avail_update(pcm_.get());
-  const std::optional<int> lostMs = stall_->afterRead(steadyMs(), got, waiting > 0 ? waiting : 0);
-  if (lostMs) callback_->onStall(*lostMs);
+  reader_->afterRead(got, waiting > 0 ? waiting : 0);
   if (filled_ == block_.size()) {
     callback_->onBlock(block_.data(), filled_);
     filled_ = 0;
@@ -235,14 +224,14 @@ void AlsaSoundInput::onReadError(int error) {
   }
   if (error == -EPIPE) {
     // Overrun: measure before the recovery resets the stream's status.
-    const OverrunFacts facts{stalledMs(), bufferMs_, stall_->sinceRead(steadyMs())};
+    const OverrunFacts facts{stalled(), buffer_, reader_->sinceRead()};
     const int rc = snd_pcm_recover(pcm_.get(), error, 1);
     if (rc < 0) {
       lose(alsaError(rc));
       return;
     }
-    callback_->onOverrun(overrunLostMs(facts));
-    stall_->restart();  // this loss is reported already
+    callback_->onOverrun(overrunLoss(facts));
+    reader_->forgetReads();  // this loss is reported already
     return;
   }
   if (error == -EINTR || error == -ESTRPIPE) {
@@ -257,7 +246,7 @@ void AlsaSoundInput::onReadError(int error) {
 
 // How long the device has stood still in its overrun, from its own time
 // stamps, when the driver gives them.
-std::optional<std::int64_t> AlsaSoundInput::stalledMs() {
+std::optional<std::chrono::milliseconds> AlsaSoundInput::stalled() {
   snd_pcm_status_t* status = nullptr;
   snd_pcm_status_alloca(&status);
   if (snd_pcm_status(pcm_.get(), status) != 0) return std::nullopt;
@@ -267,8 +256,9 @@ std::optional<std::int64_t> AlsaSoundInput::stalledMs() {
   snd_pcm_status_get_tstamp(status, &now);
   snd_pcm_status_get_trigger_tstamp(status, &stopped);
   if (stopped.tv_sec == 0) return std::nullopt;
-  return (static_cast<std::int64_t>(now.tv_sec) - stopped.tv_sec) * 1000 +
-         (static_cast<std::int64_t>(now.tv_usec) - stopped.tv_usec) / 1000;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::seconds(now.tv_sec - stopped.tv_sec) +
+      std::chrono::microseconds(now.tv_usec - stopped.tv_usec));
 }
 
 }  // namespace

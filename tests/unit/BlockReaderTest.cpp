@@ -1,10 +1,12 @@
 // The sound inputs' shared policy, on every system (these run under wine too).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "StdRedirect.h"
 #include "platform/BlockReader.h"
@@ -16,6 +18,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The steady clock stands still but where a scripted read puts it.
+struct ScriptClock : Clock {
+  WallSeconds wallNow() override { return {}; }
+  LocalTime localTime(WallSeconds) override { return {}; }
+  SteadyTime steadyNow() override { return SteadyTime(std::chrono::milliseconds(nowMs.load())); }
+  std::chrono::nanoseconds processCpuTime() override { return {}; }
+  std::atomic<std::int64_t> nowMs{0};
+};
+
+// Steps read one frame each, or follow a script of reads {ms, frames, frames
+// still waiting} timed by `clock`, then read nothing.
 struct ScriptedStream : BlockStream, SoundCallback {
   void begin() override { ++begins; }
   std::int64_t step(std::chrono::milliseconds) override {
@@ -23,16 +36,26 @@ struct ScriptedStream : BlockStream, SoundCallback {
     ++steps;
     if (failNow.exchange(false))  // a second report of the same loss goes nowhere
       reader->lose({ErrorKind::DeviceGone, 5, "gone"}), reader->lose({ErrorKind::DeviceGone, 5, "again"});
-    return 1;
+    if (reads.empty()) return 1;
+    if (readsDone == reads.size()) return 0;
+    const auto& [ms, frames, waiting] = reads[readsDone];
+    clock.nowMs = ms;
+    reader->afterRead(frames, waiting);
+    ++readsDone;
+    return frames;
   }
   void finish(SteadyTime) override { ++finishes; }
   Error silenceError() override { return {}; }
   void onBlock(const std::uint8_t*, std::uint32_t) override {}
-  void onOverrun(int) override {}
+  void onOverrun(std::chrono::milliseconds lost) override { lostSound.push_back(lost.count()); }
   void onInputLost(const Error&) override { ++losses; }
   BlockReader* reader = nullptr;
   std::atomic<int> begins{0}, steps{0}, finishes{0}, losses{0};
   std::atomic<bool> failNow{false};
+  std::vector<std::array<std::int64_t, 3>> reads;
+  std::atomic<std::size_t> readsDone{0};
+  ScriptClock clock;
+  std::vector<std::int64_t> lostSound;  // reading thread; read after stop()
 };
 
 // Each run reports its own loss once, and a lost input is not stepped until the stop.
@@ -54,6 +77,25 @@ TEST(BlockReader, EachRunReportsItsLossOnceAndALostInputWaitsForTheStop) {
     EXPECT_FALSE(reader.stop());
   }
   EXPECT_EQ(s.begins * 10 + s.finishes, 22);
+}
+
+// A stall's loss is reported once: when its reads have settled, or at the
+// stop when they had not yet (48 kHz, 100 ms periods).
+TEST(BlockReader, AStallIsReportedOnceEvenWhenTheStopComesBeforeItSettles) {
+  const struct { std::vector<std::array<std::int64_t, 3>> reads; std::vector<std::int64_t> lost; } rows[] = {
+      {{{1000, 4800, 0}, {1100, 4800, 0}}, {}},
+      {{{1000, 4800, 0}, {4000, 48000, 0}, {4100, 4800, 0}}, {2000}},
+      {{{1000, 4800, 0}, {4000, 48000, 0}, {4900, 43200, 0}, {5000, 4800, 0}, {5100, 4800, 0}}, {2000}}};
+  for (const auto& row : rows) {
+    ScriptedStream s;
+    s.reads = row.reads;
+    BlockReader reader(s, s, StallMeter(48000, 4800), s.clock);
+    s.reader = &reader;
+    reader.run();
+    for (int i = 0; i < 500 && s.readsDone < row.reads.size(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(reader.stop());
+    EXPECT_EQ(s.lostSound, row.lost) << &row - rows;
+  }
 }
 
 // A device that cannot be chosen or opened leaves nothing open behind it.

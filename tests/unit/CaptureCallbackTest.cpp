@@ -80,14 +80,14 @@ TEST(CaptureCallback, SplitRequestMarksTheFirstWriteThatStoresBytesAndNothingAft
   EXPECT_TRUE(rig.feed(block({0})) == 88200 && rig.run.splitRequest.load() == 0);
   EXPECT_EQ(rig.markAt(352800), 5000u);
   full.run.splitRequest.store(6000);
-  full.run.encoderEvent.wait(0);  // opened signalled
+  full.run.encoderEvent.wait({});  // opened signalled
   EXPECT_TRUE(full.feed(block({}, 0, 1, 600)) == 0 && full.run.splitRequest.load() == 6000);  // refused: waits too
   EXPECT_EQ(full.callback.bufferOverflows(), 1u);  // counted for the capture loop to report
-  EXPECT_TRUE(full.run.encoderEvent.wait(0));  // woken all the same
-  EXPECT_TRUE(full.feed(block({}, 0, 1, 100)) == 200 && full.markAt(0) == 6000 && full.run.encoderEvent.wait(0));
+  EXPECT_TRUE(full.run.encoderEvent.wait({}));  // woken all the same
+  EXPECT_TRUE(full.feed(block({}, 0, 1, 100)) == 200 && full.markAt(0) == 6000 && full.run.encoderEvent.wait({}));
   full.run.captureStopped.store(1), full.run.splitRequest.store(7000);
   EXPECT_TRUE(full.feed(block({}, 0, 1, 100)) == 0 && full.run.splitRequest.load() == 7000);
-  EXPECT_FALSE(full.run.encoderEvent.wait(0));
+  EXPECT_FALSE(full.run.encoderEvent.wait({}));
 }
 
 TEST(InputLevel, PeakOfEachChannelAndSamplesAtFullScale) {  // a part of a frame is not read

@@ -13,6 +13,8 @@
 namespace vorta {
 namespace {
 
+using namespace std::chrono_literals;
+
 // Input, files (a set of names) and keys; the keys run the script once per pass (0: before
 // the loop); stop() hands over 400 bytes.
 struct Rig final : SoundInput, FileSystem {
@@ -77,7 +79,7 @@ TEST(CaptureLoop, WaysToEndARecording) {
       {[](Rig& r, int p) { p == 2 ? void(r.files.insert("stop")) : void(); }, 2, false, kOk, ""},
       {[](Rig& r, int p) { p == 0 ? void(r.files.insert("stopdir")) : void(); }, 1, false, kOk, ""},
       {[](Rig& r, int p) { p == 1 ? r.callback->onInputLost(Error{ErrorKind::Failed, -5, "Input/output error"}) : void(); }, 1, false, kError, kLost},
-      {[](Rig& r, int p) { p == 1 ? r.callback->onOverrun(250), r.callback->onOverrun(100) : void();
+      {[](Rig& r, int p) { p == 1 ? r.callback->onOverrun(250ms), r.callback->onOverrun(100ms) : void();
                            r.stopRequested = p == 3; }, 3, false, kOk, kOverrun}};
   for (const auto& row : rows) {
     const long i = &row - rows;

@@ -1,21 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "platform/Event.h"
 
+using namespace std::chrono_literals;
+
 TEST(Event, OpensSignalledResetsAutomaticallyAndClosingWakesAWaiter) {
   vorta::Event e;
-  EXPECT_FALSE(e.wait(10));  // created closed: at once, no signal
+  EXPECT_FALSE(e.wait(10ms));  // created closed: at once, no signal
   e.open();
-  EXPECT_TRUE(e.wait(0));    // opened signalled
-  EXPECT_FALSE(e.wait(10));  // auto-reset
+  EXPECT_TRUE(e.wait(0ms));    // opened signalled
+  EXPECT_FALSE(e.wait(10ms));  // auto-reset
   e.set();
-  EXPECT_TRUE(e.wait(10));
+  EXPECT_TRUE(e.wait(10ms));
   bool took = true;
-  std::thread waiter([&] { took = e.wait(3600 * 1000); });  // only the close ends it
+  std::thread waiter([&] { took = e.wait(1h); });  // only the close ends it
   e.close();
   waiter.join();
   e.set();
-  EXPECT_FALSE(took || e.wait(0));
+  EXPECT_FALSE(took || e.wait(0ms));
 }
