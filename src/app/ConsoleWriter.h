@@ -3,20 +3,20 @@
 // Ctrl+S, a pipe whose reader has stalled) holds up only this thread, never
 // capture, the encoder or the reaction to a stop.
 //
-// Any thread may call write() and status(). The thread that creates the
+// Any thread may call write() and status(); the queue and the status slot
+// are guarded by the writer thread's mutex. The thread that creates the
 // writer calls finish() (and the destructor).
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
+#include "app/WriterThread.h"
 #include "base/Messages.h"
 
 namespace vorta {
@@ -49,18 +49,15 @@ class ConsoleWriter final : public TextSink {
   void finish(const std::function<bool()>& giveUp = {});
 
  private:
-  void run();
+  std::optional<WriterThread::Write> take();
 
-  Output output_;
-  // Guards everything below; the writer thread waits on changed_.
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  // Texts, and status lines a text has followed (no stream): in order.
+  // Each write holds it, so a write left hanging at the end keeps it.
+  std::shared_ptr<const Output> output_;
+  // Under the writer's mutex. Texts, and status lines a text has followed
+  // (no stream): in order.
   std::deque<std::pair<std::optional<Stream>, std::string>> texts_;
   std::optional<std::string> status_;
-  bool busy_ = false;       // the thread is writing something it has taken
-  bool finishing_ = false;  // no more work will come: end once idle
-  std::thread thread_;
+  WriterThread writer_;  // last: its thread reads everything above
 };
 
 }  // namespace vorta

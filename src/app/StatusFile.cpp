@@ -1,6 +1,7 @@
-// The vorta-status thread. Waits on its condition variable for a second to
-// pass or for finish(); owns the writing of the file (the state it writes is
-// copied under the mutex); ends once the final state is written.
+// The file is written on a WriterThread named vorta-status: once a second,
+// and once more with the final state at finish(); the state it writes is
+// copied under the writer's mutex. The thread ends once the final state is
+// written.
 #include "app/StatusFile.h"
 
 #include <fmt/format.h>
@@ -14,7 +15,6 @@
 #include "platform/Process.h"
 #include "platform/ReplaceFile.h"
 #include "platform/SoundInput.h"
-#include "platform/Threads.h"
 
 namespace vorta {
 namespace {
@@ -63,6 +63,33 @@ void addFigures(JsonObject& doc, const StatusFigures& f) {
   doc.raw("peak_dbfs", peaks + "]").number("clipped_samples", f.clippedSamples);
 }
 
+// What an event changes in the document.
+void apply(StatusState& s, const RunEvent& event) {
+  std::visit(
+      [&](const auto& e) {
+        using E = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<E, event::StatusTick>) {
+          if (s.state == "starting") s.state = "recording";
+          s.figures = e.figures;
+          s.totals = e.figures.totals;
+        } else if constexpr (std::is_same_v<E, event::FileOpened>) {
+          s.file = e.name;
+        } else if constexpr (std::is_same_v<E, event::InputLost>) {
+          s.errorKind = "input-lost", s.errorText = e.reason;
+        } else if constexpr (std::is_same_v<E, event::Error>) {
+          s.errorKind = event::failureName(e.what);
+          s.errorText = e.text.empty() ? fmt::format("code {}", e.code) : e.text;
+        } else if constexpr (std::is_same_v<E, event::RecordingStopped>) {
+          s.state = "stopped";
+        } else if constexpr (std::is_same_v<E, event::RunEnded>) {
+          s.state = e.code == ExitCode::Ok ? "ended" : "failed";
+          s.totals = e.totals;
+          s.exitCode = static_cast<int>(e.code);
+        }
+      },
+      event);
+}
+
 }  // namespace
 
 std::string statusDocument(const Settings& settings, const StatusState& state, long processId,
@@ -90,81 +117,37 @@ std::string statusDocument(const Settings& settings, const StatusState& state, l
 }
 
 StatusFile::StatusFile(const Settings& settings, Clock& clock)
-    : settings_(settings), clock_(clock), processId_(currentProcessId()),
-      started_(clock.wallNow()), thread_([this] { run(); }) {}
+    : target_(std::make_shared<Target>(Target{settings, clock, currentProcessId(), clock.wallNow()})),
+      writer_("vorta-status",
+              {[] { return false; }, [this](bool finishing) { return take(finishing); }, kInterval}) {}
 
 StatusFile::~StatusFile() { finish(std::chrono::seconds(5)); }
 
 void StatusFile::on(const RunEvent& event) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  StatusState& s = state_;
-  std::visit(
-      [&](const auto& e) {
-        using E = std::decay_t<decltype(e)>;
-        if constexpr (std::is_same_v<E, event::StatusTick>) {
-          if (s.state == "starting") s.state = "recording";
-          s.figures = e.figures;
-          s.totals = e.figures.totals;
-        } else if constexpr (std::is_same_v<E, event::FileOpened>) {
-          s.file = e.name;
-        } else if constexpr (std::is_same_v<E, event::InputLost>) {
-          s.errorKind = "input-lost", s.errorText = e.reason;
-        } else if constexpr (std::is_same_v<E, event::Error>) {
-          s.errorKind = event::failureName(e.what);
-          s.errorText = e.text.empty() ? fmt::format("code {}", e.code) : e.text;
-        } else if constexpr (std::is_same_v<E, event::RecordingStopped>) {
-          s.state = "stopped";
-        } else if constexpr (std::is_same_v<E, event::RunEnded>) {
-          s.state = e.code == ExitCode::Ok ? "ended" : "failed";
-          s.totals = e.totals;
-          s.exitCode = static_cast<int>(e.code);
-        }
-      },
-      event);
+  writer_.update([&] { apply(state_, event); });
 }
 
-void StatusFile::finish(std::chrono::milliseconds wait) {
-  if (!thread_.joinable()) return;
-  std::unique_lock<std::mutex> lock(mutex_);
-  finishing_ = true;
-  changed_.notify_all();
-  if (!changed_.wait_for(lock, wait, [this] { return finalWritten_; })) {
-    thread_.detach();  // a disk that hangs: the process ends around the thread
-    return;
-  }
-  lock.unlock();
-  thread_.join();
+void StatusFile::finish(std::chrono::milliseconds wait) { writer_.finish(wait); }
+
+// Writer thread, under the mutex: the state as it is now; the last write
+// once finishing.
+std::optional<WriterThread::Write> StatusFile::take(bool finishing) {
+  if (finalTaken_) return std::nullopt;
+  finalTaken_ = finishing;
+  return [target = target_, state = state_] { target->write(state); };
 }
 
-void StatusFile::run() {
-  nameCurrentThread("vorta-status");
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait_for(lock, kInterval, [this] { return finishing_; });
-    const bool final = finishing_;
-    const StatusState state = state_;
-    lock.unlock();
-    write(state);
-    lock.lock();
-    if (final) {
-      finalWritten_ = true;
-      changed_.notify_all();
-      return;
-    }
-  }
-}
-
-void StatusFile::write(const StatusState& state) {
-  const std::string doc = statusDocument(settings_, state, processId_, started_, clock_.wallNow());
-  const Status written = replaceFileWhole(settings_.statusFile, doc);
+void StatusFile::Target::write(const StatusState& state) {
+  const std::string doc = statusDocument(settings, state, processId, started, clock.wallNow());
+  const Status written = replaceFileWhole(settings.statusFile, doc);
   if (written.ok()) {
-    failing_ = false;
+    failing = false;
     return;
   }
-  if (failing_) return;
-  failing_ = true;
-  writeText(Msg::StatusFileFailed.stream, formatText(settings_.language, Msg::StatusFileFailed,
-                                                     settings_.statusFile, written.error().text));
+  if (failing) return;
+  failing = true;
+  writeText(Msg::StatusFileFailed.stream, formatText(settings.language, Msg::StatusFileFailed,
+                                                     settings.statusFile, written.error().text));
 }
 
 }  // namespace vorta

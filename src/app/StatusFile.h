@@ -13,13 +13,12 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "app/WriterThread.h"
 #include "base/Reporter.h"
 #include "base/Settings.h"
 #include "platform/Clock.h"
@@ -54,21 +53,23 @@ class StatusFile final : public EventSink {
   void finish(std::chrono::milliseconds wait);
 
  private:
-  void run();
-  void write(const StatusState& state);
+  std::optional<WriterThread::Write> take(bool finishing);
 
-  const Settings& settings_;
-  Clock& clock_;
-  const long processId_;
-  const WallSeconds started_;
-  // Guards everything below; the thread waits on changed_.
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  // What a write uses, held by each write, so one left hanging at the end
+  // keeps it. failing is vorta-status's alone: a failure has been reported.
+  struct Target {
+    const Settings& settings;
+    Clock& clock;
+    long processId;
+    WallSeconds started;
+    bool failing = false;
+    void write(const StatusState& state);
+  };
+  std::shared_ptr<Target> target_;
+  // Under the writer's mutex.
   StatusState state_;
-  bool finishing_ = false;
-  bool finalWritten_ = false;
-  std::thread thread_;
-  bool failing_ = false;  // vorta-status only: a failure has been reported
+  bool finalTaken_ = false;
+  WriterThread writer_;  // last: its thread reads everything above
 };
 
 }  // namespace vorta
