@@ -10,17 +10,13 @@
 namespace vorta {
 namespace {
 
-// Rows of the terminal, read once when the help first needs it; a terminal
-// resized later is not noticed.
-int gScreenRows = -1;
-
 // Writes the text line by line, each line counted by the pager.
-void printCountedLines(const std::string& text, int& rowCounter) {
+void printCountedLines(const std::string& text, HelpPager& pager) {
   for (std::size_t from = 0; from < text.size();) {
     const std::size_t end = text.find('\n', from);
     const std::size_t next = end == std::string::npos ? text.size() : end + 1;
     writeText(Stream::Out, std::string_view(text).substr(from, next - from));
-    countHelpLine(rowCounter);
+    pager.count();
     from = next;
   }
 }
@@ -30,13 +26,13 @@ void printCountedLines(const std::string& text, int& rowCounter) {
 ExitCode printHelpWithLongOptions() {
   // The first page ends with its own prompt on a terminal, as it always has.
   printHelp(ExitCode::Ok);
-  int rowCounter = 0;
-  printCountedLines(text(Msg::LongHelpTitle), rowCounter);
+  HelpPager pager(0);
+  printCountedLines(text(Msg::LongHelpTitle), pager);
   const bool russian = selectedLanguage() == Language::Russian;
   for (const Option& option : options()) {
     if (!option.englishHelp) continue;
     printCountedLines(russian ? toConsoleCodeset(option.russianHelp) : option.englishHelp,
-                      rowCounter);
+                      pager);
   }
   if (isStdoutTerminal()) waitForEnter();
   return ExitCode::Ok;
@@ -44,22 +40,23 @@ ExitCode printHelpWithLongOptions() {
 
 ExitCode printHelp(ExitCode exitCode) {
   // The banner and the blank lines around it already take four rows.
-  int rowCounter = 4;
+  HelpPager pager(4);
   for (const HelpLine& line : helpLines()) {
     writeText(Stream::Out, line.text);
-    if (line.counted) countHelpLine(rowCounter);
-    if (line.plusOne) ++rowCounter;
+    if (line.counted) pager.count();
+    if (line.plusOne) pager.skip();
   }
   if (isStdoutTerminal()) waitForEnter();
   return exitCode;
 }
 
-bool countHelpLine(int& rowCounter) {
-  if (gScreenRows < 0) gScreenRows = terminalRows();
-  ++rowCounter;
-  if (rowCounter < gScreenRows - 2 || !isStdoutTerminal()) return false;
+HelpPager::HelpPager(int rowsShown) : screenRows_(terminalRows()), row_(rowsShown) {}
+
+bool HelpPager::count() {
+  ++row_;
+  if (row_ < screenRows_ - 2 || !isStdoutTerminal()) return false;
   waitForEnter();
-  rowCounter = 0;
+  row_ = 0;
   return true;
 }
 

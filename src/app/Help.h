@@ -16,9 +16,22 @@ ExitCode printHelp(ExitCode exitCode);
 // printed as they are), paged the same way. Returns ExitCode::Ok.
 ExitCode printHelpWithLongOptions();
 
-// Counts one printed help line and pages when the screen is full. Returns
-// whether it paged.
-bool countHelpLine(int& rowCounter);
+// Counts the printed help lines and pages when the screen is full. The
+// terminal's rows are read once per page set: a terminal resized while it
+// shows is not noticed.
+class HelpPager {
+ public:
+  // `rowsShown`: rows already taken on the first page.
+  explicit HelpPager(int rowsShown);
+  // One line printed; returns whether it paged.
+  bool count();
+  // One more row taken (an empty line after the one counted).
+  void skip() { ++row_; }
+
+ private:
+  const int screenRows_;
+  int row_;
+};
 
 // Shows "Press ENTER to continue...", waits for Enter on the controlling
 // terminal (other keys are ignored), then erases the prompt. Callers check

@@ -49,9 +49,6 @@ RunState& processRunState() {
   return *run;
 }
 
-// The run's report from the start of the recording on; main thread only.
-RunReport* gReport = nullptr;
-
 // The clock that names the files and tells the hours: local time, or UTC.
 Clock& namingClock(const Settings& settings) {
   if (!settings.utc) return systemClock();
@@ -59,20 +56,23 @@ Clock& namingClock(const Settings& settings) {
   return *utc;
 }
 
-}  // namespace
-
-void exitWith(ExitCode code) {
-  // A second stop signal does not wait for a console that stays blocked.
-  if (gReport) gReport->finish([] { return processRunState().endAtOnce.load(); });
+// Flushes standard output and error, puts the terminal back and ends the
+// process at once: no static destructor runs while other threads may. The
+// run's report (none before the recording starts) writes what it holds
+// first; a second stop signal does not wait for a console that stays blocked.
+[[noreturn]] void exitWith(RunReport* report, ExitCode code) {
+  if (report) report->finish([] { return processRunState().endAtOnce.load(); });
   exitNow(static_cast<int>(code));
 }
+
+}  // namespace
 
 void runProgram(int argc, char** argv) {
   // Before anything is opened, so nothing opened can become fd 0, 1 or 2.
   openMissingStandardDescriptors();
   installTerminalSafeSignals();
   const StartUp start = startUp(commandLineWords(argc, argv), systemClock(), physicalMemoryBytes());
-  if (const ExitCode* code = std::get_if<ExitCode>(&start)) exitWith(*code);
+  if (const ExitCode* code = std::get_if<ExitCode>(&start)) exitWith(nullptr, *code);
   Settings& settings = processSettings();
   settings = std::get<Settings>(start);
 
@@ -84,8 +84,8 @@ void runProgram(int argc, char** argv) {
 
   std::unique_ptr<Mp3Engine> engine = makeLameEngine();
   std::unique_ptr<SoundInput> sound = makeSystemSoundInput(settings.device.c_str());
-  gReport = new RunReport(settings, systemClock());  // never destroyed: the process ends around it
-  const Reporter& reporter = gReport->reporter();
+  RunReport* report = new RunReport(settings, systemClock());  // never destroyed: the process ends around it
+  const Reporter& reporter = report->reporter();
   Clock& clock = namingClock(settings);
   // Shared by the encoder and retention threads, which may outlive a run
   // that ends at once: never destroyed.
@@ -102,13 +102,13 @@ void runProgram(int argc, char** argv) {
     retention = std::make_unique<RetentionThread>(systemFileSystem(), settings, clock, *inUse, reporter);
 
   CapturePorts ports =
-      systemCapturePorts(*sound, gReport->notifier(), soundDeviceName(settings.device.c_str()));
+      systemCapturePorts(*sound, report->notifier(), soundDeviceName(settings.device.c_str()));
   ports.clock = &clock;
   const CaptureResult capture = runCaptureLoop(settings, run, *pcmRing, ports, reporter);
   retention.reset();  // stops and joins it: the recording is over
   if (capture.end == CaptureEnd::DeviceFailed) {
     reporter.post(event::RunEnded{ExitCode::Error, false, capture.totals});
-    exitWith(ExitCode::Error);
+    exitWith(report, ExitCode::Error);
   }
 
   encoderThread.reset();  // joins: the capture loop saw encoderDone
@@ -117,7 +117,7 @@ void runProgram(int argc, char** argv) {
                                                                          : ExitCode::Ok;
   reporter.post(event::RunEnded{code, true, capture.totals});
   pcmRing.reset();
-  exitWith(code);
+  exitWith(report, code);
 }
 
 }  // namespace vorta

@@ -8,8 +8,4 @@ namespace vorta {
 
 [[noreturn]] void runProgram(int argc, char** argv);
 
-// Flushes standard output and error, puts the terminal back and ends the
-// process at once: no static destructor runs while other threads may.
-[[noreturn]] void exitWith(ExitCode code);
-
 }  // namespace vorta

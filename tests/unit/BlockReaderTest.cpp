@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "Fakes.h"
 #include "StdRedirect.h"
 #include "platform/BlockReader.h"
 #include "platform/Process.h"
@@ -18,17 +19,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The steady clock stands still but where a scripted read puts it.
-struct ScriptClock : Clock {
-  WallSeconds wallNow() override { return {}; }
-  LocalTime localTime(WallSeconds) override { return {}; }
-  SteadyTime steadyNow() override { return SteadyTime(std::chrono::milliseconds(nowMs.load())); }
-  std::chrono::nanoseconds processCpuTime() override { return {}; }
-  std::atomic<std::int64_t> nowMs{0};
-};
-
 // Steps read one frame each, or follow a script of reads {ms, frames, frames
-// still waiting} timed by `clock`, then read nothing.
+// still waiting}, each setting `clock` before the count the test waits on,
+// then read nothing.
 struct ScriptedStream : BlockStream, SoundCallback {
   void begin() override { ++begins; }
   std::int64_t step(std::chrono::milliseconds) override {
@@ -39,7 +32,7 @@ struct ScriptedStream : BlockStream, SoundCallback {
     if (reads.empty()) return 1;
     if (readsDone == reads.size()) return 0;
     const auto& [ms, frames, waiting] = reads[readsDone];
-    clock.nowMs = ms;
+    clock.steady = SteadyTime(std::chrono::milliseconds(ms));
     reader->afterRead(frames, waiting);
     ++readsDone;
     return frames;
@@ -54,7 +47,7 @@ struct ScriptedStream : BlockStream, SoundCallback {
   std::atomic<bool> failNow{false};
   std::vector<std::array<std::int64_t, 3>> reads;
   std::atomic<std::size_t> readsDone{0};
-  ScriptClock clock;
+  FakeClock clock;
   std::vector<std::int64_t> lostSound;  // reading thread; read after stop()
 };
 
