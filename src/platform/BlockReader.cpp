@@ -5,6 +5,7 @@
 // to the input that owns the reader.
 #include "platform/BlockReader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -99,10 +100,17 @@ void BlockReader::runStep() {
   if (!lost_ && silent_.silentTooLong(clock_.steadyNow(), frames)) lose(stream_.silenceError());
 }
 
+// The sound up to the request is still on its way for the stream's tail, so
+// reading goes on that long before the stream finishes; stopping at once
+// would lose up to a period of what was played before the stop.
 // A stall whose reads had not yet settled when the stop came still lost
 // sound: its figure so far is reported, unless the whole input was lost.
 void BlockReader::finishRun(SteadyTime requested) {
-  stream_.finish(requested);
+  const SteadyTime deadline = requested + stream_.stopTail();
+  for (SteadyTime now = clock_.steadyNow(); !lost_ && now < deadline; now = clock_.steadyNow())
+    stream_.step(std::min<std::chrono::milliseconds>(
+        kWait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now)));
+  stream_.finish();
   if (!stalls_ || lost_) return;
   if (const auto lost = stalls_->atStop()) callback_.onStall(*lost);
 }

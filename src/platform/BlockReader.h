@@ -41,9 +41,14 @@ class BlockStream {
   // Waits at most `wait` for sound and hands what came to the callback
   // (whole blocks, overruns, BlockReader::lose). Returns the frames read.
   virtual std::int64_t step(std::chrono::milliseconds wait) = 0;
-  // After a stop request made at `requested`: hands over the sound up to it,
-  // the last block partly filled. Called even after a loss.
-  virtual void finish(SteadyTime requested) = 0;
+  // How long sound from before a stop may still take to reach the reads:
+  // after a stop request the reader steps on for that long, so the sound up
+  // to the request is kept. Zero where stopping hands back all the system
+  // holds.
+  virtual std::chrono::milliseconds stopTail() const = 0;
+  // After the stop's tail: takes what is waiting and hands over the last
+  // block partly filled. Called even after a loss.
+  virtual void finish() = 0;
   // What a running input that gives no sound is lost with.
   virtual Error silenceError() = 0;
 };

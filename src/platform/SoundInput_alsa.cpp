@@ -63,7 +63,8 @@ class AlsaSoundInput final : public SoundInput, private BlockStream {
   // BlockStream, on the reading thread.
   void begin() override;
   std::int64_t step(std::chrono::milliseconds wait) override;
-  void finish(SteadyTime requested) override;
+  std::chrono::milliseconds stopTail() const override;
+  void finish() override;
   Error silenceError() override { return alsaError(-ETIMEDOUT); }
 
   snd_pcm_sframes_t readIntoBlock(snd_pcm_uframes_t frames);
@@ -198,17 +199,15 @@ snd_pcm_sframes_t AlsaSoundInput::readIntoBlock(snd_pcm_uframes_t frames) {
   return got;
 }
 
-// The sound up to the stop request still travels to the device for up to a
-// period; read on for that long, take what is there, and hand over the part
-// of a block it makes.
-void AlsaSoundInput::finish(SteadyTime requested) {
-  const auto period = std::chrono::milliseconds(
-      static_cast<std::int64_t>(periodFrames_) * 1000 / format_.samplesPerSecond);
-  const SteadyTime deadline = requested + period + std::chrono::milliseconds(50);
-  for (SteadyTime now = std::chrono::steady_clock::now(); !reader_->lost() && now < deadline;
-       now = std::chrono::steady_clock::now())
-    step(std::min<std::chrono::milliseconds>(
-        BlockReader::kWait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now)));
+// The sound up to a stop request still travels to the device for up to a
+// period, and the device wakes a read a little after that.
+std::chrono::milliseconds AlsaSoundInput::stopTail() const {
+  return std::chrono::milliseconds(static_cast<std::int64_t>(periodFrames_) * 1000 / format_.samplesPerSecond) +
+         std::chrono::milliseconds(50);
+}
+
+// Takes what is there and hands over the part of a block it makes.
+void AlsaSoundInput::finish() {
   for (int reads = 0; !reader_->lost() && reads < 64; ++reads) {
     const snd_pcm_sframes_t waiting = snd_pcm_avail_update(pcm_.get());
     if (waiting <= 0 || readIntoBlock(static_cast<snd_pcm_uframes_t>(waiting)) <= 0) break;

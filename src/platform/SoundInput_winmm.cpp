@@ -92,7 +92,9 @@ class WaveInSoundInput final : public SoundInput, private BlockStream {
   // BlockStream, on the reading thread.
   void begin() override {}
   std::int64_t step(std::chrono::milliseconds wait) override;
-  void finish(SteadyTime) override { handOver(false); }
+  // waveInStop hands back the buffer being filled with what it holds.
+  std::chrono::milliseconds stopTail() const override { return {}; }
+  void finish() override { handOver(false); }
   Error silenceError() override { return waveError(MMSYSERR_ERROR); }
 
   // Hands every buffer the service has handed back to the callback, in

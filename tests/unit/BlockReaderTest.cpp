@@ -23,8 +23,14 @@ using namespace std::chrono_literals;
 // still waiting}, each setting `clock` before the count the test waits on,
 // then read nothing.
 struct ScriptedStream : BlockStream, SoundCallback {
-  void begin() override { ++begins; }
-  std::int64_t step(std::chrono::milliseconds) override {
+  void begin() override { ++begins, stopping = false; }
+  std::int64_t step(std::chrono::milliseconds wait) override {
+    if (stopping) {
+      clock.steady += wait;
+      if (clock.steady < stopAt + 60ms || tailHeard) return 0;
+      tailHeard = true;
+      return 1;
+    }
     std::this_thread::sleep_for(1ms);
     ++steps;
     if (failNow.exchange(false))  // a second report of the same loss goes nowhere
@@ -37,7 +43,13 @@ struct ScriptedStream : BlockStream, SoundCallback {
     ++readsDone;
     return frames;
   }
-  void finish(SteadyTime) override { ++finishes; }
+  // After a stop, each step waits out its time on the fake clock; the sound
+  // played before the stop arrives 60 ms after it.
+  std::chrono::milliseconds stopTail() const override {
+    stopAt = clock.steady, stopping = true;
+    return 150ms;
+  }
+  void finish() override { ++finishes; }
   Error silenceError() override { return {}; }
   void onBlock(const std::uint8_t*, std::uint32_t) override {}
   void onOverrun(std::chrono::milliseconds lost) override { lostSound.push_back(lost.count()); }
@@ -47,7 +59,9 @@ struct ScriptedStream : BlockStream, SoundCallback {
   std::atomic<bool> failNow{false};
   std::vector<std::array<std::int64_t, 3>> reads;
   std::atomic<std::size_t> readsDone{0};
-  FakeClock clock;
+  mutable FakeClock clock;
+  mutable SteadyTime stopAt;                   // reading thread, from the stop on
+  mutable bool stopping = false, tailHeard = false;
   std::vector<std::int64_t> lostSound;  // reading thread; read after stop()
 };
 
@@ -88,6 +102,7 @@ TEST(BlockReader, AStallIsReportedOnceEvenWhenTheStopComesBeforeItSettles) {
     for (int i = 0; i < 500 && s.readsDone < row.reads.size(); ++i) std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(reader.stop());
     EXPECT_EQ(s.lostSound, row.lost) << &row - rows;
+    EXPECT_TRUE(s.tailHeard) << "the sound played before the stop is read before the stream finishes";
   }
 }
 
