@@ -32,7 +32,7 @@ class Report : public E2eTest {
 };
 
 TEST_F(Report, DeadAirAndSplitFilesReachTheStatusFileAndTheHooks) {
-  auto o = vorta({"--status", "st.json", "--on-event", kLogHook, "--dead-air", "0.05", "-split1", "-x", "stop.now", "r"});
+  auto o = vorta({"--status", "st.json", "--meter", "--on-event", kLogHook, "--dead-air", "0.05", "-split1", "-x", "stop.now", "r"});
   for (const auto& entry : wallClockAt("2026-12-07 10:59:57")) o.env.push_back(entry);
   Subprocess vorta;
   ASSERT_TRUE(vorta.start(o) && vorta.waitForErrors("Record: ", 30000)) << vorta.errors();
@@ -42,7 +42,8 @@ TEST_F(Report, DeadAirAndSplitFilesReachTheStatusFileAndTheHooks) {
   ASSERT_EQ(vorta.wait(30000), 0) << vorta.errors();
   expectStatus({R"(state":"ended")", R"(exit_code":0)", R"(file":"11.mp3")", R"(bytes":[1-9]\d+)", R"(last_error":null)",
                 R"(format":\{"mpeg_version":1\.0,"bitrate_kbps":128,"sample_rate_hz":44100,"channel_mode":"j-stereo","quality":"high"\})",
-                R"(losses":\{"overruns":0,"overrun_ms":0,"buffer_overflows":0\})", R"(updated":"2026-12-07T11:00:\d\dZ")"});
+                R"(losses":\{"overruns":0,"overrun_ms":0,"buffer_overflows":0\})", R"(updated":"2026-12-07T11:00:\d\dZ")",
+                R"(peak_dbfs":\[-?[\d.]+,-?[\d.]+\])"});
   const std::string size10 = std::to_string(std::filesystem::file_size(path("10.mp3")));
   const std::string size11 = std::to_string(std::filesystem::file_size(path("11.mp3")));
   const std::string last11 = "file-finished 11.mp3 " + size11 + R"( \d\.\d  \n)", end = R"(end 11.mp3  \d\.\d 0 \n)";
