@@ -9,7 +9,10 @@
 
 #include <unistd.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace vorta::web {
 
@@ -104,6 +107,22 @@ MHD_Result onRequest(void* cls, MHD_Connection* connection, const char* url, con
   return queued;
 }
 
+// The library's own reports go to stderr as the program's, all but one kind:
+// a client that closed its connection before the whole answer went out.
+// Listeners leave the live view and stop downloads all the time; a line for
+// each would bury the reports an operator needs to see.
+void logLibraryReport(void*, const char* format, va_list args) {
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format, args);
+  const std::string_view report(text);
+  for (std::string_view clientLeft : {"no longer available for sending", "closed by remote peer",
+                                      "closed by remote side"})
+    if (report.find(clientLeft) != std::string_view::npos) return;
+  std::string line = "vorta-web: " + std::string(report);
+  if (line.back() != '\n') line += '\n';
+  std::fputs(line.c_str(), stderr);
+}
+
 }  // namespace
 
 HttpServer::HttpServer() = default;
@@ -130,7 +149,8 @@ std::string HttpServer::start(const std::string& address, std::uint16_t port, Ha
   state_ = std::make_unique<State>();
   state_->handler = std::move(handler);
   state_->daemon = MHD_start_daemon(
-      flags, port, nullptr, nullptr, &onRequest, state_.get(), MHD_OPTION_SOCK_ADDR, where,
+      flags, port, nullptr, nullptr, &onRequest, state_.get(), MHD_OPTION_EXTERNAL_LOGGER,
+      &logLibraryReport, nullptr, MHD_OPTION_SOCK_ADDR, where,
       MHD_OPTION_CONNECTION_LIMIT, limits.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
       limits.perAddress, MHD_OPTION_CONNECTION_TIMEOUT, limits.idleSeconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.headerBytes, MHD_OPTION_END);

@@ -4,7 +4,10 @@ import base64
 import http.client
 import json
 import os
+import socket
+import struct
 import subprocess
+import time
 import unittest
 
 import webtest
@@ -176,6 +179,8 @@ class Live(webtest.ServerCase):
 
     def test_alarms(self):
         c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        c.connect()
+        sock = c.sock
         c.request("GET", "/api/live")
         r = c.getresponse()
         line = r.fp.readline()
@@ -183,12 +188,22 @@ class Live(webtest.ServerCase):
             line = r.fp.readline()
         got = {a["name"]: a["alarms"] for a in json.loads(line[6:])["archives"]}
         self.assertEqual([got[f"r{i}"] for i in range(len(self.rows))], [alarms for _, _, alarms in self.rows])
-        c.close()
+        # The viewer leaves with a reset; the next change has nowhere to go,
+        # which is no news for the server's own output (see tearDown).
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        r.close()
+        sock.close()
+        with open(os.path.join(self.dir, "s0.json"), "w") as f:
+            json.dump({"state": "recording", "dead_air": {"now": True}}, f)
+        time.sleep(1.5)
 
 
 class ConfigDir(webtest.ServerCase):
     """The archives of the recording services' configuration files."""
     tz = "CET-2"  # two hours east of UTC, no summer time
+    stderr = ("vorta-web: DIR/conf/plain.conf: the recording makes no hourly files (-split1, -split3 or --name); "
+              "left out\nvorta-web: DIR/conf/weekly.conf: weekday names (-split2) cannot be read back; use --name; "
+              "left out\n")
     def prepare(self):
         webtest.make_archive(self.archive, seconds=1)
         hour = os.path.join(self.archive, "2026-12-07")

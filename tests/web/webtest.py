@@ -19,6 +19,7 @@ class ServerCase(unittest.TestCase):
     """A folder of its own and vorta-web serving the archive "studio" in it."""
     server_args = []
     tz = "UTC"
+    stderr = ""  # all it says; clients that leave are no news
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="vorta-web.")
@@ -28,7 +29,7 @@ class ServerCase(unittest.TestCase):
         self.prepare()
         self.server = subprocess.Popen(
             [SERVER, "--port", "0", "--archive", f"studio={self.archive}:%Y-%m-%d/%H.mp3"] + self.server_args,
-            stdout=subprocess.PIPE, text=True, env=dict(os.environ, TZ=self.tz))
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=dict(os.environ, TZ=self.tz))
         line = self.server.stdout.readline()
         self.assertIn("http://127.0.0.1:", line)
         self.base = line.split()[-1].rstrip("/")
@@ -40,5 +41,7 @@ class ServerCase(unittest.TestCase):
     def tearDown(self):
         self.server.terminate()
         self.assertEqual(self.server.wait(10), 0)
+        self.assertEqual(self.server.stderr.read().replace(self.dir, "DIR"), self.stderr)
         self.server.stdout.close()
+        self.server.stderr.close()
         self.tmp.cleanup()
