@@ -32,7 +32,7 @@ function card(a) {
 }
 
 export function watchLive(panel, banner) {
-  const source = new EventSource('/api/live');
+  const source = new EventSource(new URL('/api/live', location.origin).href);  // no login in it
   source.onmessage = (event) => {
     const { archives } = JSON.parse(event.data);
     panel.replaceChildren(...archives.map(card));
