@@ -13,11 +13,17 @@ set -euo pipefail
 cmd=${1:?start or stop}
 dir=$(mkdir -p "${2:?folder}" && cd "$2" && pwd)
 
+# A process that has ended may stay a zombie for a second or more before
+# whoever adopted it reaps it; kill -0 still finds it, so the state counts.
+running() {
+  local state
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1) && [ -n "$state" ] && [ "$state" != Z ]
+}
 stop() {
   for f in "$dir/keepalive.pid" "$dir/pid"; do
     [ -f "$f" ] || continue
     pid=$(cat "$f") && rm -f "$f" && kill -CONT "$pid" 2>/dev/null && kill "$pid" 2>/dev/null || continue
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null && sleep 0.1; done
+    for _ in $(seq 50); do running "$pid" || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null || true
   done
 }
