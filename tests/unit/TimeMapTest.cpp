@@ -2,6 +2,7 @@
 // rebuild, frame walking, the capture side's stamps and a map continued
 // after a crash.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -157,7 +158,8 @@ TEST(SegmentStamper, StampsWhereContinuousSoundBegins) {
 // map of another format is replaced; one that cannot be written is said once.
 TEST(SidecarFile, AppendCutsATornLineOrStartsAfresh) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / "vorta-sidecar-test";
+  // A folder of this process's own: the stages' test runs may overlap.
+  const fs::path dir = fs::temp_directory_path() / ("vorta-sidecar-test-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const std::string mp3 = (dir / "10.mp3").string();
   const TimeMapHeader header = *parseHeader(std::string_view(kHeader).substr(0, 63));
