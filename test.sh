@@ -37,11 +37,15 @@ export LSAN_OPTIONS=suppressions=$here/tests/sanitizers/lsan.supp
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=66
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 allocator_may_return_null=1 suppressions=$here/tests/sanitizers/tsan.supp"
 
-build() {  # build DIR TARGETS -- [cmake options...]
+build() {  # build DIR TARGETS -- [cmake options...]: one build at a time in a folder
   local dir=$1 targets=(); shift
   while [ "$1" != -- ]; do targets+=(--target "$1"); shift; done; shift
-  cmake -S "$here" -B "$dir" -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_UNITY=ON "$@" >/dev/null
-  cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
+  mkdir -p "$dir"
+  (
+    flock 9
+    cmake -S "$here" -B "$dir" -DVORTA_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_UNITY=ON "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
+  ) 9>"$dir/.build-lock"
 }
 
 results=() failed=0
@@ -67,27 +71,45 @@ stage() {  # stage NAME COMMAND...: times it; a failed build fails the stage
 # and the browser's share one sound server and a timing, so they are marked
 # RUN_SERIAL and run alone.
 jobs=-j$(nproc)
-main() { build "$here/build/test" all -- && run_ctest main "$here/build/test" -LE 'long|debian' "$jobs" "$@"; }
+main() {
+  build "$here/build/test" all -- || return
+  prebuild
+  run_ctest main "$here/build/test" -LE 'long|debian' "$jobs" "$@"
+}
+# The end-to-end tests spend most of their time waiting on sound played in
+# real time, so meanwhile the later stages' builds run in the background at
+# the lowest priority: the recorder, the sound server and the tests come first.
+# Each stage's own build then finds its folder built (or waits for it, or
+# builds what failed and shows why); the log is build/prebuild.log.
+prebuild_pid=
+prebuild() {
+  (
+    renice -n 19 -p "$BASHPID" >/dev/null || true
+    if want asan; then build_asan || true; fi
+    if want tsan || want tsan-e2e; then build_tsan || true; fi
+    if want fuzz; then build_fuzz || true; fi
+  ) >"$here/build/prebuild.log" 2>&1 &
+  prebuild_pid=$!
+}
 # The sanitizer builds compile at -O1 (with line tables only, see
 # CMakeLists.txt): a third less compile time than -O2 with full debug
 # information, and a finding's stack still names each function, file and line.
 sanitized=(-DVORTA_BENCH=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
   "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
-asan() {
-  build "$here/build/asan" vorta_unit -- -DVORTA_SANITIZE=address,undefined "${sanitized[@]}" &&
-    run_ctest asan "$here/build/asan" -L unit "$jobs"
+build_asan() { build "$here/build/asan" vorta_unit -- -DVORTA_SANITIZE=address,undefined "${sanitized[@]}"; }
+build_tsan() { build "$here/build/tsan" vorta_unit vorta_e2e -- -DVORTA_SANITIZE=thread "${sanitized[@]}"; }
+build_fuzz() {
+  CC=clang CXX=clang++ build "$here/build/fuzz" vorta_commandline_fuzz vorta_request_fuzz -- -DVORTA_FUZZ=ON
 }
-tsan() {
-  build "$here/build/tsan" vorta_unit vorta_e2e -- -DVORTA_SANITIZE=thread "${sanitized[@]}" &&
-    run_ctest tsan "$here/build/tsan" -L unit "$jobs"
-}
+asan() { build_asan && run_ctest asan "$here/build/asan" -L unit "$jobs"; }
+tsan() { build_tsan && run_ctest tsan "$here/build/tsan" -L unit "$jobs"; }
 # The out-of-memory run is left out: its address-space limit has no room for
 # ThreadSanitizer's shadow memory.
 tsan_e2e() { run_ctest tsan-e2e "$here/build/tsan" -L e2e_quick -E OutOfMemory; }
 long() { build "$here/build/test" vorta vorta_e2e -- && run_ctest long "$here/build/test" -L long; }
 package() { build "$here/build/test" vorta -- && run_ctest package "$here/build/test" -L debian; }
 fuzz() {
-  CC=clang CXX=clang++ build "$here/build/fuzz" vorta_commandline_fuzz vorta_request_fuzz -- -DVORTA_FUZZ=ON || return
+  build_fuzz || return
   # The two run side by side, each on a core of its own, each for its full time.
   local status=0 one two
   fuzz_one vorta_commandline_fuzz corpus 4096 >"$here/build/fuzz/corpus.out" 2>&1 & one=$!
@@ -118,14 +140,14 @@ windows() {
 stage main main "$@"
 stage asan asan
 stage tsan tsan
-if want tsan-e2e && ! want tsan; then build "$here/build/tsan" vorta_unit vorta_e2e -- \
-  -DVORTA_SANITIZE=thread "${sanitized[@]}" || true; fi
+if want tsan-e2e && ! want tsan; then build_tsan || true; fi
 stage tsan-e2e tsan_e2e
 stage fuzz fuzz
 stage package package
 stage long long
 stage windows windows
 
+[ -z "$prebuild_pid" ] || wait "$prebuild_pid" || true
 echo && echo "=== summary (${SECONDS} s)"
 printf '  %s\n' "${results[@]}"
 exit "$failed"
