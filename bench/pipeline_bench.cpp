@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/Messages.h"
 #include "base/RunState.h"
 #include "base/Settings.h"
 #include "encode/EncoderThread.h"
@@ -59,11 +58,6 @@ std::vector<std::int16_t> musicLikePcm() {
   }
   return pcm;
 }
-
-class NullSink : public TextSink {
- public:
-  void write(Stream, std::string_view) override {}
-};
 
 // Times the encoder thread's work in that thread's CPU time: from its first
 // engine call (version) to its last act on the file (finish).
@@ -211,8 +205,6 @@ double bareSeconds(const std::vector<std::int16_t>& pcm, Quality quality) {
 
 int main(int argc, char** argv) {
   const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-  NullSink sink;
-  setTextSink(&sink);
   const auto pcm = musicLikePcm();
   std::printf("10 min, 44.1 kHz stereo, 128 kbit/s joint stereo; CPU seconds, minimum of %d "
               "interleaved runs\n",
@@ -232,6 +224,5 @@ int main(int argc, char** argv) {
                 total / bare);
     std::fflush(stdout);
   }
-  setTextSink(nullptr);
   return 0;
 }

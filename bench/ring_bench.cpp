@@ -23,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/Messages.h"
 #include "base/RingBuffer.h"
 
 namespace {
@@ -31,11 +30,6 @@ namespace {
 constexpr std::uint32_t kRingBytes = 4u << 20;
 constexpr std::uint32_t kLargeRingBytes = 64u << 20;
 constexpr std::uint64_t kBytesPerIteration = 64ull << 20;
-
-class NullSink : public vorta::TextSink {
- public:
-  void write(vorta::Stream, std::string_view) override {}
-};
 
 void BM_RingTwoThreads(benchmark::State& state) {
   const auto block = static_cast<std::uint32_t>(state.range(0));
@@ -112,12 +106,9 @@ BENCHMARK(BM_Memcpy)->Apply(blockSizes)->UseRealTime()->Unit(benchmark::kMillise
 }  // namespace
 
 int main(int argc, char** argv) {
-  NullSink sink;
-  vorta::setTextSink(&sink);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  vorta::setTextSink(nullptr);
   return 0;
 }

@@ -23,15 +23,12 @@ Hms splitMs(std::int64_t ms) {
 
 }  // namespace
 
-ConsoleSink::ConsoleSink(Options options, std::function<void(std::string_view)> statusOut,
-                         Clock& clock)
-    : options_(options), statusOut_(std::move(statusOut)), clock_(clock) {}
+ConsoleSink::ConsoleSink(const TextOutput& out, bool watchesDeadAir,
+                         std::function<void(std::string_view)> statusOut, Clock& clock)
+    : out_(out), watchesDeadAir_(watchesDeadAir), statusOut_(std::move(statusOut)), clock_(clock) {}
 
 void ConsoleSink::on(const RunEvent& event) {
-  const Language l = options_.language;
-  const auto say = [l](const auto& message, const auto&... args) {
-    writeText(message.stream, formatText(l, message, args...));
-  };
+  const auto say = [this](const auto& message, const auto&... args) { out_.say(message, args...); };
   std::visit(
       [&](const auto& e) {
         using E = std::decay_t<decltype(e)>;
@@ -39,7 +36,7 @@ void ConsoleSink::on(const RunEvent& event) {
           say(Msg::EncoderVersion, e.engineMajor, e.engineMinor);
           say(Msg::ExitHint);
         } else if constexpr (std::is_same_v<E, event::StatusTick>) {
-          statusLine(statusLineText(e.figures, l));
+          statusLine(statusLineText(e.figures, out_.language()));
         } else if constexpr (std::is_same_v<E, event::Overrun>) {
           say(Msg::Overrun, e.lostMs);
         } else if constexpr (std::is_same_v<E, event::BufferOverflow>) {
@@ -51,7 +48,7 @@ void ConsoleSink::on(const RunEvent& event) {
           say(Msg::DeadAirEnded, gap.hours, gap.minutes, gap.seconds);
         } else if constexpr (std::is_same_v<E, event::RecordingStopped>) {
           // The last line of a log, unless it was just logged.
-          if (options_.logLines && !pending_.empty()) writeText(Stream::Err, pending_);
+          if (out_.logLines() && !pending_.empty()) out_.write(Stream::Err, pending_);
           pending_.clear();
         } else if constexpr (std::is_same_v<E, event::DeadAirSummary>) {
           const Hms total = splitMs(e.totalMs);
@@ -82,7 +79,7 @@ void ConsoleSink::on(const RunEvent& event) {
 }
 
 void ConsoleSink::statusLine(const std::string& line) {
-  if (!options_.logLines) {
+  if (!out_.logLines()) {
     if (statusOut_) statusOut_(line);
     return;
   }
@@ -90,16 +87,13 @@ void ConsoleSink::statusLine(const std::string& line) {
   pending_ = toLogLines(line);
   // The first line at once, then one a minute.
   if (nextLogTime_ && now < *nextLogTime_) return;
-  writeText(Stream::Err, pending_);
+  out_.write(Stream::Err, pending_);
   pending_.clear();
   nextLogTime_ = now + kLogInterval;
 }
 
 void ConsoleSink::error(const event::Error& e) {
-  const Language l = options_.language;
-  const auto say = [l](const auto& message, const auto&... args) {
-    writeText(message.stream, formatText(l, message, args...));
-  };
+  const auto say = [this](const auto& message, const auto&... args) { out_.say(message, args...); };
   const auto code = static_cast<unsigned long>(e.code);
   switch (e.what) {
     case event::Failure::NoDevice: return say(Msg::NoDevice);
@@ -108,7 +102,7 @@ void ConsoleSink::error(const event::Error& e) {
     case event::Failure::FileWrite: {
       const bool creating = e.what == event::Failure::FileCreation;
       say(Msg::FileErrorLead,
-          formatText(l, creating ? Msg::FileCreationError : Msg::FileWriteError));
+          out_.format(creating ? Msg::FileCreationError : Msg::FileWriteError));
       return say(Msg::FileErrorSystem, e.text);
     }
     case event::Failure::EncoderInit: return say(Msg::EncoderInitError, code);
@@ -120,19 +114,17 @@ void ConsoleSink::error(const event::Error& e) {
 // The line feed that closes the status line, then, in a log, the losses.
 void ConsoleSink::runEnded(const event::RunEnded& e) {
   if (!e.recorded) return;
-  const Language l = options_.language;
-  writeText(Stream::Out, formatText(l, Msg::EndOfRecording));
-  if (!options_.logLines) return;
+  out_.say(Msg::EndOfRecording);
+  if (!out_.logLines()) return;
   const RunTotals& t = e.totals;
   const auto overrunMs = static_cast<unsigned long long>(t.overrunMs);
-  if (!options_.watchesDeadAir) {
-    writeText(Stream::Err, formatText(l, Msg::LogLosses, t.overruns, overrunMs, t.bufferOverflows));
+  if (!watchesDeadAir_) {
+    out_.say(Msg::LogLosses, t.overruns, overrunMs, t.bufferOverflows);
     return;
   }
   const Hms dead = splitMs(t.deadAirMs);
-  writeText(Stream::Err, formatText(l, Msg::LogLossesDeadAir, t.overruns, overrunMs,
-                                    t.bufferOverflows, dead.hours, dead.minutes, dead.seconds,
-                                    t.deadAirTimes));
+  out_.say(Msg::LogLossesDeadAir, t.overruns, overrunMs, t.bufferOverflows, dead.hours,
+           dead.minutes, dead.seconds, t.deadAirTimes);
 }
 
 }  // namespace vorta

@@ -10,7 +10,7 @@
 //
 // Threads: on() is called on the posting thread (the capture loop, the
 // encoder thread, the main thread at the end); texts are handed whole to
-// writeText, whose sink queues them. Status ticks come from the capture
+// the run's TextOutput, whose sink queues them. Status ticks come from the capture
 // loop only, so the log's minute needs no lock.
 #pragma once
 
@@ -22,6 +22,7 @@
 
 #include "base/Reporter.h"
 #include "base/Settings.h"
+#include "base/TextOutput.h"
 #include "platform/Clock.h"
 
 namespace vorta {
@@ -30,12 +31,9 @@ class ConsoleSink final : public EventSink {
  public:
   static constexpr std::chrono::seconds kLogInterval{60};
 
-  struct Options {
-    Language language = Language::English;
-    bool logLines = false;
-    bool watchesDeadAir = false;  // the closing line of a log counts dead air
-  };
-  ConsoleSink(Options options, std::function<void(std::string_view)> statusOut, Clock& clock);
+  // watchesDeadAir: the closing line of a log counts dead air.
+  ConsoleSink(const TextOutput& out, bool watchesDeadAir,
+              std::function<void(std::string_view)> statusOut, Clock& clock);
 
   void on(const RunEvent& event) override;
 
@@ -44,7 +42,8 @@ class ConsoleSink final : public EventSink {
   void error(const event::Error& e);
   void runEnded(const event::RunEnded& e);
 
-  Options options_;
+  const TextOutput out_;
+  const bool watchesDeadAir_;
   std::function<void(std::string_view)> statusOut_;
   Clock& clock_;
   std::string pending_;           // the last status line not yet logged (log mode)

@@ -5,16 +5,17 @@
 #pragma once
 
 #include "base/Settings.h"
+#include "base/TextOutput.h"
 
 namespace vorta {
 
-// Prints the help in the selected language and returns exitCode, which the
+// Prints the help in the output's language and returns exitCode, which the
 // caller ends the process with.
-ExitCode printHelp(ExitCode exitCode);
+ExitCode printHelp(const TextOutput& out, ExitCode exitCode);
 
 // The help, then a second page with the long options (the table's lines,
 // printed as they are), paged the same way. Returns ExitCode::Ok.
-ExitCode printHelpWithLongOptions();
+ExitCode printHelpWithLongOptions(const TextOutput& out);
 
 // Counts the printed help lines and pages when the screen is full. The
 // terminal's rows are read once per page set: a terminal resized while it
@@ -23,8 +24,8 @@ class HelpPager {
  public:
   // `rowsShown`: rows already taken on the first page.
   explicit HelpPager(int rowsShown);
-  // One line printed; returns whether it paged.
-  bool count();
+  // One line printed; returns whether it paged (the prompt written to `out`).
+  bool count(const TextOutput& out);
   // One more row taken (an empty line after the one counted).
   void skip() { ++row_; }
 
@@ -36,6 +37,6 @@ class HelpPager {
 // Shows "Press ENTER to continue...", waits for Enter on the controlling
 // terminal (other keys are ignored), then erases the prompt. Callers check
 // isStdoutTerminal() first. Never blocks without a controlling terminal.
-void waitForEnter();
+void waitForEnter(const TextOutput& out);
 
 }  // namespace vorta

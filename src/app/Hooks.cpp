@@ -24,8 +24,8 @@ std::string seconds(double s) { return fmt::format("{:.1f}", s); }
 
 }  // namespace
 
-Hooks::Hooks(const Settings& settings, Clock& clock)
-    : settings_(settings), clock_(clock), thread_([this] { run(); }) {}
+Hooks::Hooks(const Settings& settings, const TextOutput& out, Clock& clock)
+    : settings_(settings), out_(out), clock_(clock), thread_([this] { run(); }) {}
 
 Hooks::~Hooks() { finish(kExitWait); }
 
@@ -81,8 +81,6 @@ void Hooks::queue(std::string event, std::vector<std::string> details) {
   changed_.notify_all();
 }
 
-void Hooks::say(const std::string& text) { writeText(Stream::Err, text); }
-
 void Hooks::finish(std::chrono::milliseconds wait, const std::function<bool()>& giveUp) {
   if (!thread_.joinable()) return;
   std::unique_lock<std::mutex> lock(mutex_);
@@ -98,9 +96,8 @@ void Hooks::finish(std::chrono::milliseconds wait, const std::function<bool()>& 
   const std::size_t left = running_;
   lock.unlock();
   thread_.join();
-  const Language l = settings_.language;
-  if (dropped != 0) say(formatText(l, Msg::HooksDropped, dropped));
-  if (left != 0) say(formatText(l, Msg::HooksLeftRunning, static_cast<unsigned>(left)));
+  if (dropped != 0) out_.say(Msg::HooksDropped, dropped);
+  if (left != 0) out_.say(Msg::HooksLeftRunning, static_cast<unsigned>(left));
 }
 
 void Hooks::run() {
@@ -116,11 +113,10 @@ void Hooks::run() {
     while (!waiting_.empty()) start.push_back(std::move(waiting_.front())), waiting_.pop_front();
     running_ += start.size();
     lock.unlock();
-    const Language l = settings_.language;
     for (Job& job : start) {
       Result<ShellCommand> started = ShellCommand::start(settings_.onEvent, job.environment);
       if (started.ok()) running.emplace_back(job.event, std::move(started).value());
-      else say(formatText(l, Msg::HookNotStarted, job.event, started.error().text));
+      else out_.say(Msg::HookNotStarted, job.event, started.error().text);
     }
     for (auto it = running.begin(); it != running.end();) {
       const std::optional<int> code = it->second.poll();
@@ -128,7 +124,7 @@ void Hooks::run() {
         ++it;
         continue;
       }
-      if (*code != 0 || settings_.logLines) say(formatText(l, Msg::HookEnded, it->first, *code));
+      if (*code != 0 || settings_.logLines) out_.say(Msg::HookEnded, it->first, *code);
       it = running.erase(it);
     }
     lock.lock();

@@ -28,6 +28,7 @@
 
 #include "base/Reporter.h"
 #include "base/Settings.h"
+#include "base/TextOutput.h"
 #include "platform/Clock.h"
 
 namespace vorta {
@@ -37,7 +38,8 @@ class Hooks final : public EventSink {
   static constexpr std::size_t kAtOnce = 4;
   static constexpr std::chrono::seconds kExitWait{5};
 
-  Hooks(const Settings& settings, Clock& clock);
+  // Reports go to `out`.
+  Hooks(const Settings& settings, const TextOutput& out, Clock& clock);
   ~Hooks() override;
   Hooks(const Hooks&) = delete;
   Hooks& operator=(const Hooks&) = delete;
@@ -55,9 +57,9 @@ class Hooks final : public EventSink {
   };
   void queue(std::string event, std::vector<std::string> details);
   void run();
-  void say(const std::string& text);
 
   const Settings& settings_;
+  const TextOutput out_;
   Clock& clock_;
   // Guards everything below; vorta-hooks waits on changed_.
   std::mutex mutex_;

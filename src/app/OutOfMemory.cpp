@@ -7,17 +7,26 @@
 //
 // This file is linked into the vorta executable only, so the tests keep the
 // standard behaviour.
+#include "app/OutOfMemory.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
 #include <string>
 
 #include "base/Messages.h"
+#include "base/TextOutput.h"
 #include "platform/Memory.h"
-#include "base/Settings.h"
 #include "platform/Process.h"
 
 namespace {
+
+// The allocation functions are called from anywhere, with nothing that
+// could hand them the run's TextOutput, so the one choice they need is kept
+// here, process-wide. Stored once by the main thread before any other thread
+// starts (the thread's start orders it); relaxed is enough.
+std::atomic<vorta::Language> gLanguage{vorta::Language::English};
+static_assert(std::atomic<vorta::Language>::is_always_lock_free);
 
 [[noreturn]] void outOfMemory(std::size_t bytes) {
   // Formatting the text may itself need memory (a Russian text converted to
@@ -25,10 +34,11 @@ namespace {
   // the text rather than recursing. The flag is only ever set, once.
   static std::atomic<bool> reporting{false};
   if (!reporting.exchange(true)) {
-    const std::string line = vorta::formatText(vorta::Msg::OutOfMemory,
+    const std::string line = vorta::formatText(gLanguage.load(std::memory_order_relaxed),
+                                               vorta::Msg::OutOfMemory,
                                                static_cast<unsigned long>(bytes));
     // Straight to standard error, past the console thread's queue.
-    vorta::writeToStream(vorta::Stream::Err, line);
+    vorta::writeToStream(vorta::Stream::Err, line, false);
   }
   vorta::exitNow(static_cast<int>(vorta::ExitCode::Error));
 }
@@ -46,6 +56,10 @@ void* allocateAligned(std::size_t bytes, std::align_val_t alignment) {
 }
 
 }  // namespace
+
+void vorta::sayOutOfMemoryIn(Language language) {
+  gLanguage.store(language, std::memory_order_relaxed);
+}
 
 void* operator new(std::size_t bytes) { return allocate(bytes); }
 void* operator new[](std::size_t bytes) { return allocate(bytes); }

@@ -4,18 +4,20 @@
 
 namespace vorta {
 
-RunReport::RunReport(const Settings& settings, Clock& clock)
+RunReport::RunReport(const Settings& settings, const TextOutput& text, Clock& clock)
     : notifier_(ServiceNotifier::fromEnvironment()),
-      console_({writeToStream,
+      console_({[logLines = text.logLines()](Stream stream, std::string_view bytes) {
+                  writeToStream(stream, bytes, logLines);
+                },
                 [](std::string_view line) { writeRawStderr(line.data(), line.size()); }}),
-      consoleSink_({settings.language, settings.logLines, settings.deadAirMs != 0},
+      text_(text.to(&console_)),
+      consoleSink_(text_, settings.deadAirMs != 0,
                    [this](std::string_view line) { console_.status(line); }, clock),
       notifySink_(notifier_, settings.language) {
-  setTextSink(&console_);  // before any other thread can write a text
   reporter_.add(consoleSink_);
   reporter_.add(notifySink_);
-  if (!settings.statusFile.empty()) reporter_.add(statusFile_.emplace(settings, clock));
-  if (!settings.onEvent.empty()) reporter_.add(hooks_.emplace(settings, clock));
+  if (!settings.statusFile.empty()) reporter_.add(statusFile_.emplace(settings, text_, clock));
+  if (!settings.onEvent.empty()) reporter_.add(hooks_.emplace(settings, text_, clock));
 }
 
 void RunReport::finish(const std::function<bool()>& giveUp) {

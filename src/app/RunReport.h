@@ -20,6 +20,7 @@
 #include "app/StatusFile.h"
 #include "base/Reporter.h"
 #include "base/Settings.h"
+#include "base/TextOutput.h"
 #include "platform/Notify.h"
 
 namespace vorta {
@@ -28,13 +29,16 @@ class Clock;
 
 class RunReport {
  public:
-  // Installs the console thread as the sink of every text (setTextSink).
-  RunReport(const Settings& settings, Clock& clock);
+  // `text`: the start-up's choices; from now on every text goes through the
+  // console thread (text()).
+  RunReport(const Settings& settings, const TextOutput& text, Clock& clock);
   RunReport(const RunReport&) = delete;
   RunReport& operator=(const RunReport&) = delete;
 
   const Reporter& reporter() const { return reporter_; }
   const ServiceNotifier& notifier() const { return notifier_; }
+  // The run's texts, written by the console thread.
+  const TextOutput& text() const { return text_; }
 
   // Main thread. Stops waiting for hooks, the status file's disk or a
   // console that stays blocked as soon as giveUp() says so.
@@ -44,6 +48,7 @@ class RunReport {
   // Read once: the service manager's socket does not change during a run.
   ServiceNotifier notifier_;
   ConsoleWriter console_;
+  const TextOutput text_;  // to console_
   ConsoleSink consoleSink_;
   NotifySink notifySink_;
   std::optional<StatusFile> statusFile_;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OutOfMemory.h"
 #include "app/RunReport.h"
 #include "app/StartUp.h"
 #include "app/SystemCapturePorts.h"
@@ -37,31 +38,12 @@
 namespace vorta {
 namespace {
 
-// Process-wide objects live until the process ends: no destructor ever runs
-// while another thread could still be using them.
-Settings& processSettings() {
-  static Settings* settings = new Settings;
-  return *settings;
-}
-
-RunState& processRunState() {
-  static RunState* run = new RunState;
-  return *run;
-}
-
-// The clock that names the files and tells the hours: local time, or UTC.
-Clock& namingClock(const Settings& settings) {
-  if (!settings.utc) return systemClock();
-  static UtcClock* utc = new UtcClock(systemClock());
-  return *utc;
-}
-
 // Flushes standard output and error, puts the terminal back and ends the
 // process at once: no static destructor runs while other threads may. The
-// run's report (none before the recording starts) writes what it holds
-// first; a second stop signal does not wait for a console that stays blocked.
-[[noreturn]] void exitWith(RunReport* report, ExitCode code) {
-  if (report) report->finish([] { return processRunState().endAtOnce.load(); });
+// run's report writes what it holds first; a second stop signal does not
+// wait for a console that stays blocked.
+[[noreturn]] void exitWith(RunReport& report, const RunState& run, ExitCode code) {
+  report.finish([&run] { return run.endAtOnce.load(); });
   exitNow(static_cast<int>(code));
 }
 
@@ -72,11 +54,12 @@ void runProgram(int argc, char** argv) {
   openMissingStandardDescriptors();
   installTerminalSafeSignals();
   const StartUp start = startUp(commandLineWords(argc, argv), systemClock(), physicalMemoryBytes());
-  if (const ExitCode* code = std::get_if<ExitCode>(&start)) exitWith(nullptr, *code);
-  Settings& settings = processSettings();
-  settings = std::get<Settings>(start);
-
-  RunState& run = processRunState();
+  sayOutOfMemoryIn(start.text.language());
+  if (const ExitCode* code = std::get_if<ExitCode>(&start.outcome)) exitNow(static_cast<int>(*code));
+  // What the run's threads share is never destroyed: the process ends around
+  // it, with threads that may still be using it (exitNow).
+  const Settings& settings = *new Settings(std::get<Settings>(start.outcome));
+  RunState& run = *new RunState;
   auto pcmRing = std::make_unique<RingBuffer>(static_cast<std::uint32_t>(settings.bufferSize));
   leaveIdlePriorityClass();
   // From here on a signal ends the recording the way ESC does.
@@ -84,9 +67,10 @@ void runProgram(int argc, char** argv) {
 
   std::unique_ptr<Mp3Engine> engine = makeLameEngine();
   std::unique_ptr<SoundInput> sound = makeSystemSoundInput(settings.device.c_str());
-  RunReport* report = new RunReport(settings, systemClock());  // never destroyed: the process ends around it
-  const Reporter& reporter = report->reporter();
-  Clock& clock = namingClock(settings);
+  RunReport& report = *new RunReport(settings, start.text, systemClock());
+  const Reporter& reporter = report.reporter();
+  // The clock that names the files and tells the hours: local time, or UTC.
+  Clock& clock = settings.utc ? *new UtcClock(systemClock()) : systemClock();
   // Shared by the encoder and retention threads, which may outlive a run
   // that ends at once: never destroyed.
   FilesInUse* inUse = wantsRetention(settings) ? new FilesInUse : nullptr;
@@ -101,14 +85,14 @@ void runProgram(int argc, char** argv) {
   if (inUse)
     retention = std::make_unique<RetentionThread>(systemFileSystem(), settings, clock, *inUse, reporter);
 
-  CapturePorts ports =
-      systemCapturePorts(*sound, report->notifier(), soundDeviceName(settings.device.c_str()));
+  CapturePorts ports = systemCapturePorts(*sound, report.notifier(),
+                                          soundDeviceName(settings.device.c_str()), report.text());
   ports.clock = &clock;
   const CaptureResult capture = runCaptureLoop(settings, run, *pcmRing, ports, reporter);
   retention.reset();  // stops and joins it: the recording is over
   if (capture.end == CaptureEnd::DeviceFailed) {
     reporter.post(event::RunEnded{ExitCode::Error, false, capture.totals});
-    exitWith(report, ExitCode::Error);
+    exitWith(report, run, ExitCode::Error);
   }
 
   encoderThread.reset();  // joins: the capture loop saw encoderDone
@@ -117,7 +101,7 @@ void runProgram(int argc, char** argv) {
                                                                          : ExitCode::Ok;
   reporter.post(event::RunEnded{code, true, capture.totals});
   pcmRing.reset();
-  exitWith(report, code);
+  exitWith(report, run, code);
 }
 
 }  // namespace vorta

@@ -7,6 +7,7 @@
 #include "app/Help.h"
 #include "base/HoursMinutesSeconds.h"
 #include "base/Messages.h"
+#include "base/TextOutput.h"
 #include "base/SplitName.h"
 #include "base/UtcClock.h"
 #include "platform/Clock.h"
@@ -34,63 +35,63 @@ int silenceLevelDb(int threshold) {
   return static_cast<int>(std::trunc(20.0 * std::log10(threshold / 32767.0) - 0.5));
 }
 
-ExitCode showVersion() {
+ExitCode showVersion(const TextOutput& out) {
   const Mp3Version lame = makeLameEngine()->version();
-  say(Msg::VersionLines, VORTA_VERSION, lame.major, lame.minor);
+  out.say(Msg::VersionLines, VORTA_VERSION, lame.major, lame.minor);
   return ExitCode::Ok;
 }
 
 // A description of several lines shows each line indented under the name.
-void sayDescription(const std::string& description) {
+void sayDescription(const TextOutput& out, const std::string& description) {
   for (std::size_t from = 0; from < description.size();) {
     std::size_t end = description.find('\n', from);
     if (end == std::string::npos) end = description.size();
-    say(Msg::DeviceListDescription, description.substr(from, end - from).c_str());
+    out.say(Msg::DeviceListDescription, description.substr(from, end - from).c_str());
     from = end + 1;
   }
 }
 
-ExitCode listDevices() {
+ExitCode listDevices(const TextOutput& out) {
   const Result<SoundDevices> devices = listSoundDevices();
   if (!devices.ok()) {
-    say(Msg::DeviceListError, devices.error().text.c_str());
+    out.say(Msg::DeviceListError, devices.error().text.c_str());
     return ExitCode::Error;
   }
-  say(Msg::DeviceListTitle);
+  out.say(Msg::DeviceListTitle);
   for (const CaptureDevice& device : devices.value().captureDevices) {
-    say(Msg::DeviceListName, device.name.c_str());
-    sayDescription(device.description);
+    out.say(Msg::DeviceListName, device.name.c_str());
+    sayDescription(out, device.description);
   }
-  say(Msg::CardListTitle);
+  out.say(Msg::CardListTitle);
   for (const SoundCard& card : devices.value().cards)
-    say(Msg::CardListEntry, card.index, card.name.c_str(), card.longName.c_str());
+    out.say(Msg::CardListEntry, card.index, card.name.c_str(), card.longName.c_str());
   return ExitCode::Ok;
 }
 
 // A bitrate that does not suit the rate is told after the separator, with no
 // help; every other refusal is followed by the help.
-ExitCode refuse(const CommandLine& c) {
+ExitCode refuse(const TextOutput& out, const CommandLine& c) {
   const Refusal& r = *c.refusal;
   switch (r.complaint) {
     case Complaint::BitrateNeedsLowRate:
     case Complaint::RateNeedsLowBitrate:
-      say(Msg::Separator);
+      out.say(Msg::Separator);
       if (r.complaint == Complaint::BitrateNeedsLowRate) {
-        say(Msg::BitrateNeedsLowRate, *c.bitrate);
+        out.say(Msg::BitrateNeedsLowRate, *c.bitrate);
       } else {
-        say(Msg::RateNeedsLowBitrate1, c.settings.sampleRate / 1000);
-        say(Msg::RateNeedsLowBitrate2);
+        out.say(Msg::RateNeedsLowBitrate1, c.settings.sampleRate / 1000);
+        out.say(Msg::RateNeedsLowBitrate2);
       }
-      if (isStdoutTerminal()) waitForEnter();
+      if (isStdoutTerminal()) waitForEnter(out);
       return ExitCode::Error;
-    case Complaint::InvalidArgument: say(Msg::InvalidArgument, r.word.c_str()); break;
-    case Complaint::NameTooLong: say(Msg::NameTooLong, r.word.c_str()); break;
-    case Complaint::InvalidBitrate: say(Msg::InvalidBitrate); break;
-    case Complaint::InvalidSampleRate: say(Msg::InvalidSampleRate); break;
-    case Complaint::InvalidTimeLimit: say(Msg::InvalidTimeLimit); break;
-    case Complaint::InvalidBufferSize: say(Msg::InvalidBufferSize); break;
+    case Complaint::InvalidArgument: out.say(Msg::InvalidArgument, r.word.c_str()); break;
+    case Complaint::NameTooLong: out.say(Msg::NameTooLong, r.word.c_str()); break;
+    case Complaint::InvalidBitrate: out.say(Msg::InvalidBitrate); break;
+    case Complaint::InvalidSampleRate: out.say(Msg::InvalidSampleRate); break;
+    case Complaint::InvalidTimeLimit: out.say(Msg::InvalidTimeLimit); break;
+    case Complaint::InvalidBufferSize: out.say(Msg::InvalidBufferSize); break;
   }
-  return printHelp(ExitCode::Error);
+  return printHelp(out, ExitCode::Error);
 }
 
 // The values the command line left open, in this order: the file's path,
@@ -109,47 +110,56 @@ Settings resolve(const CommandLine& c, Clock& clock, std::uint64_t physicalMemor
   return s;
 }
 
-void printSummary(const Settings& s) {
-  if (s.splitMode == SplitMode::None) say(Msg::SummaryFile, s.outputName.c_str());
-  else say(Msg::SummarySplit);
-  if (s.utc) say(Msg::SummaryUtc);
-  say(Msg::SummaryFormat, mpegVersionNumber(s.mpegVersion), s.bitrate, s.sampleRate / 1000,
-      channelModeName(s.channelMode));
-  say(Msg::SummaryQuality, qualityName(s.quality));
-  say(Msg::SummaryBuffer, static_cast<int>(s.bufferSize / 1024));
+void printSummary(const TextOutput& out, const Settings& s) {
+  if (s.splitMode == SplitMode::None) out.say(Msg::SummaryFile, s.outputName.c_str());
+  else out.say(Msg::SummarySplit);
+  if (s.utc) out.say(Msg::SummaryUtc);
+  out.say(Msg::SummaryFormat, mpegVersionNumber(s.mpegVersion), s.bitrate, s.sampleRate / 1000,
+          channelModeName(s.channelMode));
+  out.say(Msg::SummaryQuality, qualityName(s.quality));
+  out.say(Msg::SummaryBuffer, static_cast<int>(s.bufferSize / 1024));
   const HoursMinutesSeconds limit = splitHours(std::chrono::seconds(s.timeLimitSeconds));
   if (s.timeLimitSeconds != 0)
-    say(Msg::SummaryTimeLimit, static_cast<int>(limit.hours), limit.minutes);
-  if (s.silenceEnabled) say(Msg::SummarySilence, silenceLevelDb(s.silenceThreshold));
-  if (!s.stopFileName.empty()) say(Msg::SummaryStopFile, s.stopFileName.c_str());
+    out.say(Msg::SummaryTimeLimit, static_cast<int>(limit.hours), limit.minutes);
+  if (s.silenceEnabled) out.say(Msg::SummarySilence, silenceLevelDb(s.silenceThreshold));
+  if (!s.stopFileName.empty()) out.say(Msg::SummaryStopFile, s.stopFileName.c_str());
+}
+
+// What the command line asks for, acted on; the run's settings or the
+// code to end with.
+std::variant<Settings, ExitCode> act(const TextOutput& out, const CommandLine& c, Clock& clock,
+                                     std::uint64_t physicalMemory) {
+  out.say(Msg::BannerTitle);
+  out.say(Msg::BannerEngine);
+  switch (c.command) {
+    case Command::NothingToDo: return printHelp(out, ExitCode::NothingToDo);
+    case Command::LongHelp: return printHelpWithLongOptions(out);
+    case Command::Version: return showVersion(out);
+    case Command::ListDevices: return listDevices(out);
+    case Command::Refuse: return refuse(out, c);
+    case Command::Record: break;
+  }
+  const Settings settings = resolve(c, clock, physicalMemory);
+  out.say(Msg::Separator);
+  printSummary(out, settings);
+  return settings;
 }
 
 }  // namespace
+
+StartUp startUp(std::span<const std::string> words, Clock& clock, std::uint64_t physicalMemory,
+                TextSink* sink) {
+  const CommandLine c = parseCommandLine(words);
+  // Even the banner, which comes before anything else, is in the language
+  // and the mode the whole command line asks for.
+  const TextOutput out(c.settings.language, c.settings.logLines, sink);
+  return {out, act(out, c, clock, physicalMemory)};
+}
 
 std::int32_t defaultBufferSize(std::uint64_t physicalMemory, ChannelMode mode) {
   std::uint64_t size = std::min(physicalMemory, kMemoryCountCap) / 20;
   if (mode == ChannelMode::Mono) size /= 2;
   return std::max(static_cast<std::int32_t>(size), kMinBufferSize);
-}
-
-StartUp startUp(std::span<const std::string> words, Clock& clock, std::uint64_t physicalMemory) {
-  const CommandLine c = parseCommandLine(words);
-  selectLanguage(c.settings.language);
-  if (c.settings.logLines) setLogLines(true);
-  say(Msg::BannerTitle);
-  say(Msg::BannerEngine);
-  switch (c.command) {
-    case Command::NothingToDo: return printHelp(ExitCode::NothingToDo);
-    case Command::LongHelp: return printHelpWithLongOptions();
-    case Command::Version: return showVersion();
-    case Command::ListDevices: return listDevices();
-    case Command::Refuse: return refuse(c);
-    case Command::Record: break;
-  }
-  const Settings settings = resolve(c, clock, physicalMemory);
-  say(Msg::Separator);
-  printSummary(settings);
-  return settings;
 }
 
 }  // namespace vorta

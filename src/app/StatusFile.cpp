@@ -116,8 +116,9 @@ std::string statusDocument(const Settings& settings, const StatusState& state, l
   return doc.json() + "\n";
 }
 
-StatusFile::StatusFile(const Settings& settings, Clock& clock)
-    : target_(std::make_shared<Target>(Target{settings, clock, currentProcessId(), clock.wallNow()})),
+StatusFile::StatusFile(const Settings& settings, const TextOutput& out, Clock& clock)
+    : target_(std::make_shared<Target>(
+          Target{settings, out, clock, currentProcessId(), clock.wallNow()})),
       writer_("vorta-status",
               {[] { return false; }, [this](bool finishing) { return take(finishing); }, kInterval}) {}
 
@@ -146,8 +147,7 @@ void StatusFile::Target::write(const StatusState& state) {
   }
   if (failing) return;
   failing = true;
-  writeText(Msg::StatusFileFailed.stream, formatText(settings.language, Msg::StatusFileFailed,
-                                                     settings.statusFile, written.error().text));
+  out.say(Msg::StatusFileFailed, settings.statusFile, written.error().text);
 }
 
 }  // namespace vorta

@@ -21,6 +21,7 @@
 #include "app/WriterThread.h"
 #include "base/Reporter.h"
 #include "base/Settings.h"
+#include "base/TextOutput.h"
 #include "platform/Clock.h"
 
 namespace vorta {
@@ -41,7 +42,8 @@ std::string statusDocument(const Settings& settings, const StatusState& state, l
 
 class StatusFile final : public EventSink {
  public:
-  StatusFile(const Settings& settings, Clock& clock);
+  // A file that cannot be written is reported to `out`.
+  StatusFile(const Settings& settings, const TextOutput& out, Clock& clock);
   ~StatusFile() override;
   StatusFile(const StatusFile&) = delete;
   StatusFile& operator=(const StatusFile&) = delete;
@@ -59,6 +61,7 @@ class StatusFile final : public EventSink {
   // keeps it. failing is vorta-status's alone: a failure has been reported.
   struct Target {
     const Settings& settings;
+    const TextOutput out;
     Clock& clock;
     long processId;
     WallSeconds started;

@@ -4,6 +4,7 @@
 
 #include "app/Help.h"
 #include "base/Messages.h"
+#include "base/TextOutput.h"
 #include "platform/Clock.h"
 #include "platform/ClockHealth.h"
 #include "platform/Files.h"
@@ -27,16 +28,16 @@ class TerminalKeys final : public KeySource {
 
 // Says which device failed and where the others are listed. A raw hw:
 // device takes only its own formats; its plughw: twin converts.
-void nameTheDevice(const std::string& device, const Error* openError) {
-  say(Msg::DeviceTried, device);
+void nameTheDevice(const TextOutput& out, const std::string& device, const Error* openError) {
+  out.say(Msg::DeviceTried, device);
   if (openError && openError->kind == ErrorKind::RawDevice)
-    say(Msg::DevicePlugHint, device.substr(2));
+    out.say(Msg::DevicePlugHint, device.substr(2));
 }
 
 }  // namespace
 
 CapturePorts systemCapturePorts(SoundInput& sound, const ServiceNotifier& notifier,
-                                const std::string& deviceName) {
+                                const std::string& deviceName, const TextOutput& out) {
   CapturePorts ports;
   ports.sound = &sound;
   ports.clock = &systemClock();
@@ -46,9 +47,9 @@ CapturePorts systemCapturePorts(SoundInput& sound, const ServiceNotifier& notifi
   ports.sleepMs = [](int milliseconds) { sleepMs(milliseconds); };
   // A user who already pressed Ctrl+C (or a service manager that sent
   // SIGTERM) has said they want out: no prompt that needs a second answer.
-  ports.afterError = [deviceName](const Error* openError) {
-    nameTheDevice(deviceName, openError);
-    if (isStdoutTerminal() && !stopSignalPending()) waitForEnter();
+  ports.afterError = [deviceName, out](const Error* openError) {
+    nameTheDevice(out, deviceName, openError);
+    if (isStdoutTerminal() && !stopSignalPending()) waitForEnter(out);
   };
   ports.notifier = &notifier;
   ports.clockSync = clockSync;

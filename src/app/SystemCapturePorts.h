@@ -10,9 +10,11 @@ namespace vorta {
 
 class ServiceNotifier;
 class SoundInput;
+class TextOutput;
 
-// deviceName: the sound input's device, named after a device error.
+// deviceName: the sound input's device, named after a device error, which
+// is said through `out`.
 CapturePorts systemCapturePorts(SoundInput& sound, const ServiceNotifier& notifier,
-                                const std::string& deviceName);
+                                const std::string& deviceName, const TextOutput& out);
 
 }  // namespace vorta

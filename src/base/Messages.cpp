@@ -2,11 +2,8 @@
 
 #include <fmt/format.h>
 
-#include <cstdio>
 #include <span>
 
-#include "base/LogLines.h"
-#include "platform/Terminal.h"
 #include "platform/TextEncoding.h"
 
 namespace vorta {
@@ -76,15 +73,6 @@ const HelpSource kRussianHelpUtf8[] = {
     {"\toutfile - имя создаваемого mp3-файла, по умолчанию out.mp3\n", false, false},
 };
 
-// The choices of the run, made on the main thread before any other thread
-// exists (selectLanguage, setLogLines, setTextSink); read-only afterwards.
-struct TextChoices {
-  Language language = Language::English;
-  bool logLines = false;
-  TextSink* sink = nullptr;
-};
-TextChoices gChoices;
-
 }  // namespace
 
 #define VORTA_LIST_MESSAGE(name, to, types, englishText, russianText) \
@@ -98,9 +86,6 @@ std::vector<MessageTexts> allMessageTexts() {
 }
 
 #undef VORTA_LIST_MESSAGE
-
-void selectLanguage(Language language) { gChoices.language = language; }
-Language selectedLanguage() { return gChoices.language; }
 
 // The Russian texts are converted before they are formatted, never the
 // values put into them (file names are shown as the system holds them).
@@ -124,42 +109,14 @@ const char* channelModeName(ChannelMode mode) {
 
 const char* qualityName(Quality quality) { return quality == Quality::Low ? "low" : "high"; }
 
-std::vector<HelpLine> helpLines() {
-  const bool russian = gChoices.language == Language::Russian;
+std::vector<HelpLine> helpLines(Language language) {
+  const bool russian = language == Language::Russian;
   std::vector<HelpLine> lines;
   for (const HelpSource& line : russian ? std::span<const HelpSource>(kRussianHelpUtf8)
                                                 : std::span<const HelpSource>(kEnglishHelp))
     lines.push_back({russian ? toConsoleCodeset(line.text) : std::string(line.text), line.counted,
                      line.plusOne});
   return lines;
-}
-
-void setTextSink(TextSink* sink) { gChoices.sink = sink; }
-
-void setLogLines(bool on) { gChoices.logLines = on; }
-bool logLinesSelected() { return gChoices.logLines; }
-
-void writeText(Stream stream, std::string_view bytes) {
-  std::string lines;
-  if (gChoices.logLines) {
-    lines = toLogLines(bytes);
-    bytes = lines;
-  }
-  if (gChoices.sink) {
-    gChoices.sink->write(stream, bytes);
-    return;
-  }
-  writeToStream(stream, bytes);
-}
-
-void writeToStream(Stream stream, std::string_view bytes) {
-  std::FILE* file = stream == Stream::Out ? stdout : stderr;
-  if (stream == Stream::Err) std::fflush(stdout);
-  // One fwrite holds the stream's lock for the whole text. On a terminal the
-  // text shows at once; redirected, stdio buffers it until exit, unless the
-  // output is a log, which wants each message when it happens.
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  if (stream == Stream::Err || gChoices.logLines || isStdoutTerminal()) std::fflush(file);
 }
 
 }  // namespace vorta

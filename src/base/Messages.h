@@ -7,11 +7,8 @@
 // kind of field, does not build. Russian texts are kept in UTF-8 here and
 // converted to the console's codeset when they are formatted.
 //
-// Threads: the language, the log mode and the sink are chosen on the main
-// thread before any other thread starts (the command line, the run's start);
-// after that every thread may format and say messages. Each say() hands its
-// whole text to the sink in one call, so prints from different threads never
-// interleave within a stream.
+// Threads: the catalogue is constant and formatting is pure, so any thread
+// may format a message; TextOutput writes them.
 #pragma once
 
 #include <fmt/core.h>
@@ -217,33 +214,6 @@ struct MessageTexts {
 };
 std::vector<MessageTexts> allMessageTexts();
 
-// Chooses the texts for the whole run.
-void selectLanguage(Language language);
-Language selectedLanguage();
-
-// Where the texts go. The program writes to stdout and stderr; tests install
-// a sink that keeps the bytes.
-class TextSink {
- public:
-  virtual ~TextSink() = default;
-  virtual void write(Stream stream, std::string_view bytes) = 0;
-};
-// --log: from now on every text is written as whole lines (toLogLines) and
-// standard output is flushed at once, so a journal sees each message when it
-// is said. Main thread, before other threads start.
-void setLogLines(bool on);
-bool logLinesSelected();
-
-// Installs a sink (nullptr restores standard output and error). Main thread,
-// while no other thread writes texts.
-void setTextSink(TextSink* sink);
-// To the sink when one is installed, else to the stream.
-void writeText(Stream stream, std::string_view bytes);
-// Straight to standard output or error, whatever sink is installed. Standard
-// output is flushed before anything goes to standard error, so the two keep
-// their order when they share a file or a pipe (a service's journal).
-void writeToStream(Stream stream, std::string_view bytes);
-
 // The text of a message in `language` (in the console's codeset), formatted.
 std::string vformatText(Language language, fmt::string_view english, fmt::string_view russian,
                         fmt::format_args args);
@@ -251,18 +221,6 @@ template <typename... Args>
 std::string formatText(Language language, const Message<Args...>& message,
                        const std::type_identity_t<Args>&... args) {
   return vformatText(language, message.english, message.russian, fmt::make_format_args(args...));
-}
-// The same in the selected language.
-template <typename... Args>
-std::string formatText(const Message<Args...>& message, const std::type_identity_t<Args>&... args) {
-  return formatText(selectedLanguage(), message, args...);
-}
-inline std::string text(const Message<>& message) { return formatText(message); }
-
-// Formats the message and writes it, whole, to its stream.
-template <typename... Args>
-void say(const Message<Args...>& message, const std::type_identity_t<Args>&... args) {
-  writeText(message.stream, formatText(message, args...));
 }
 
 // Channel-mode and quality names, the same in both languages.
@@ -277,6 +235,6 @@ struct HelpLine {
   bool counted;
   bool plusOne;
 };
-std::vector<HelpLine> helpLines();
+std::vector<HelpLine> helpLines(Language language);
 
 }  // namespace vorta

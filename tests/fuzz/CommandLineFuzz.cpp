@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 #include "app/StartUp.h"
-#include "base/Messages.h"
+#include "base/TextOutput.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -31,8 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     words.emplace_back(bytes.c_str() + at);
   NullSink sink;
   FixedClock clock;
-  vorta::setTextSink(&sink);
-  (void)vorta::startUp(words, clock, std::uint64_t(size % 4) << 30);  // 0 to 3 GB of memory
-  vorta::setTextSink(nullptr);
+  (void)vorta::startUp(words, clock, std::uint64_t(size % 4) << 30, &sink);  // 0 to 3 GB of memory
   return 0;
 }

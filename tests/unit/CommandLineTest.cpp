@@ -20,10 +20,9 @@ constexpr std::uint64_t k512MiB = 512ull << 20;
 
 // The help lines of a language as printed: "%%" shows as one percent sign.
 std::string help(Language language, std::size_t from = 0, std::size_t to = 99) {
-  selectLanguage(language);
+  const std::vector<HelpLine> lines = helpLines(language);
   std::string text;
-  for (std::size_t i = from; i < to && i < helpLines().size(); ++i) text += helpLines()[i].text;
-  selectLanguage(Language::English);
+  for (std::size_t i = from; i < to && i < lines.size(); ++i) text += lines[i].text;
   return std::regex_replace(text, std::regex("%%"), "%");
 }
 
@@ -38,13 +37,12 @@ Outcome read(const std::vector<std::string>& args, std::uint64_t memory = k512Mi
   ::dup2(null, 1);
   KeptText text;
   FakeClock clock;  // Monday the 15th, 07:00
-  const StartUp start = startUp(words, clock, memory);
-  o.run = std::holds_alternative<Settings>(start);
-  if (o.run) o.settings = std::get<Settings>(start);
-  else o.code = std::get<ExitCode>(start);
+  const StartUp start = startUp(words, clock, memory, &text);
+  o.run = std::holds_alternative<Settings>(start.outcome);
+  if (o.run) o.settings = std::get<Settings>(start.outcome);
+  else o.code = std::get<ExitCode>(start.outcome);
   o.out = text.out, o.err = text.err;
   ::dup2(saved, 1), ::close(saved), ::close(null);
-  selectLanguage(Language::English);
   return o;
 }
 

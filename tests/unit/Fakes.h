@@ -11,6 +11,7 @@
 
 #include "app/ConsoleSink.h"
 #include "base/Messages.h"
+#include "base/TextOutput.h"
 #include "base/Reporter.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -19,13 +20,8 @@
 namespace vorta {
 
 // --- Text sink: everything printed through the message catalogue, by stream,
-// for exact comparisons; installed for the object's lifetime.
-class KeptText : public TextSink {
- public:
-  KeptText() { setTextSink(this); }
-  ~KeptText() override { setTextSink(nullptr); }
-  KeptText(const KeptText&) = delete;
-  KeptText& operator=(const KeptText&) = delete;
+// for exact comparisons.
+struct KeptText : TextSink {
   void write(Stream stream, std::string_view bytes) override {
     (stream == Stream::Out ? out : err).append(bytes);
   }
@@ -48,8 +44,9 @@ class FakeClock : public Clock {
 // --- Reporter: every event posted, and the console's reading of them (the
 // texts in `text`, the terminal's status lines in `status`).
 struct KeptReport : EventSink {
-  explicit KeptReport(ConsoleSink::Options options = {})
-      : console(options, [this](std::string_view l) { status.emplace_back(l); }, clock) {
+  explicit KeptReport(bool logLines = false)
+      : console({Language::English, logLines, &text}, false,
+                [this](std::string_view l) { status.emplace_back(l); }, clock) {
     reporter.add(*this), reporter.add(console);
   }
   void on(const RunEvent& e) override { events.push_back(e); }

@@ -79,10 +79,10 @@ TEST(LogLines, WholeLinesWithoutCarriageReturnsTrailingSpacesOrBlankLines) {
 TEST(ServiceOutput, StatusLinesAndTheHeartbeat) {
   Listener manager("@vorta-status-" + kPid);
   const ServiceNotifier notifier("@vorta-status-" + kPid, 4'000'000);
-  KeptReport log({Language::English, true});
+  KeptReport log(true);
   FakeClock& clock = log.clock;
   std::string terminal;
-  ConsoleSink toTerminal({}, [&](std::string_view l) { terminal += l; }, clock);
+  ConsoleSink toTerminal({}, false, [&](std::string_view l) { terminal += l; }, clock);
   NotifySink toManager(notifier, Language::English);
   const auto tick = [](int seconds) { return event::StatusTick{{.encodedSeconds = double(seconds)}}; };
   for (int second = 1000; second <= 1125; ++second, clock.steady += kSecond) log.reporter.post(tick(second));
@@ -119,14 +119,13 @@ TEST(LogOption, TheWordIsTheOptionUnlessTheGrammarMakesItAValue) {  // -s takes 
   for (const auto& c : cases) {
     KeptText kept;
     FakeClock clock;
-    const StartUp start = startUp(c.args, clock, 1u << 29);
-    const bool run = std::holds_alternative<Settings>(start);
-    const Settings s = run ? std::get<Settings>(start) : Settings{};
-    const bool early = logLinesSelected();  // for the banner, printed before the options are read
-    setLogLines(false);
-    EXPECT_TRUE(run == c.run && early == c.log) << c.args[1] << c.args[2];
+    const StartUp start = startUp(c.args, clock, 1u << 29, &kept);
+    const bool run = std::holds_alternative<Settings>(start.outcome);
+    const Settings s = run ? std::get<Settings>(start.outcome) : Settings{};
+    EXPECT_TRUE(run == c.run && start.text.logLines() == c.log) << c.args[1] << c.args[2];
     EXPECT_TRUE(!run || (s.logLines == c.log && s.outputName == c.name)) << c.args[1] << c.args[2];
-    EXPECT_TRUE(!run || kept.out.find(c.log ? "MP" : "\nM") == 0) << c.args[1] << c.args[2];
+    // The banner, printed before the options are read, is in the log's mode too.
+    EXPECT_EQ(kept.out.find(c.log ? "MP" : "\nM"), 0u) << c.args[1] << c.args[2];
   }
 }
 
