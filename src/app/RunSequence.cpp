@@ -61,12 +61,12 @@ void runProgram(int argc, char** argv) {
   const Settings& settings = *new Settings(std::get<Settings>(start.outcome));
   RunState& run = *new RunState;
   auto pcmRing = std::make_unique<RingBuffer>(static_cast<std::uint32_t>(settings.bufferSize));
-  leaveIdlePriorityClass();
+  const ThreadPriorities priorities = leaveIdlePriorityClass();
   // From here on a signal ends the recording the way ESC does.
   installStopSignals(&run.endAtOnce);
 
   std::unique_ptr<Mp3Engine> engine = makeLameEngine();
-  std::unique_ptr<SoundInput> sound = makeSystemSoundInput(settings.device.c_str());
+  std::unique_ptr<SoundInput> sound = makeSystemSoundInput(settings.device.c_str(), priorities);
   RunReport& report = *new RunReport(settings, start.text, systemClock());
   const Reporter& reporter = report.reporter();
   // The clock that names the files and tells the hours: local time, or UTC.
@@ -74,16 +74,20 @@ void runProgram(int argc, char** argv) {
   // Shared by the encoder and retention threads, which may outlive a run
   // that ends at once: never destroyed.
   FilesInUse* inUse = wantsRetention(settings) ? new FilesInUse : nullptr;
-  const EncoderContext encoder{settings, run,   *pcmRing,         *engine,  systemFileSystem(),
-                               clock,    systemPriority(), reporter, inUse};
-  setCurrentThreadPriority(PriorityLevel::Highest);
+  // Never destroyed either: the encoder thread may outlive a run that ends
+  // at once.
+  SystemPriority& encoderPriority = *new SystemPriority(priorities);
+  const EncoderContext encoder{settings, run,   *pcmRing,        *engine,  systemFileSystem(),
+                               clock,    encoderPriority, reporter, inUse};
+  priorities.setCurrent(PriorityLevel::Highest);
   // The encoder's level is always set explicitly: a new thread would
   // otherwise inherit the main thread's raised one.
   auto encoderThread = std::make_unique<EncoderThread>(
       encoder, settings.raiseEncoderPriority ? PriorityLevel::AboveNormal : PriorityLevel::Normal);
   std::unique_ptr<RetentionThread> retention;
   if (inUse)
-    retention = std::make_unique<RetentionThread>(systemFileSystem(), settings, clock, *inUse, reporter);
+    retention = std::make_unique<RetentionThread>(systemFileSystem(), settings, clock, *inUse,
+                                                  reporter, priorities);
 
   CapturePorts ports = systemCapturePorts(*sound, report.notifier(),
                                           soundDeviceName(settings.device.c_str()), report.text());

@@ -239,8 +239,8 @@ CaptureResult runCaptureLoop(const Settings& settings, RunState& run, RingBuffer
     return deviceError(ports);
   }
 
-  static const ServiceNotifier kNobody;
-  const ServiceNotifier& notifier = ports.notifier ? *ports.notifier : kNobody;
+  const ServiceNotifier nobody;  // no service manager to tell
+  const ServiceNotifier& notifier = ports.notifier ? *ports.notifier : nobody;
   StatusLine status(run, pcmRing, *ports.clock);
   if (settings.meter) status.showMeter(settings.channels());
   status.start();

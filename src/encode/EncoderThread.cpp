@@ -30,12 +30,6 @@
 namespace vorta {
 namespace {
 
-class SystemPriority final : public PrioritySeam {
- public:
-  PriorityLevel current() override { return currentThreadPriority(); }
-  void set(PriorityLevel level) override { setCurrentThreadPriority(level); }
-};
-
 // What a file's time map says of the whole recording.
 TimeMapHeader timeMapHeader(const Settings& s) {
   TimeMapHeader header;
@@ -231,11 +225,6 @@ Mp3Params mp3ParamsFor(const Settings& settings) {
   params.quality =
       settings.quality == Quality::Low ? Mp3Params::Quality::Low : Mp3Params::Quality::High;
   return params;
-}
-
-PrioritySeam& systemPriority() {
-  static SystemPriority priority;
-  return priority;
 }
 
 EncoderStatus runEncoder(const EncoderContext& context) {

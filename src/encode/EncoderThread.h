@@ -26,7 +26,17 @@ class PrioritySeam {
   virtual PriorityLevel current() = 0;
   virtual void set(PriorityLevel level) = 0;
 };
-PrioritySeam& systemPriority();
+
+// The system's levels, as `priorities` counts them.
+class SystemPriority final : public PrioritySeam {
+ public:
+  explicit SystemPriority(ThreadPriorities priorities) : priorities_(priorities) {}
+  PriorityLevel current() override { return priorities_.current(); }
+  void set(PriorityLevel level) override { priorities_.setCurrent(level); }
+
+ private:
+  const ThreadPriorities priorities_;
+};
 
 struct EncoderContext {
   const Settings& settings;

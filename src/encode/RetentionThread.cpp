@@ -24,11 +24,12 @@ bool wantsRetention(const Settings& s) {
 }
 
 RetentionThread::RetentionThread(FileSystem& files, const Settings& settings, Clock& clock,
-                                 FilesInUse& inUse, const Reporter& reporter)
-    : inUse_(inUse), thread_([&files, &settings, &clock, &inUse, &reporter] {
+                                 FilesInUse& inUse, const Reporter& reporter,
+                                 ThreadPriorities priorities)
+    : inUse_(inUse), thread_([&files, &settings, &clock, &inUse, &reporter, priorities] {
         nameCurrentThread("vorta-retention");
         // Not the raised level of the thread that made it.
-        setCurrentThreadPriority(PriorityLevel::Normal);
+        priorities.setCurrent(PriorityLevel::Normal);
         Retention retention(files, settings, inUse, reporter);
         // The sweep at the start covers the first file, whose news may be in.
         static_cast<void>(inUse.waitForNewFile(0));

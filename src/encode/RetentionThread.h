@@ -9,6 +9,7 @@
 #include "encode/FilesInUse.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/Threads.h"
 
 namespace vorta {
 
@@ -16,11 +17,12 @@ namespace vorta {
 bool wantsRetention(const Settings& settings);
 
 // Starts the thread; the destructor stops it (a walk ends at its next entry)
-// and joins. Created and destroyed by the main thread.
+// and joins. Created and destroyed by the main thread. The thread runs at
+// the normal level of `priorities`.
 class RetentionThread {
  public:
   RetentionThread(FileSystem& files, const Settings& settings, Clock& clock, FilesInUse& inUse,
-                  const Reporter& reporter);
+                  const Reporter& reporter, ThreadPriorities priorities);
   ~RetentionThread();
   RetentionThread(const RetentionThread&) = delete;
   RetentionThread& operator=(const RetentionThread&) = delete;

@@ -13,10 +13,12 @@
 
 namespace vorta {
 BlockReader::BlockReader(BlockStream& stream, SoundCallback& callback,
-                         std::optional<StallMeter> stalls, Clock& clock)
+                         std::optional<StallMeter> stalls, Clock& clock,
+                         ThreadPriorities priorities)
     : stream_(stream),
       callback_(callback),
       clock_(clock),
+      priorities_(priorities),
       stalls_(std::move(stalls)),
       thread_(&BlockReader::main, this) {}
 
@@ -63,7 +65,7 @@ void BlockReader::main() {
   nameCurrentThread("vorta-input");
   // Reading keeps pace with the device at the system's normal priority; the
   // thread that starts it may run higher, and Linux threads inherit that.
-  setCurrentThreadPriority(PriorityLevel::Normal);
+  priorities_.setCurrent(PriorityLevel::Normal);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     // Parked, or lost in this run: wait for an order, never spin. A new run

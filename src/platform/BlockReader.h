@@ -28,6 +28,7 @@
 #include "platform/Result.h"
 #include "platform/SoundInput.h"
 #include "platform/SoundInputTiming.h"
+#include "platform/Threads.h"
 
 namespace vorta {
 
@@ -60,9 +61,11 @@ class BlockReader {
 
   // Starts the reading thread, parked. A stream whose device says how much
   // it holds passes a stall meter and reports its reads (afterRead). The
-  // clock times the watches and the stop request.
+  // clock times the watches and the stop request; the reading thread runs
+  // at the normal level of `priorities`.
   BlockReader(BlockStream& stream, SoundCallback& callback,
-              std::optional<StallMeter> stalls = std::nullopt, Clock& clock = systemClock());
+              std::optional<StallMeter> stalls = std::nullopt, Clock& clock = systemClock(),
+              ThreadPriorities priorities = ThreadPriorities());
   // Stops (see stop()), then ends and joins the reading thread.
   ~BlockReader();
   BlockReader(const BlockReader&) = delete;
@@ -102,6 +105,7 @@ class BlockReader {
   BlockStream& stream_;
   SoundCallback& callback_;
   Clock& clock_;
+  const ThreadPriorities priorities_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/Result.h"
+#include "platform/Threads.h"
 
 namespace vorta {
 
@@ -83,8 +84,10 @@ class SoundInput {
 // when none is given, the one named by the environment variable AUDIODEV,
 // else "default". On Windows the wave-input device of that number (from 0)
 // or the first whose name starts with `device` (or AUDIODEV), case ignored;
-// when none is given, the system's preferred device.
-std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device = nullptr);
+// when none is given, the system's preferred device. Its reading thread runs
+// at the normal level of `priorities`.
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device = nullptr,
+                                                 ThreadPriorities priorities = ThreadPriorities());
 
 // The name of the device makeSystemSoundInput(device) opens, as the user
 // would type it for --device.

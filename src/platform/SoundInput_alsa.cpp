@@ -48,7 +48,8 @@ Error forDevice(const std::string& device, Error error) {
 
 class AlsaSoundInput final : public SoundInput, private BlockStream {
  public:
-  explicit AlsaSoundInput(const char* device) : device_(soundDeviceName(device)) {
+  AlsaSoundInput(const char* device, ThreadPriorities priorities)
+      : device_(soundDeviceName(device)), priorities_(priorities) {
     snd_lib_error_set_handler(quietAlsa);
   }
   ~AlsaSoundInput() override { close(); }
@@ -88,6 +89,7 @@ class AlsaSoundInput final : public SoundInput, private BlockStream {
   std::uint32_t filled_ = 0;
   int errorRun_ = 0;
 
+  const ThreadPriorities priorities_;
   std::optional<BlockReader> reader_;  // from open to close
 };
 
@@ -117,7 +119,8 @@ Status AlsaSoundInput::open(const SoundFormat& format, SoundCallback& callback) 
   lockMemory(block_.data(), block_.size());
   filled_ = 0;
   reader_.emplace(static_cast<BlockStream&>(*this), callback,
-                  StallMeter(format.samplesPerSecond, static_cast<std::int64_t>(periodFrames_)));
+                  StallMeter(format.samplesPerSecond, static_cast<std::int64_t>(periodFrames_)),
+                  systemClock(), priorities_);
   return {};
 }
 
@@ -262,8 +265,8 @@ std::optional<std::chrono::milliseconds> AlsaSoundInput::stalled() {
 
 }  // namespace
 
-std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
-  return std::make_unique<AlsaSoundInput>(device);
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device, ThreadPriorities priorities) {
+  return std::make_unique<AlsaSoundInput>(device, priorities);
 }
 
 

@@ -79,7 +79,8 @@ Result<UINT> chooseDevice(const std::string& asked) {
 
 class WaveInSoundInput final : public SoundInput, private BlockStream {
  public:
-  explicit WaveInSoundInput(const char* device) : device_(askedSoundDevice(device)) {}
+  WaveInSoundInput(const char* device, ThreadPriorities priorities)
+      : device_(askedSoundDevice(device)), priorities_(priorities) {}
   ~WaveInSoundInput() override { close(); }
 
   bool devicePresent() override { return waveInGetNumDevs() > 0; }
@@ -110,6 +111,7 @@ class WaveInSoundInput final : public SoundInput, private BlockStream {
   std::array<WAVEHDR, kBlocks> headers_{};
   SoundCallback* callback_ = nullptr;
   int next_ = 0;  // the buffer the service hands back next
+  const ThreadPriorities priorities_;
   std::optional<BlockReader> reader_;  // from open to close
 };
 
@@ -141,7 +143,8 @@ Status WaveInSoundInput::open(const SoundFormat& format, SoundCallback& callback
     return queued;
   }
   next_ = 0;
-  reader_.emplace(static_cast<BlockStream&>(*this), callback);
+  reader_.emplace(static_cast<BlockStream&>(*this), callback, std::nullopt, systemClock(),
+                  priorities_);
   return {};
 }
 
@@ -217,8 +220,8 @@ bool WaveInSoundInput::handOver(bool requeue) {
 
 }  // namespace
 
-std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device) {
-  return std::make_unique<WaveInSoundInput>(device);
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device, ThreadPriorities priorities) {
+  return std::make_unique<WaveInSoundInput>(device, priorities);
 }
 
 // Each wave input by the number --device takes, its name as the description.

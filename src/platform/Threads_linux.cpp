@@ -6,7 +6,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -22,36 +21,33 @@ int processNice() {
 
 pid_t threadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
-// The nice value levels are counted from: the process's own, read at start
-// and again when the idle class is left. Written on the main thread before
-// other threads exist; relaxed is enough.
-std::atomic<int> gBaseNice{processNice()};
-
 }  // namespace
 
-void setCurrentThreadPriority(PriorityLevel level) {
-  const int nice = gBaseNice.load(std::memory_order_relaxed) - 5 * static_cast<int>(level);
+ThreadPriorities::ThreadPriorities() : base_(processNice()) {}
+
+void ThreadPriorities::setCurrent(PriorityLevel level) const {
+  const int nice = base_ - 5 * static_cast<int>(level);
   (void)setpriority(PRIO_PROCESS, static_cast<id_t>(threadId()), nice);
 }
 
-PriorityLevel currentThreadPriority() {
+PriorityLevel ThreadPriorities::current() const {
   errno = 0;
   const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(threadId()));
   if (errno) return PriorityLevel::Normal;
-  const int level = (gBaseNice.load(std::memory_order_relaxed) - nice) / 5;
+  const int level = (base_ - nice) / 5;
   if (level <= 0) return PriorityLevel::Normal;
   return level == 1 ? PriorityLevel::AboveNormal : PriorityLevel::Highest;
 }
 
 void nameCurrentThread(const char* name) { (void)pthread_setname_np(pthread_self(), name); }
 
-void leaveIdlePriorityClass() {
+ThreadPriorities leaveIdlePriorityClass() {
   if (sched_getscheduler(0) == SCHED_IDLE) {
     sched_param param{};
     sched_setscheduler(0, SCHED_OTHER, &param);
   }
   if (processNice() >= 19) setpriority(PRIO_PROCESS, 0, 0);
-  gBaseNice.store(processNice(), std::memory_order_relaxed);
+  return ThreadPriorities();
 }
 
 void sleepMs(int milliseconds) {

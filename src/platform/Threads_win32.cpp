@@ -6,14 +6,17 @@
 
 namespace vorta {
 
-void setCurrentThreadPriority(PriorityLevel level) {
+// Windows levels are absolute: there is no base to count from.
+ThreadPriorities::ThreadPriorities() = default;
+
+void ThreadPriorities::setCurrent(PriorityLevel level) const {
   int priority = THREAD_PRIORITY_NORMAL;
   if (level == PriorityLevel::AboveNormal) priority = THREAD_PRIORITY_ABOVE_NORMAL;
   if (level == PriorityLevel::Highest) priority = THREAD_PRIORITY_HIGHEST;
   (void)SetThreadPriority(GetCurrentThread(), priority);  // a wish, never a failure
 }
 
-PriorityLevel currentThreadPriority() {
+PriorityLevel ThreadPriorities::current() const {
   const int priority = GetThreadPriority(GetCurrentThread());
   if (priority == THREAD_PRIORITY_ERROR_RETURN) return PriorityLevel::Normal;
   if (priority >= THREAD_PRIORITY_HIGHEST) return PriorityLevel::Highest;
@@ -30,9 +33,10 @@ void nameCurrentThread(const char* name) {
   if (describe) (void)describe(GetCurrentThread(), toWide(name).c_str());
 }
 
-void leaveIdlePriorityClass() {
+ThreadPriorities leaveIdlePriorityClass() {
   if (GetPriorityClass(GetCurrentProcess()) == IDLE_PRIORITY_CLASS)
     (void)SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
+  return ThreadPriorities();
 }
 
 void sleepMs(int milliseconds) { Sleep(milliseconds < 0 ? 0 : static_cast<DWORD>(milliseconds)); }

@@ -106,12 +106,13 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
   FlakyFiles files;
   files.failOpenAt = row.failOpenAt, files.failFinishAt = row.failFinishAt;
   KeptReport report;
+  SystemPriority priority{ThreadPriorities()};
   rlimit unlimited{};
   ::getrlimit(RLIMIT_FSIZE, &unlimited);
   const rlimit limit{row.sizeLimit ? row.sizeLimit : unlimited.rlim_cur, unlimited.rlim_max};
   ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
   ::setrlimit(RLIMIT_FSIZE, &limit);
-  const EncoderStatus ended = runEncoder({settings, run, pcm, engine, files, gClock, systemPriority(), report.reporter});
+  const EncoderStatus ended = runEncoder({settings, run, pcm, engine, files, gClock, priority, report.reporter});
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
   EXPECT_EQ(report.text.err, "") << "the failure comes back, to be said once by the thread's owner";
   if (!ended.ok()) report.reporter.post(failureEvent(ended.error()));
