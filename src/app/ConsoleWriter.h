@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "app/WriterThread.h"
-#include "base/Messages.h"
+#include "base/TextOutput.h"
 
 namespace vorta {
 
