@@ -112,7 +112,9 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   Trouble{"SyncFails", {"--status", "st.json", "rec"}, {"LD_PRELOAD=" VORTA_FAULT_SHIM, "VORTA_FAULT=fsync"}, false, "", StopAfterASecond, "", 2,
           "\r\n* Error writing to file.\r\n* Input/output error\r\n\r\n", "", "rec.mp3"},
   Trouble{"OutOfMemory", {"-f", "2000000", "rec"}, {}, true, "ulimit -v 400000", Live, "", 3,
-          "\r\n* Not enough memory (2048000000).\r\n\r\n", "* Buffer size: 2000000 kb", ""}),
+          "\r\n* Not enough memory (2048000000).\r\n\r\n", "* Buffer size: 2000000 kb", ""},
+  Trouble{"OutOfMemoryInRussian", {"-rus", "-f", "2000000", "rec"}, {}, true, "ulimit -v 400000", Live, "", 3,
+          "\r\n* Недостаточно оперативной памяти (2048000000).\r\n\r\n", "* Размер буфера: 2000000 кб", ""}),
   [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
