@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -200,15 +201,18 @@ TEST_F(Recording, SplitAtTheHourAndAppendAfterARestartWithinIt) {
     joined.insert(joined.end(), bytes.begin(), bytes.end());
   }
   expectWholeCode(decodeMp3Bytes(joined), 5);
-  // The header, each S line's reason, and whether at a frame (an append's place too).
+  // The header, each S line's reason, and whether at the header of the frame
+  // of its number (an append's place too).
   const auto segments = [&](const std::string& name) {
     const auto text = readFileBytes(path(name + ".times")), bytes = readFileBytes(path(name));
     const std::optional<TimeMap> map = TimeMap::parse(std::string(text.begin(), text.end()));
+    std::map<std::uint64_t, std::uint64_t> frameAt;
+    for (FrameWalker walk(bytes, 0); walk.frame(); walk.next()) frameAt.emplace(walk.offset(), frameAt.size());
     std::string reasons = map ? headerText(map->header()) + ": " : "no map";
     for (const SegmentLine& s : map ? map->segments() : std::vector<SegmentLine>{})
       reasons += std::string(reasonName(s.reason)) +
                  (s.reason == SegmentReason::Append ? "@" + std::to_string(s.at.offset) : "") +
-                 (nextFrameStart(bytes, s.at.offset) == s.at.offset ? " " : "? ");
+                 (frameAt.count(s.at.offset) && frameAt[s.at.offset] == s.at.frame ? " " : "? ");
     return reasons;
   };
   const std::string header = "vorta-times 1 rate=32000 channels=2 frame-samples=1152 kbps=128: ";

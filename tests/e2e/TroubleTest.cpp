@@ -19,7 +19,9 @@ std::string tried(const std::string& device) {  // follows every device error
 }
 const std::string kCreation = "\r\n* File creation error.\r\n* ";
 
-enum Server { Live, StopAfterASecond, Frozen, CtrlCWhileFrozen };  // Ctrl+C once the open waits
+// Ctrl+C once the open waits; StatusBlocked: a second in, a folder blocks the
+// status file's writes for a while, then a stop.
+enum Server { Live, StopAfterASecond, StatusBlocked, Frozen, CtrlCWhileFrozen };
 struct Trouble {
   const char* name;
   std::vector<std::string> args, env;
@@ -59,8 +61,16 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
     ASSERT_TRUE(vorta.waitForOutput("Press ESC to exit...", 20000)) << vorta.output();
     std::this_thread::sleep_for(milliseconds(1000));
     ASSERT_TRUE(vorta.signal(SIGINT));
-  } else if (t.server == StopAfterASecond) {
+  } else if (t.server == StopAfterASecond || t.server == StatusBlocked) {
     ASSERT_TRUE(vorta.waitForErrors("(0:00:01)", 30000)) << vorta.errors();
+    if (t.server == StatusBlocked) {  // its temporary is a file only while a write is on
+      const std::string blocker = path("st.json.tmp");
+      for (int i = 0; !std::filesystem::create_directory(blocker) && i < 100; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+      EXPECT_TRUE(vorta.waitForErrors("not written", 10000)) << vorta.errors();
+      std::this_thread::sleep_for(milliseconds(1500));  // two more writes fail, unsaid
+      std::filesystem::remove(blocker);
+    }
     ASSERT_TRUE(vorta.signal(SIGTERM));
   } else if (t.pty && vorta.waitForOutput("Press ENTER to continue...", 30000)) {
     vorta.sendInput("\r");
@@ -108,6 +118,9 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
           "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", "", "rec.mp3", 16320},
   Trouble{"DiskFullOnAFrameEnd", {"-d", "48", "-b", "256", "rec"}, {}, false, "trap '' XFSZ; ulimit -f 96", Live, "", 2,
           "\r\n* Error writing to file.\r\n* File too large\r\n\r\n", "", "rec.mp3", 49152},
+  // A status file that can no longer be written is said once; the recording goes on.
+  Trouble{"StatusFileBlocked", {"--status", "st.json", "rec"}, {}, false, "", StatusBlocked, "", 0,
+          "\r\n* Status file st.json not written: Is a directory\r\n", "", "rec.mp3"},
   // A finished file is synced; when that fails the run says so.
   Trouble{"SyncFails", {"--status", "st.json", "rec"}, {"LD_PRELOAD=" VORTA_FAULT_SHIM, "VORTA_FAULT=fsync"}, false, "", StopAfterASecond, "", 2,
           "\r\n* Error writing to file.\r\n* Input/output error\r\n\r\n", "", "rec.mp3"},

@@ -50,6 +50,10 @@ const std::string kRefused = "\r\n* File creation error.\r\n* open refused\r\n\r
 const Row kRows[] = {
     {.what = "replaces a longer file of an earlier hour", .oldAge = 7200, .sizes = {{"02.mp3", 20352}}},
     {.what = "appends to a file of this hour", .oldAge = 600, .sizes = {{"02.mp3", kOldWhole + 20352}}},
+    {.what = "appends, then splits", .marks = {2}, .hours = {3}, .oldAge = 600,
+     .sizes = {{"02.mp3", kOldWhole + 9984}, {"03.mp3", 10368}}},
+    {.what = "disk full at the first write of an append keeps the old frames", .oldAge = 600, .sizeLimit = kOldWhole + 1000,
+     .err = kWrite + "File too large\r\n\r\n", .sizes = {{"02.mp3", kOldWhole}}},
     {.what = "one file replaces one of this hour", .oldAge = 600, .split = false, .sizes = {{"02.mp3", 20352}}},
     {.what = "nothing recorded keeps the old file", .chunks = 0, .oldAge = 600, .sizes = {{"02.mp3", 0}}},
     {.what = "nothing recorded creates nothing", .chunks = 0},
@@ -63,6 +67,7 @@ const Row kRows[] = {
      .sizes = {{"02.mp3", 16128}, {"03.mp3", 8448}}},
     {.what = "next file refused", .marks = {2}, .hours = {3}, .failOpenAt = 1, .err = kRefused, .sizes = {{"02.mp3", 9984}}},
     {.what = "second stop signal", .stopAt = 2, .sizes = {{"02.mp3", 14976}}},
+    {.what = "second stop signal on a frame's end", .output = 3840, .stopAt = 2, .sizes = {{"02.mp3", 11520}}},
     {.what = "second stop signal, sync fails", .failFinishAt = 0, .stopAt = 2, .err = kWrite + "sync failed\r\n\r\n",
      .sizes = {{"02.mp3", 14976}}},
     {.what = "clock back into a recorded hour appends", .chunks = 6, .marks = {2, 4}, .hours = {3, 2},
@@ -131,9 +136,9 @@ TEST_P(EncoderFiles, EveryEndLeavesWholeFramesAndNothingLost) {
     }
   }
   EXPECT_EQ(sizes, row.sizes);
-  const bool appended = row.oldAge == 600 && row.split;
+  const std::uint64_t kept = row.oldAge == 600 && row.split ? kOldWhole : 0;  // appended to "02.mp3"
   for (const auto& [name, size] : sizes)
-    EXPECT_TRUE(!row.err.empty() || finished[name] + (size && appended ? kOldWhole : 0) == size) << name;
+    EXPECT_TRUE(!row.err.empty() || finished[name] + (size && name == "02.mp3" ? kept : 0) == size) << name;
   std::sort(frames.begin(), frames.end());
   for (std::uint32_t k = 0; k < frames.size(); ++k) ASSERT_EQ(frames[k], k) << "lost or doubled";
   EXPECT_EQ(run.bytesWritten.load(), frames.size() * kFrame);

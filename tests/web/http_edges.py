@@ -80,9 +80,11 @@ class HttpEdges(webtest.ServerCase):
         """A day's stream and a clip are the files' own bytes, joined at the hour."""
         with open(os.path.join(self.archive, "2026-12-07/14.mp3"), "rb") as f:
             day = self.bytes + f.read()
-        _, clip = self.get("/api/archives/studio/clip?from=1796651990000&to=1796652010000")
+        r, clip = self.get("/api/archives/studio/clip?from=1796651990000&to=1796652010000")
         at, cut = day.find(clip), len(self.bytes)
         self.assertTrue(clip.startswith(b"\xff\xfb") and 0 < at < cut < at + len(clip), (at, len(clip), cut))
+        self.assertEqual(r.getheader("Content-Disposition"), 'attachment; filename="studio-2026-12-07-135950-140010.mp3"')
+        day_later = "/api/archives/studio/clip?from=1796651990000&to=%d"  # a clip spans at most a day
         stream = "/api/archives/studio/stream/2026-12-07.mp3"
         cases = [  # path, method, headers, status, body, Content-Length
             (stream, "GET", {}, 200, day, len(day)),
@@ -94,6 +96,9 @@ class HttpEdges(webtest.ServerCase):
             (stream, "HEAD", {"Range": f"bytes={cut - 1}-{cut}"}, 206, b"", 2),
             ("/api/archives/studio/clip?from=1796651990000&to=1796652010000", "GET", {"Range": "bytes=1-"}, 206,
              clip[1:], len(clip) - 1),
+            (day_later % 1796738390000, "GET", {}, 200, day[at:], len(day) - at),
+            (day_later % 1796738390001, "GET", {}, 400,
+             b"to= wants milliseconds since the epoch, after from=, at most a day later.\n", None),
         ]
         for path, method, headers, status, body, length in cases:
             with self.subTest(path=path, method=method, headers=headers):
