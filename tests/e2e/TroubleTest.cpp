@@ -68,7 +68,7 @@ TEST_P(Troubles, EndWithTheirCodeAndMessage) {
       for (int i = 0; !std::filesystem::create_directory(blocker) && i < 100; ++i)
         std::this_thread::sleep_for(milliseconds(10));
       EXPECT_TRUE(vorta.waitForErrors("not written", 10000)) << vorta.errors();
-      std::this_thread::sleep_for(milliseconds(1500));  // two more writes fail, unsaid
+      std::this_thread::sleep_for(milliseconds(1500));  // the next writes fail unsaid
       std::filesystem::remove(blocker);
     }
     ASSERT_TRUE(vorta.signal(SIGTERM));
