@@ -120,6 +120,7 @@ TEST_F(Recording, LongSilenceIsCutToTwoSeconds) {
 // which joined hold the time code unbroken. %z tells the two 02 hours apart; without it the hour
 // goes on in its file, nothing replaced. --utc names by UTC whatever the zone,
 // from the first file on: no folder of the local date, already the next day.
+// The hour ends 4 s after the start (see SplitAtTheHourAndAppendAfterARestartWithinIt).
 struct Across {
   const char* name;
   std::vector<std::string> args;
@@ -157,10 +158,10 @@ TEST_P(Split, NewFileWhenTheNameChanges) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(E2e, Split, ::testing::Values(
-  Across{"AutumnWithOffset", {"--name", "%H%z.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:58", "Europe/Berlin",
+  Across{"AutumnWithOffset", {"--name", "%H%z.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:56", "Europe/Berlin",
          {"02+0200.mp3", "02+0100.mp3"}},
-  Across{"AutumnWithoutOffset", {"--name", "%H.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:58", "Europe/Berlin", {"02.mp3"}},
-  Across{"UtcInKolkata", {"--utc", "--name=%F/%H%z.mp3", "-x", "stop.now", "r"}, "2026-12-07 19:59:58", "Asia/Kolkata",
+  Across{"AutumnWithoutOffset", {"--name", "%H.mp3", "-x", "stop.now", "r"}, "2026-10-25 00:59:56", "Europe/Berlin", {"02.mp3"}},
+  Across{"UtcInKolkata", {"--utc", "--name=%F/%H%z.mp3", "-x", "stop.now", "r"}, "2026-12-07 19:59:56", "Asia/Kolkata",
          {"2026-12-07/19+0000.mp3", "2026-12-07/20+0000.mp3"}, "2026-12-08"}),
   [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

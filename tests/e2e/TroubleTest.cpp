@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, Troubles, ::testing::Values(
   // Folders are made for --dir and --name only: a mistyped path is an error.
   Trouble{"MissingFolder", {"missing/rec"}, {}, false, "", Live, "", 2, kCreation + "No such file or directory\r\n\r\n", "", ""},
   Trouble{"OutputIsAFolder", {"rec"}, {}, false, "", Live, "rec.mp3", 2, kCreation + "Is a directory\r\n\r\n", "", ""},
-  Trouble{"NextHourIsAFolder", {"-split1", "rec"}, wallClockAt("2026-12-07 10:59:58"), false, "", Live, "11.mp3", 2,
+  Trouble{"NextHourIsAFolder", {"-split1", "rec"}, wallClockAt("2026-12-07 10:59:56"), false, "", Live, "11.mp3", 2,
           kCreation + "Is a directory\r\n\r\n", "", "10.mp3"},
   // A time map that cannot be written is said once; the sound is recorded all the same.
   Trouble{"TimeMapIsAFolder", {"--time-map", "rec"}, {}, false, "", StopAfterASecond, "rec.mp3.times", 0,
