@@ -59,7 +59,7 @@ main() {
 }
 # A run stopped at its first failure skips the fixture that stops the private
 # sound server; stop it here, so no server is left behind by a killed mutation.
-pulse_stop() { "$tree/scripts/pulse-private.sh" stop "$build/tests/pulse" >/dev/null 2>&1 || true; }
+pulse_stop() { "$tree/scripts/pulse-private.sh" stop "$build/pulse" >/dev/null 2>&1 || true; }
 trap pulse_stop EXIT
 killer() { grep -A1 'tests FAILED' "$log" | tail -1 | sed -E 's/^[[:space:]]*[0-9]+ - //; s/ .*//'; }
 build || { tail -30 "$log"; echo "the unmutated tree does not build"; exit 2; }

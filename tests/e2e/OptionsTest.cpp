@@ -7,6 +7,7 @@
 // as a service logs it: the played time code (half of full scale) shows as
 // its peak, the silence between as dead air that began and ended, and the
 // closing line adds them up.
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -47,6 +48,9 @@ TEST_F(E2eTest, NamePatternMakesFoldersAndKeepDaysDeletesOnlyItsOldFilesAtTheSta
   for (const auto& entry : wallClockAt("2026-12-07 10:20:00")) options.env.push_back(entry);
   Subprocess vorta;
   ASSERT_TRUE(startRecording(vorta, options));
+  // Deleting runs at the creator's level, never at the main thread's raised one.
+  const int own = ::getpriority(PRIO_PROCESS, 0);
+  EXPECT_EQ(threadNice(vorta.pid(), "vorta-retention"), own >= 19 ? 0 : own);
   ASSERT_EQ(play(TimeCode::signal(2))->wait(20000), 0);
   std::ofstream(path("stop.now")) << "stop\n";
   ASSERT_EQ(vorta.wait(30000), 0) << vorta.errors();

@@ -28,15 +28,9 @@ struct Ending {
   int nice;    // the encoder thread's: a raised main thread starts it at its own level
   const char* formatLine;
   Mp3Frame frame;  // bitrate, rate, mode (3 mono), version (0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5)
+  bool idleCreator = false;  // started at nice 19, which it leaves for nice 0
 };
 void PrintTo(const Ending& e, std::ostream* os) { *os << e.name; }
-int encoderNice(pid_t pid) {
-  Subprocess ps;
-  std::smatch nice;
-  const bool ok = ps.start({.program = "ps", .args = {"-L", "-o", "comm=,nice=", "-p", std::to_string(pid)}}) &&
-                  ps.wait(5000) == 0 && std::regex_search(ps.output(), nice, std::regex("vorta-encoder +(-?\\d+)"));
-  return ok ? std::stoi(nice[1]) : 99;
-}
 
 class Recording : public E2eTest, public ::testing::WithParamInterface<Ending> {};
 
@@ -45,15 +39,24 @@ TEST_P(Recording, EndsWithTheWholeSoundInTheFormatAskedFor) {
   const std::string file = path(e.args.back() + ".mp3");
   std::ofstream(file) << std::string(3 << 20, 'U');
   Subprocess vorta;
-  ASSERT_TRUE(startRecording(vorta, withShim(E2eTest::vorta(e.args, e.pty))));
+  ProcessOptions options = withShim(E2eTest::vorta(e.args, e.pty));
+  if (e.idleCreator) {
+    options.args.insert(options.args.begin(), {"-n", "19", options.program});
+    options.program = "nice";
+  }
+  ASSERT_TRUE(startRecording(vorta, options));
   // An arrow key starts with ESC too but is not ESC; other keys are ignored.
   ASSERT_TRUE(!e.pty || vorta.sendInput("\x1b[Ax"));
   // Stopped while the code plays: the file ends with the last frame read.
   auto player = play(TimeCode::signal(5));
   std::this_thread::sleep_for(milliseconds(2000));
-  // A creator at nice 19, the idle level, is left for the normal one.
-  const int creator = ::getpriority(PRIO_PROCESS, 0) >= 19 ? 0 : ::getpriority(PRIO_PROCESS, 0);
-  EXPECT_EQ(encoderNice(vorta.pid()), creator + (::geteuid() == 0 ? e.nice : 0));
+  // A creator at nice 19, the idle level, is left for the normal one. Only the
+  // encoder may start raised; the main thread's raised level is never inherited.
+  const bool root = ::geteuid() == 0;
+  const int own = ::getpriority(PRIO_PROCESS, 0) >= 19 ? 0 : ::getpriority(PRIO_PROCESS, 0);
+  const int creator = e.idleCreator ? (root ? 0 : 19) : own;
+  EXPECT_EQ(threadNice(vorta.pid(), "vorta-encoder"), creator + (root ? e.nice : 0));
+  EXPECT_TRUE(!e.idleCreator || threadNice(vorta.pid(), "vorta-input") == creator);
   termios settings{};
   EXPECT_TRUE(!e.pty || (vorta.terminalSettings(settings) && !(settings.c_lflag & ICANON)));
   if (e.signal)
@@ -89,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, Recording, ::testing::Values(
   Ending{"EscOnTheTerminal", {"rec"}, true, 0, 0,
          "* File format: MPEG1 Layer3, 128 kbit/s, 44 kHz, j-stereo\r\n", {128, 44100, 1, 0}},
   Ending{"StopFile", {"-d", "8", "-x", "stop.now", "-a", "rec"}, false, 0, -5,
-         "* File format: MPEG2.5 Layer3, 32 kbit/s, 8 kHz, j-stereo\n", {32, 8000, 1, 2}},
+         "* File format: MPEG2.5 Layer3, 32 kbit/s, 8 kHz, j-stereo\n", {32, 8000, 1, 2}, true},
   Ending{"CtrlCOnTheTerminal", {"-d", "22", "-ms", "rec"}, true, SIGINT, 0,
          "* File format: MPEG2 Layer3, 80 kbit/s, 22 kHz, stereo\r\n", {80, 22050, 0, 1}},
   Ending{"SigtermToAService", {"-d", "48", "-b", "192", "\xff\xfe-rec"}, false, SIGTERM, 0,

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <regex>
 
 namespace vorta::test {
 std::vector<std::string> PulseServer::env() const {
@@ -94,6 +95,13 @@ void E2eTest::expectEveryFrameRead(const DecodedMp3& decoded) const {
   const auto extra = static_cast<long long>(decoded.sampleFrames()) - read - 1105;
   EXPECT_TRUE(extra >= 47 && extra < 1199) << read << " frames read, "
       << decoded.sampleFrames() << " decoded";
+}
+int E2eTest::threadNice(pid_t pid, const std::string& thread) {
+  Subprocess ps;
+  std::smatch nice;
+  const bool ok = ps.start({.program = "ps", .args = {"-L", "-o", "comm=,nice=", "-p", std::to_string(pid)}}) &&
+                  ps.wait(5000) == 0 && std::regex_search(ps.output(), nice, std::regex(thread + " +(-?\\d+)"));
+  return ok ? std::stoi(nice[1]) : 99;
 }
 bool E2eTest::startRecording(Subprocess& process, const ProcessOptions& options) {
   if (process.start(options) && process.waitForErrors("(0:00:01)", 30000)) return true;

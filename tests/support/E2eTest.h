@@ -44,6 +44,8 @@ class E2eTest : public ::testing::Test {
   bool startRecording(Subprocess& process, const ProcessOptions& options);
   // Plays into the sink in the background; wait() ends with the sound.
   std::unique_ptr<Subprocess> play(const TestSignal& signal);
+  // The nice value of the process's thread of that name (ps -L); 99 when there is none.
+  static int threadNice(pid_t pid, const std::string& thread);
   // Fails the test unless every byte is in a whole frame and every frame decodes.
   DecodedMp3 decodeWhole(const std::string& file);
  private:
