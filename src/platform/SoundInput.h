@@ -85,9 +85,10 @@ class SoundInput {
 // else "default". On Windows the wave-input device of that number (from 0)
 // or the first whose name starts with `device` (or AUDIODEV), case ignored;
 // when none is given, the system's preferred device. Its reading thread runs
-// at the normal level of `priorities`.
-std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device = nullptr,
-                                                 ThreadPriorities priorities = ThreadPriorities());
+// at the normal level of `priorities`, which the caller made on the main
+// thread before raising it (a value made on a raised thread would count
+// "normal" from the raised level).
+std::unique_ptr<SoundInput> makeSystemSoundInput(const char* device, ThreadPriorities priorities);
 
 // The name of the device makeSystemSoundInput(device) opens, as the user
 // would type it for --device.

@@ -110,7 +110,7 @@ TEST(BlockReader, AStallIsReportedOnceEvenWhenTheStopComesBeforeItSettles) {
 TEST(SystemSoundInput, AFailedOpenLeavesNoHandleOpen) {
   ScriptedStream s;
   const auto tryOpen = [&] {
-    EXPECT_FALSE(makeSystemSoundInput("vorta-no-such-device")->open(SoundFormat{}, s).ok());
+    EXPECT_FALSE(makeSystemSoundInput("vorta-no-such-device", ThreadPriorities())->open(SoundFormat{}, s).ok());
   };
   tryOpen();  // the sound library's own first-use set-up
   const std::size_t before = openHandleCount();
